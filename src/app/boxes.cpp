@@ -1,0 +1,35 @@
+#include "app/boxes.h"
+
+#include "app/texts.h"
+
+int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName,
+                uint32_t style) {
+    OsBoxParams params = {};
+    params.owner = owner;
+    params.instance = OsGetModuleHandle();
+    params.text = text;
+    params.caption = caption;
+    params.style = style | kMbSetForeground;
+    params.iconName = iconName;
+    params.contextHelpId = 1;
+    params.languageId = 0;
+    OsMessageBeep(kMbIconAsterisk);
+    return OsMessageBoxIndirect(&params);
+}
+
+int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style,
+                 uint16_t language, uint32_t timeoutMs) {
+    OsModule user32 = OsLoadLibrary(kTimeoutBoxLibrary);
+    if (!user32) {
+        return OsMessageBox(owner, text, caption, style);
+    }
+    int result;
+    OsProc timeoutBox = OsGetProcAddress(user32, kTimeoutBoxProc);
+    if (timeoutBox) {
+        result = OsCallMessageBoxTimeout(timeoutBox, owner, text, caption, style, language, timeoutMs);
+    } else {
+        result = OsMessageBox(owner, text, caption, style);
+    }
+    OsFreeLibrary(user32);
+    return result;
+}

@@ -1,0 +1,26 @@
+// The two kinds of message box: a question with the program's own icon, and a
+// report that closes by itself.
+#ifndef KOMPAKTO_BOXES_H
+#define KOMPAKTO_BOXES_H
+
+#include "platform/platform.h"
+
+enum : uint32_t {
+    kQuestionStyle = kMbYesNoCancel | kMbUserIcon | kMbDefButton3,  // 0x283
+    kDownloadStyle = kMbYesNoCancel | kMbUserIcon,                  // 0x83
+    kConfirmStyle = kMbOk | kMbIconInformation | kMbSetForeground,  // 0x10040
+    kErrorStyle = kMbOk | kMbIconError | kMbSetForeground,          // 0x10010
+    kConfirmTimeoutMs = 5555,
+};
+
+// Beeps, brings the box to the front and shows the icon resource iconName;
+// style must hold kMbUserIcon. Returns the button's identifier, 0 on failure.
+int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName,
+                uint32_t style);
+
+// Shows a box that closes itself after timeoutMs, or a plain box where the
+// system has no such box.
+int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style,
+                 uint16_t language, uint32_t timeoutMs);
+
+#endif

@@ -1,0 +1,93 @@
+#include "app/startup.h"
+
+#include "app/boxes.h"
+#include "app/texts.h"
+#include "shell/context_menu.h"
+
+bool SilentMode = false;
+char FirstArgument[kArgumentSize];
+
+static unsigned char UpperAscii(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+
+bool ContainsNoCase(const char* haystack, const char* needle) {
+    int n = 0;
+    while (needle[n]) {
+        n++;
+    }
+    for (int i = 0; haystack[i]; i++) {
+        int j = 0;
+        while (j < n && haystack[i + j] && UpperAscii(haystack[i + j]) == UpperAscii(needle[j])) {
+            j++;
+        }
+        if (j == n) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static bool IsSeparator(char c) {
+    unsigned char u = static_cast<unsigned char>(c);
+    return u >= 1 && u <= 32;
+}
+
+// Reads one word starting at text into word (cut to wordSize - 1 characters)
+// and returns where the word ends. A double quote switches quoting; two in a
+// row add nothing and leave quoting as it was.
+static const char* ReadWord(const char* text, char* word, int wordSize) {
+    bool quoted = false;
+    int length = 0;
+    while (*text && (quoted || !IsSeparator(*text))) {
+        if (text[0] == '"' && text[1] == '"') {
+            text += 2;
+        } else if (text[0] == '"') {
+            quoted = !quoted;
+            text++;
+        } else {
+            if (length < wordSize - 1) {
+                word[length++] = *text;
+            }
+            text++;
+        }
+    }
+    word[length] = '\0';
+    return text;
+}
+
+static const char* SkipSeparators(const char* text) {
+    while (IsSeparator(*text)) {
+        text++;
+    }
+    return text;
+}
+
+void TakeFirstArgument(const char* commandLine, char* argument, int argumentSize) {
+    argument[0] = '\0';
+    const char* rest = SkipSeparators(commandLine);
+    if (!*rest) {
+        return;
+    }
+    rest = SkipSeparators(ReadWord(rest, argument, argumentSize));  // the program's name
+    argument[0] = '\0';
+    if (*rest) {
+        ReadWord(rest, argument, argumentSize);
+    }
+}
+
+void RunKompakto() {
+    SilentMode = false;
+    TakeFirstArgument(OsGetCommandLine(), FirstArgument, kArgumentSize);
+    if (ContainsNoCase(FirstArgument, "s")) {
+        SilentMode = true;
+    }
+    int answer = ShowIconBox(OsGetDesktopWindow(), kQuestionText, kQuestionCaption, kIconName, kQuestionStyle);
+    if (answer == kIdYes) {
+        SetContextMenu(true);
+    } else if (answer == kIdNo) {
+        SetContextMenu(false);
+    }
+    OsExitProcess(kExitDone);
+}

@@ -1,0 +1,23 @@
+// Start-up: the switch, the question and the answer.
+#ifndef KOMPAKTO_STARTUP_H
+#define KOMPAKTO_STARTUP_H
+
+// A Windows command line holds at most 32767 characters, so no argument is cut.
+enum { kArgumentSize = 32768 };
+
+// Set by start-up when the first argument holds an s; leaves out the
+// confirmation box.
+extern bool SilentMode;
+extern char FirstArgument[kArgumentSize];
+
+// Whether needle occurs in haystack, ASCII letters compared without case.
+bool ContainsNoCase(const char* haystack, const char* needle);
+
+// Cuts commandLine into words and copies the second one into argument (of
+// argumentSize bytes, cut to fit); empty when there is none.
+void TakeFirstArgument(const char* commandLine, char* argument, int argumentSize);
+
+// The whole program: reads the switch, asks, acts, and ends the process.
+[[noreturn]] void RunKompakto();
+
+#endif

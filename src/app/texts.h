@@ -1,0 +1,38 @@
+// Every text the program shows or stores, in one place. All are Windows-1252,
+// written with \x escapes so that no compiler or editor can change a byte;
+// lines are separated by a single carriage return.
+#ifndef KOMPAKTO_TEXTS_H
+#define KOMPAKTO_TEXTS_H
+
+extern const char kQuestionCaption[];
+extern const char kQuestionText[];
+extern const char kIconName[];
+
+extern const char kConfirmCaption[];
+extern const char kActivatedText[];
+extern const char kDeactivatedText[];
+
+extern const char kErrorCaption[];
+extern const char kActivationFailedText[];
+extern const char kDeactivationFailedText[];
+
+extern const char kDownloadCaption[];
+extern const char kDownloadText[];
+extern const char kDownloadAddress[];
+extern const char kOpenVerb[];
+
+extern const char kTimeoutBoxLibrary[];
+extern const char kTimeoutBoxProc[];
+
+extern const char kProgramFilesFolder[];
+extern const char kProgramW6432Folder[];
+extern const char kViewer64Name[];
+extern const char kViewer32Name[];
+extern const char kCommandTail[];
+
+extern const char kVerbKey[];
+extern const char kVerbCommandKey[];
+extern const char kFolderVerbKey[];
+extern const char kFolderVerbCommandKey[];
+
+#endif

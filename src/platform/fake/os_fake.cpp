@@ -1,0 +1,399 @@
+#include <setjmp.h>
+#include <stdio.h>
+
+#include <map>
+#include <set>
+
+#include "app/startup.h"
+#include "platform/fake/fake.h"
+
+namespace {
+
+struct FakeKey {
+    std::string path;  // as first created
+    std::map<std::string, std::string> values;  // lower-case name -> text with its zero
+    bool locked;
+};
+
+struct FakeState {
+    std::string commandLine;
+    std::map<std::string, std::string> env;  // upper-case name -> value
+    std::set<std::string> files;  // lower case
+    std::map<std::string, FakeKey> keys;  // lower-case path -> key
+    std::map<uintptr_t, std::string> handles;  // open handle -> lower-case path
+    uintptr_t nextHandle;
+    std::vector<int> answers;
+    size_t nextAnswer;
+    bool user32Loadable;
+    bool timeoutBoxExported;
+    int libraries;
+    int failAt;
+    bool failFromThereOn;
+    std::vector<FakeCall> calls;
+    std::vector<FakeBox> boxes;
+    std::vector<std::string> opened;
+};
+
+FakeState state;
+jmp_buf exitJump;
+int exitCode;
+
+const uintptr_t kCurrentUser = 0x80000001u;
+const uintptr_t kDesktop = 0x10010;
+const uintptr_t kModule = 0x400000;
+const uintptr_t kUser32 = 0x7E410000;
+const uintptr_t kTimeoutProc = 0x7E450000;
+
+std::string Lower(const std::string& text) {
+    std::string result = text;
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return result;
+}
+
+std::string Upper(const std::string& text) {
+    std::string result = text;
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return result;
+}
+
+std::string Show(const char* text) {
+    return text ? "\"" + std::string(text) + "\"" : "null";
+}
+
+std::string Hex(uint32_t value) {
+    char buffer[16];
+    snprintf(buffer, sizeof buffer, "0x%X", value);
+    return buffer;
+}
+
+// Records the call and tells whether it is to fail.
+bool Call(const char* op, const std::string& detail) {
+    bool fail = false;
+    int number = static_cast<int>(state.calls.size()) + 1;
+    if (state.failAt > 0) {
+        fail = number == state.failAt || (state.failFromThereOn && number > state.failAt);
+    }
+    state.calls.push_back(FakeCall{op, detail, fail});
+    return fail;
+}
+
+std::string Parent(const std::string& path) {
+    size_t slash = path.rfind('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool HasSubKeys(const std::string& lowerPath) {
+    std::string prefix = lowerPath + "\\";
+    auto next = state.keys.upper_bound(lowerPath);
+    return next != state.keys.end() && next->first.compare(0, prefix.size(), prefix) == 0;
+}
+
+void CreateKeyPath(const std::string& path) {
+    for (std::string p = path; !p.empty(); p = Parent(p)) {
+        std::string lower = Lower(p);
+        if (state.keys.count(lower)) break;
+        state.keys[lower] = FakeKey{p, {}, false};
+    }
+}
+
+bool LockedOnTheWay(const std::string& path) {
+    for (std::string p = path; !p.empty(); p = Parent(p)) {
+        auto it = state.keys.find(Lower(p));
+        if (it != state.keys.end() && it->second.locked) return true;
+    }
+    return false;
+}
+
+// The full path of subKey under root, or empty when root is no open key.
+std::string Resolve(OsKey root, const char* subKey) {
+    uintptr_t handle = reinterpret_cast<uintptr_t>(root);
+    std::string base;
+    if (handle != kCurrentUser) {
+        auto it = state.handles.find(handle);
+        if (it == state.handles.end()) return std::string();
+        base = it->second + "\\";
+    }
+    return base + (subKey ? subKey : "");
+}
+
+OsKey NewHandle(const std::string& path) {
+    uintptr_t handle = state.nextHandle;
+    state.nextHandle += 4;
+    state.handles[handle] = Lower(path);
+    return reinterpret_cast<OsKey>(handle);
+}
+
+std::string KeyName(OsKey key) {
+    uintptr_t handle = reinterpret_cast<uintptr_t>(key);
+    if (handle == kCurrentUser) return "HKCU";
+    auto it = state.handles.find(handle);
+    return it == state.handles.end() ? "bad-handle" : "key(" + it->second + ")";
+}
+
+int NextAnswer() {
+    if (state.nextAnswer < state.answers.size()) return state.answers[state.nextAnswer++];
+    return 0;
+}
+
+void RecordBox(const char* via, OsWindow owner, OsModule instance, const char* text, const char* caption,
+               uint32_t style, const char* icon, uint32_t helpId, uint32_t language, uint32_t timeout) {
+    FakeBox box;
+    box.via = via;
+    box.hasOwner = owner != nullptr;
+    box.isDesktopOwner = reinterpret_cast<uintptr_t>(owner) == kDesktop;
+    box.hasInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
+    box.text = text ? text : "";
+    box.caption = caption ? caption : "";
+    box.style = style;
+    box.iconName = icon ? icon : "";
+    box.contextHelpId = helpId;
+    box.language = language;
+    box.timeoutMs = timeout;
+    state.boxes.push_back(box);
+}
+
+}  // namespace
+
+void FakeReset() {
+    state = FakeState();
+    state.commandLine = "kompakto.exe";
+    state.env["PROGRAMFILES"] = "C:\\Program Files (x86)";
+    state.env["PROGRAMW6432"] = "C:\\Program Files";
+    state.env["SYSTEMROOT"] = "C:\\Windows";
+    state.nextHandle = 0x1000;
+    state.user32Loadable = true;
+    state.timeoutBoxExported = true;
+    CreateKeyPath("SOFTWARE\\Classes");
+}
+
+void FakeSetCommandLine(const std::string& commandLine) { state.commandLine = commandLine; }
+void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Upper(name)] = value; }
+void FakeUnsetEnv(const std::string& name) { state.env.erase(Upper(name)); }
+void FakeAddFile(const std::string& path) { state.files.insert(Lower(path)); }
+void FakeQueueAnswer(int button) { state.answers.push_back(button); }
+void FakeSetUser32Loadable(bool loadable) { state.user32Loadable = loadable; }
+void FakeSetTimeoutBoxExported(bool exported) { state.timeoutBoxExported = exported; }
+
+void FakeFailCall(int callNumber, bool fromThereOn) {
+    state.failAt = callNumber;
+    state.failFromThereOn = fromThereOn;
+}
+
+void FakeAddKey(const std::string& path) { CreateKeyPath(path); }
+
+void FakeSetValue(const std::string& path, const std::string& name, const std::string& text) {
+    CreateKeyPath(path);
+    state.keys[Lower(path)].values[Lower(name)] = text + '\0';
+}
+
+void FakeLockKey(const std::string& path) {
+    CreateKeyPath(path);
+    state.keys[Lower(path)].locked = true;
+}
+
+bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
+
+bool FakeGetValue(const std::string& path, const std::string& name, std::string* text) {
+    auto key = state.keys.find(Lower(path));
+    if (key == state.keys.end()) return false;
+    auto value = key->second.values.find(Lower(name));
+    if (value == key->second.values.end()) return false;
+    *text = value->second;
+    return true;
+}
+
+std::string FakeRegistryDump() {
+    std::string dump;
+    for (const auto& key : state.keys) {
+        dump += "[" + key.second.path + "]\n";
+        for (const auto& value : key.second.values) {
+            dump += "  " + (value.first.empty() ? std::string("@") : value.first) + "=" + value.second + "\n";
+        }
+    }
+    return dump;
+}
+
+int FakeRun() {
+    if (setjmp(exitJump) == 0) {
+        RunKompakto();
+    }
+    return exitCode;
+}
+
+const std::vector<FakeCall>& FakeCalls() { return state.calls; }
+const std::vector<FakeBox>& FakeBoxes() { return state.boxes; }
+const std::vector<std::string>& FakeOpenedAddresses() { return state.opened; }
+int FakeOpenKeyHandles() { return static_cast<int>(state.handles.size()); }
+int FakeLoadedLibraries() { return state.libraries; }
+
+// The operations.
+
+OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(kCurrentUser); }
+
+const char* OsGetCommandLine() {
+    if (Call("GetCommandLine", "")) return "";
+    return state.commandLine.c_str();
+}
+
+void OsExitProcess(unsigned code) {
+    Call("ExitProcess", std::to_string(code));
+    exitCode = static_cast<int>(code);
+    longjmp(exitJump, 1);
+}
+
+OsModule OsGetModuleHandle() {
+    if (Call("GetModuleHandle", "null")) return nullptr;
+    return reinterpret_cast<OsModule>(kModule);
+}
+
+OsWindow OsGetDesktopWindow() {
+    if (Call("GetDesktopWindow", "")) return nullptr;
+    return reinterpret_cast<OsWindow>(kDesktop);
+}
+
+void OsMessageBeep(uint32_t type) { Call("MessageBeep", Hex(type)); }
+
+int OsMessageBoxIndirect(const OsBoxParams* p) {
+    if (Call("MessageBoxIndirect", Show(p->caption) + " style=" + Hex(p->style))) return 0;
+    RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName,
+              p->contextHelpId, p->languageId, 0);
+    return NextAnswer();
+}
+
+int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
+    if (Call("MessageBox", Show(caption) + " style=" + Hex(style))) return 0;
+    RecordBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0, 0, 0);
+    return NextAnswer();
+}
+
+OsModule OsLoadLibrary(const char* name) {
+    if (Call("LoadLibrary", Show(name)) || !state.user32Loadable || Lower(name) != "user32.dll") return nullptr;
+    state.libraries++;
+    return reinterpret_cast<OsModule>(kUser32);
+}
+
+OsProc OsGetProcAddress(OsModule module, const char* name) {
+    if (Call("GetProcAddress", Show(name))) return nullptr;
+    bool found = reinterpret_cast<uintptr_t>(module) == kUser32 && state.timeoutBoxExported &&
+                 std::string(name) == "MessageBoxTimeoutW";
+    return found ? reinterpret_cast<OsProc>(kTimeoutProc) : nullptr;
+}
+
+void OsFreeLibrary(OsModule module) {
+    Call("FreeLibrary", "");
+    if (reinterpret_cast<uintptr_t>(module) == kUser32) state.libraries--;
+}
+
+int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption,
+                            uint32_t style, uint32_t language, uint32_t milliseconds) {
+    if (Call("MessageBoxTimeout", Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
+        return 0;
+    if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
+    RecordBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, 0, language, milliseconds);
+    return NextAnswer();
+}
+
+uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
+    if (Call("ExpandEnvironmentStrings", Show(src) + " size=" + std::to_string(size))) return 0;
+    // Like Windows: %NAME% of a defined variable is replaced, anything else kept.
+    std::string out;
+    std::string text = src;
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+        if (close != std::string::npos) {
+            auto it = state.env.find(Upper(text.substr(i + 1, close - i - 1)));
+            if (it != state.env.end()) {
+                out += it->second;
+                i = close + 1;
+                continue;
+            }
+            out += text.substr(i, close - i);
+            i = close;
+            continue;
+        }
+        out += text[i++];
+    }
+    uint32_t needed = static_cast<uint32_t>(out.size()) + 1;
+    if (needed <= size) {
+        for (size_t k = 0; k < needed; k++) dst[k] = out.c_str()[k];
+    }
+    return needed;
+}
+
+uint32_t OsGetFileAttributes(const char* path) {
+    if (Call("GetFileAttributes", Show(path))) return kInvalidFileAttributes;
+    return state.files.count(Lower(path)) ? 0x20 : kInvalidFileAttributes;
+}
+
+long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
+                      OsKey* result) {
+    *result = nullptr;
+    bool fail = Call("RegCreateKeyEx", KeyName(root) + " " + Show(subKey) + " class=" + Show(keyClass) +
+                                           " options=" + std::to_string(options) + " access=" + Hex(access));
+    std::string path = Resolve(root, subKey);
+    if (path.empty()) return 6;
+    if (fail || LockedOnTheWay(path)) {
+        // Windows may have created some of the missing parents before it failed.
+        if (!Parent(path).empty() && !LockedOnTheWay(path)) CreateKeyPath(Parent(path));
+        return kErrorAccessDenied;
+    }
+    CreateKeyPath(path);
+    *result = NewHandle(path);
+    return kErrorSuccess;
+}
+
+long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result) {
+    *result = nullptr;
+    bool fail = Call("RegOpenKeyEx", KeyName(root) + " " + Show(subKey) + " access=" + Hex(access));
+    std::string path = Resolve(root, subKey);
+    if (fail) return kErrorAccessDenied;
+    if (path.empty()) return 6;
+    if (!state.keys.count(Lower(path))) return kErrorFileNotFound;
+    *result = NewHandle(path);
+    return kErrorSuccess;
+}
+
+long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
+    bool fail = Call("RegSetValueEx", KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) +
+                                          " " + Show(text) + " bytes=" + std::to_string(byteCount));
+    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
+    if (handle == state.handles.end()) return 6;
+    if (fail) return kErrorAccessDenied;
+    auto it = state.keys.find(handle->second);
+    if (it == state.keys.end()) return 1018;  // ERROR_KEY_DELETED
+    if (it->second.locked) return kErrorAccessDenied;
+    it->second.values[Lower(valueName)] = std::string(text, byteCount);
+    return kErrorSuccess;
+}
+
+long OsRegCloseKey(OsKey key) {
+    bool fail = Call("RegCloseKey", KeyName(key));
+    bool known = state.handles.erase(reinterpret_cast<uintptr_t>(key)) != 0;
+    return fail || !known ? 6 : kErrorSuccess;
+}
+
+long OsRegDeleteKey(OsKey root, const char* subKey) {
+    bool fail = Call("RegDeleteKey", KeyName(root) + " " + Show(subKey));
+    std::string path = Resolve(root, subKey);
+    if (path.empty()) return 6;
+    std::string lower = Lower(path);
+    if (!state.keys.count(lower)) return kErrorFileNotFound;
+    if (fail || state.keys[lower].locked || HasSubKeys(lower)) return kErrorAccessDenied;
+    state.keys.erase(lower);
+    return kErrorSuccess;
+}
+
+intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int show) {
+    bool fail = Call("ShellExecute", std::string(reinterpret_cast<uintptr_t>(owner) == kDesktop ? "desktop" : "other") +
+                                         " " + Show(verb) + " " + Show(file) + " " + Show(parameters) + " " +
+                                         Show(directory) + " show=" + std::to_string(show));
+    if (fail) return 2;
+    state.opened.push_back(file);
+    return 42;
+}

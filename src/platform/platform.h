@@ -1,0 +1,112 @@
+// The Windows operations: every effect of the program passes through these.
+//
+// The program itself (src/app, src/shell) includes only this header. The
+// Windows build links src/platform/win, which calls the real functions; the
+// Linux test build links src/platform/fake, which records every call and can
+// be told to fail any of them.
+//
+// All texts that cross this line are zero-terminated Windows-1252 texts. The
+// Windows side converts them to UTF-16 exactly and calls the W functions, so
+// that the system's own ANSI code page never changes a letter.
+#ifndef KOMPAKTO_PLATFORM_H
+#define KOMPAKTO_PLATFORM_H
+
+#include <stdint.h>
+
+typedef struct OsWindowTag* OsWindow;
+typedef struct OsModuleTag* OsModule;
+typedef struct OsKeyTag* OsKey;
+typedef struct OsProcTag* OsProc;
+
+// Button identifiers, as the platform returns them.
+enum {
+    kIdOk = 1,
+    kIdCancel = 2,
+    kIdYes = 6,
+    kIdNo = 7,
+};
+
+// Message box styles.
+enum : uint32_t {
+    kMbOk = 0x0,
+    kMbYesNoCancel = 0x3,
+    kMbIconError = 0x10,
+    kMbIconInformation = 0x40,
+    kMbUserIcon = 0x80,
+    kMbDefButton3 = 0x200,
+    kMbSetForeground = 0x10000,
+};
+
+enum : uint32_t {
+    kMbIconAsterisk = 0x40,  // the information sound of MessageBeep
+    kInvalidFileAttributes = 0xFFFFFFFFu,
+    kShowNormal = 1,
+};
+
+// Registry values.
+enum : uint32_t {
+    kRegOptionNonVolatile = 0,
+    kKeyQueryValue = 0x0001,
+    kKeyAllAccess = 0xF003F,
+    kRegSz = 1,
+};
+
+// Results of the registry functions.
+enum : long {
+    kErrorSuccess = 0,
+    kErrorFileNotFound = 2,
+    kErrorAccessDenied = 5,
+};
+
+// HKEY_CURRENT_USER.
+OsKey OsCurrentUserKey();
+
+// The record of MessageBoxIndirect; its size field and the callback (always
+// none) are filled by the Windows side.
+struct OsBoxParams {
+    OsWindow owner;
+    OsModule instance;
+    const char* text;
+    const char* caption;
+    uint32_t style;
+    const char* iconName;
+    uint32_t contextHelpId;
+    uint32_t languageId;
+};
+
+const char* OsGetCommandLine();
+[[noreturn]] void OsExitProcess(unsigned exitCode);
+OsModule OsGetModuleHandle();  // the program's own module
+OsWindow OsGetDesktopWindow();
+
+void OsMessageBeep(uint32_t type);
+int OsMessageBoxIndirect(const OsBoxParams* params);
+int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style);
+
+OsModule OsLoadLibrary(const char* name);
+OsProc OsGetProcAddress(OsModule module, const char* name);
+void OsFreeLibrary(OsModule module);
+// Calls a MessageBoxTimeoutW found by OsGetProcAddress.
+int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption,
+                            uint32_t style, uint32_t language, uint32_t milliseconds);
+
+// Returns the size the expanded text needs, its terminating zero included;
+// writes it to dst only when that is at most size. Zero on failure, and also
+// when the expanded text holds a character that Windows-1252 cannot hold.
+uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size);
+uint32_t OsGetFileAttributes(const char* path);
+
+long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options,
+                      uint32_t access, OsKey* result);
+long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result);
+// text is byteCount bytes of Windows-1252, its terminating zero included.
+long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text,
+                     uint32_t byteCount);
+long OsRegCloseKey(OsKey key);
+long OsRegDeleteKey(OsKey root, const char* subKey);
+
+// Returns the ShellExecute result; above 32 means success.
+intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int show);
+
+#endif

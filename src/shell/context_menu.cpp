@@ -1,0 +1,210 @@
+#include "shell/context_menu.h"
+
+#include "app/boxes.h"
+#include "app/startup.h"
+#include "app/texts.h"
+
+char ProgramFilesPath[kPathSize];
+char ProgramW6432Path[kPathSize];
+char ViewerPath[kPathSize];
+char CommandLine[kCommandSize];
+
+static int TextLength(const char* text) {
+    int length = 0;
+    while (text[length]) {
+        length++;
+    }
+    return length;
+}
+
+// Copies text to dst of dstSize bytes; false, with dst empty, when it does not fit.
+static bool CopyText(const char* text, char* dst, int dstSize) {
+    int length = TextLength(text);
+    if (length >= dstSize) {
+        dst[0] = '\0';
+        return false;
+    }
+    for (int i = 0; i <= length; i++) {
+        dst[i] = text[i];
+    }
+    return true;
+}
+
+void ExpandInPlace(char* text) {
+    static char expanded[kPathSize];
+    uint32_t needed = OsExpandEnvironmentStrings(text, expanded, kExpandSize);
+    if (needed >= 1 && needed <= kExpandSize) {
+        CopyText(expanded, text, kPathSize);
+    }
+    // Zero or a size above the buffer: the text stays unexpanded, which is no
+    // absolute folder and so yields no viewer.
+}
+
+bool PathExists(const char* path) {
+    return OsGetFileAttributes(path) != kInvalidFileAttributes;
+}
+
+// A drive folder (C:\...) or a network share (\\server\...). Anything else
+// would be looked up from the current folder, where anyone may have planted
+// a program of that name.
+bool IsAbsoluteFolder(const char* path) {
+    char drive = path[0];
+    bool isLetter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    if (isLetter && path[1] == ':' && path[2] == '\\') {
+        return true;
+    }
+    return path[0] == '\\' && path[1] == '\\' && path[2] != '\0' && path[2] != '\\';
+}
+
+// path := folder followed by name; false, with path empty, when the folder is
+// not absolute or the two do not fit into kPathSize.
+bool BuildCandidate(const char* folder, const char* name, char* path) {
+    path[0] = '\0';
+    if (!IsAbsoluteFolder(folder)) {
+        return false;
+    }
+    int folderLength = TextLength(folder);
+    if (!CopyText(folder, path, kPathSize) || !CopyText(name, path + folderLength, kPathSize - folderLength)) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+static bool TryCandidate(const char* folder, const char* name) {
+    return BuildCandidate(folder, name, ViewerPath) && PathExists(ViewerPath);
+}
+
+bool LocateViewer() {
+    return TryCandidate(ProgramW6432Path, kViewer64Name) ||
+           TryCandidate(ProgramFilesPath, kViewer32Name);
+}
+
+void BuildCommandLine(const char* viewerPath, char* commandLine) {
+    commandLine[0] = '"';
+    int length = TextLength(viewerPath);
+    CopyText(viewerPath, commandLine + 1, kCommandSize - 1);
+    CopyText(kCommandTail, commandLine + 1 + length, kCommandSize - 1 - length);
+}
+
+// How many of the trailing components of subKey do not exist yet: these are
+// the keys that creating subKey adds, and that a failed write takes back.
+static int CountMissingKeys(OsKey root, const char* subKey) {
+    static char path[kPathSize];
+    CopyText(subKey, path, kPathSize);
+    int missing = 0;
+    for (;;) {
+        OsKey key = nullptr;
+        long result = OsRegOpenKeyEx(root, path, kKeyQueryValue, &key);
+        if (result == kErrorSuccess) {
+            OsRegCloseKey(key);
+            return missing;
+        }
+        if (result != kErrorFileNotFound) {
+            return missing;
+        }
+        missing++;
+        int end = TextLength(path);
+        while (end > 0 && path[end] != '\\') {
+            end--;
+        }
+        if (end == 0) {
+            return missing;
+        }
+        path[end] = '\0';
+    }
+}
+
+static void DeleteCreatedKeys(OsKey root, const char* subKey, int count) {
+    static char path[kPathSize];
+    CopyText(subKey, path, kPathSize);
+    for (int i = 0; i < count; i++) {
+        if (OsRegDeleteKey(root, path) != kErrorSuccess) {
+            return;
+        }
+        int end = TextLength(path);
+        while (end > 0 && path[end] != '\\') {
+            end--;
+        }
+        path[end] = '\0';
+    }
+}
+
+// Creates subKey with its missing parents and sets the value. True only when
+// the value was written; otherwise the keys this call created are removed
+// again, and a value that was there before is left as it was.
+bool WriteRegString(OsKey root, const char* subKey, const char* valueName, const char* text) {
+    int missing = CountMissingKeys(root, subKey);
+    OsKey key = nullptr;
+    bool written = false;
+    if (OsRegCreateKeyEx(root, subKey, "", kRegOptionNonVolatile, kKeyAllAccess, &key) == kErrorSuccess) {
+        uint32_t byteCount = static_cast<uint32_t>(TextLength(text)) + 1;
+        written = OsRegSetValueEx(key, valueName, kRegSz, text, byteCount) == kErrorSuccess;
+        OsRegCloseKey(key);
+    }
+    if (!written) {
+        DeleteCreatedKeys(root, subKey, missing);
+    }
+    return written;
+}
+
+// An absent key counts as deleted.
+static bool DeleteKey(OsKey root, const char* subKey) {
+    long result = OsRegDeleteKey(root, subKey);
+    return result == kErrorSuccess || result == kErrorFileNotFound;
+}
+
+static void Confirm(const char* text) {
+    if (!SilentMode) {
+        ShowTimedBox(nullptr, text, kConfirmCaption, kConfirmStyle, 0, kConfirmTimeoutMs);
+    }
+}
+
+[[noreturn]] static void FailAndExit(const char* text) {
+    OsMessageBox(nullptr, text, kErrorCaption, kErrorStyle);
+    OsExitProcess(kExitRegistryFailed);
+}
+
+[[noreturn]] static void OfferDownloadAndExit() {
+    OsWindow desktop = OsGetDesktopWindow();
+    if (ShowIconBox(desktop, kDownloadText, kDownloadCaption, kIconName, kDownloadStyle) == kIdYes) {
+        OsShellExecute(desktop, kOpenVerb, kDownloadAddress, nullptr, nullptr, kShowNormal);
+    }
+    OsExitProcess(kExitNoViewer);
+}
+
+static void Activate() {
+    CopyText(kProgramFilesFolder, ProgramFilesPath, kPathSize);
+    ExpandInPlace(ProgramFilesPath);
+    CopyText(kProgramW6432Folder, ProgramW6432Path, kPathSize);
+    ExpandInPlace(ProgramW6432Path);
+    if (!LocateViewer()) {
+        OfferDownloadAndExit();
+    }
+    BuildCommandLine(ViewerPath, CommandLine);
+    if (!WriteRegString(OsCurrentUserKey(), kVerbCommandKey, "", CommandLine)) {
+        FailAndExit(kActivationFailedText);
+    }
+    Confirm(kActivatedText);
+}
+
+static void Deactivate() {
+    OsKey user = OsCurrentUserKey();
+    // A key with a sub key cannot be deleted: each "command" key goes first.
+    bool deleted = DeleteKey(user, kVerbCommandKey);
+    deleted = DeleteKey(user, kVerbKey) && deleted;
+    deleted = DeleteKey(user, kFolderVerbCommandKey) && deleted;
+    deleted = DeleteKey(user, kFolderVerbKey) && deleted;
+    if (!deleted) {
+        FailAndExit(kDeactivationFailedText);
+    }
+    Confirm(kDeactivatedText);
+}
+
+void SetContextMenu(bool activate) {
+    if (activate) {
+        Activate();
+    } else {
+        Deactivate();
+    }
+}
