@@ -5,13 +5,11 @@
 
 #include "platform/platform.h"
 
-enum : uint32_t {
-    kQuestionStyle = kMbYesNoCancel | kMbUserIcon | kMbDefButton3,  // 0x283
-    kDownloadStyle = kMbYesNoCancel | kMbUserIcon,                  // 0x83
-    kConfirmStyle = kMbOk | kMbIconInformation | kMbSetForeground,  // 0x10040
-    kErrorStyle = kMbOk | kMbIconError | kMbSetForeground,          // 0x10010
-    kConfirmTimeoutMs = 5555,
-};
+constexpr uint32_t kQuestionStyle = kMbYesNoCancel | kMbUserIcon | kMbDefButton3;  // 0x283
+constexpr uint32_t kDownloadStyle = kMbYesNoCancel | kMbUserIcon;                  // 0x83
+constexpr uint32_t kConfirmStyle = kMbOk | kMbIconInformation | kMbSetForeground;  // 0x10040
+constexpr uint32_t kErrorStyle = kMbOk | kMbIconError | kMbSetForeground;          // 0x10010
+constexpr uint32_t kConfirmTimeoutMs = 5555;
 
 // Beeps, brings the box to the front and shows the icon resource iconName;
 // style must hold kMbUserIcon. Returns the button's identifier, 0 on failure.

@@ -3,7 +3,7 @@
 #define KOMPAKTO_STARTUP_H
 
 // A Windows command line holds at most 32767 characters, so no argument is cut.
-enum { kArgumentSize = 32768 };
+constexpr int kArgumentSize = 32768;
 
 // Set by start-up when the first argument holds an s; leaves out the
 // confirmation box.

@@ -19,44 +19,34 @@ typedef struct OsKeyTag* OsKey;
 typedef struct OsProcTag* OsProc;
 
 // Button identifiers, as the platform returns them.
-enum {
-    kIdOk = 1,
-    kIdCancel = 2,
-    kIdYes = 6,
-    kIdNo = 7,
-};
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
 
 // Message box styles.
-enum : uint32_t {
-    kMbOk = 0x0,
-    kMbYesNoCancel = 0x3,
-    kMbIconError = 0x10,
-    kMbIconInformation = 0x40,
-    kMbUserIcon = 0x80,
-    kMbDefButton3 = 0x200,
-    kMbSetForeground = 0x10000,
-};
+constexpr uint32_t kMbOk = 0x0;
+constexpr uint32_t kMbYesNoCancel = 0x3;
+constexpr uint32_t kMbIconError = 0x10;
+constexpr uint32_t kMbIconInformation = 0x40;
+constexpr uint32_t kMbUserIcon = 0x80;
+constexpr uint32_t kMbDefButton3 = 0x200;
+constexpr uint32_t kMbSetForeground = 0x10000;
 
-enum : uint32_t {
-    kMbIconAsterisk = 0x40,  // the information sound of MessageBeep
-    kInvalidFileAttributes = 0xFFFFFFFFu,
-    kShowNormal = 1,
-};
+constexpr uint32_t kMbIconAsterisk = 0x40;  // the information sound of MessageBeep
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr int kShowNormal = 1;
 
 // Registry values.
-enum : uint32_t {
-    kRegOptionNonVolatile = 0,
-    kKeyQueryValue = 0x0001,
-    kKeyAllAccess = 0xF003F,
-    kRegSz = 1,
-};
+constexpr uint32_t kRegOptionNonVolatile = 0;
+constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeyAllAccess = 0xF003F;
+constexpr uint32_t kRegSz = 1;
 
 // Results of the registry functions.
-enum : long {
-    kErrorSuccess = 0,
-    kErrorFileNotFound = 2,
-    kErrorAccessDenied = 5,
-};
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorAccessDenied = 5;
 
 // HKEY_CURRENT_USER.
 OsKey OsCurrentUserKey();

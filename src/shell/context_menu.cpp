@@ -87,13 +87,22 @@ void BuildCommandLine(const char* viewerPath, char* commandLine) {
     CopyText(kCommandTail, commandLine + 1 + length, kCommandSize - 1 - length);
 }
 
-// How many of the trailing components of subKey do not exist yet: these are
-// the keys that creating subKey adds, and that a failed write takes back.
+static void CutLastComponent(char* path) {
+    int end = TextLength(path);
+    while (end > 0 && path[end] != '\\') {
+        end--;
+    }
+    path[end] = '\0';
+}
+
+// Counts the trailing components of subKey that do not exist yet: the keys
+// that creating subKey adds, and that a failed write takes back. -1 when the
+// registry does not tell.
 static int CountMissingKeys(OsKey root, const char* subKey) {
     static char path[kPathSize];
     CopyText(subKey, path, kPathSize);
     int missing = 0;
-    for (;;) {
+    while (path[0]) {
         OsKey key = nullptr;
         long result = OsRegOpenKeyEx(root, path, kKeyQueryValue, &key);
         if (result == kErrorSuccess) {
@@ -101,40 +110,37 @@ static int CountMissingKeys(OsKey root, const char* subKey) {
             return missing;
         }
         if (result != kErrorFileNotFound) {
-            return missing;
+            return -1;
         }
         missing++;
-        int end = TextLength(path);
-        while (end > 0 && path[end] != '\\') {
-            end--;
-        }
-        if (end == 0) {
-            return missing;
-        }
-        path[end] = '\0';
+        CutLastComponent(path);
     }
+    return missing;
 }
 
+// Deletes the last count components of subKey, deepest first. A key that is
+// gone already is fine; one that stays stops the walk, as its parents cannot go.
 static void DeleteCreatedKeys(OsKey root, const char* subKey, int count) {
     static char path[kPathSize];
     CopyText(subKey, path, kPathSize);
-    for (int i = 0; i < count; i++) {
-        if (OsRegDeleteKey(root, path) != kErrorSuccess) {
+    for (int i = 0; i < count && path[0]; i++) {
+        long result = OsRegDeleteKey(root, path);
+        if (result != kErrorSuccess && result != kErrorFileNotFound) {
             return;
         }
-        int end = TextLength(path);
-        while (end > 0 && path[end] != '\\') {
-            end--;
-        }
-        path[end] = '\0';
+        CutLastComponent(path);
     }
 }
 
 // Creates subKey with its missing parents and sets the value. True only when
 // the value was written; otherwise the keys this call created are removed
-// again, and a value that was there before is left as it was.
+// again, and a value that was there before is left as it was. Nothing is
+// written when the registry does not tell which keys are there already.
 bool WriteRegString(OsKey root, const char* subKey, const char* valueName, const char* text) {
     int missing = CountMissingKeys(root, subKey);
+    if (missing < 0) {
+        return false;
+    }
     OsKey key = nullptr;
     bool written = false;
     if (OsRegCreateKeyEx(root, subKey, "", kRegOptionNonVolatile, kKeyAllAccess, &key) == kErrorSuccess) {

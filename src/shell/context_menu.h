@@ -5,19 +5,15 @@
 
 #include "platform/platform.h"
 
-enum {
-    kPathSize = 513,  // 512 characters and the terminating zero
-    kExpandSize = 512,
-    kCommandTailLength = 101,
-    // The command is the viewer's path plus 102 characters; this fits any path.
-    kCommandSize = kPathSize + 1 + kCommandTailLength,
-};
+constexpr int kPathSize = 513;  // 512 characters and the terminating zero
+constexpr uint32_t kExpandSize = 512;
+constexpr int kCommandTailLength = 101;
+// The command is the viewer's path plus 102 characters; this fits any path.
+constexpr int kCommandSize = kPathSize + 1 + kCommandTailLength;
 
-enum {
-    kExitDone = 0,
-    kExitNoViewer = 1,
-    kExitRegistryFailed = 2,
-};
+constexpr unsigned kExitDone = 0;
+constexpr unsigned kExitNoViewer = 1;
+constexpr unsigned kExitRegistryFailed = 2;
 
 extern char ProgramFilesPath[kPathSize];
 extern char ProgramW6432Path[kPathSize];

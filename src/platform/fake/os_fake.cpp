@@ -327,7 +327,7 @@ uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
 
 uint32_t OsGetFileAttributes(const char* path) {
     if (Call("GetFileAttributes", Show(path))) return kInvalidFileAttributes;
-    return state.files.count(Lower(path)) ? 0x20 : kInvalidFileAttributes;
+    return state.files.count(Lower(path)) ? 0x20u : kInvalidFileAttributes;
 }
 
 long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
@@ -374,7 +374,7 @@ long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char
 long OsRegCloseKey(OsKey key) {
     bool fail = Call("RegCloseKey", KeyName(key));
     bool known = state.handles.erase(reinterpret_cast<uintptr_t>(key)) != 0;
-    return fail || !known ? 6 : kErrorSuccess;
+    return fail || !known ? 6L : kErrorSuccess;
 }
 
 long OsRegDeleteKey(OsKey root, const char* subKey) {

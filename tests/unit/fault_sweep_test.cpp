@@ -1,0 +1,165 @@
+// Every scenario, run once for every call that can fail: the first call fails,
+// then the second, and so on; and once more with every call failing from that
+// point on. Whatever fails, the user is never told of a change that did not
+// happen, no verb is left half-written, and the exit code tells the outcome.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/texts.h"
+#include "platform/fake/fake.h"
+#include "support.h"
+
+namespace {
+
+struct Scenario {
+    const char* name;
+    bool silent;
+    int viewers;  // 0 none, 32 the 32-bit one, 64 both
+    std::vector<int> answers;
+    bool verbsPresent;
+};
+
+void Prepare(const Scenario& s) {
+    FakeReset();
+    FakeSetCommandLine(s.silent ? "kompakto.exe /s" : "kompakto.exe");
+    if (s.viewers >= 32) FakeAddFile(kViewer32Path);
+    if (s.viewers == 64) FakeAddFile(kViewer64Path);
+    if (s.verbsPresent) {
+        FakeSetValue(kVerbCommandKeyPath, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+        FakeSetValue(kFolderVerbCommandKeyPath, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+        FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "u");
+    }
+    for (int answer : s.answers) FakeQueueAnswer(answer);
+}
+
+bool Shown(const char* text) {
+    for (const FakeBox& box : FakeBoxes()) {
+        if (box.text == text) return true;
+    }
+    return false;
+}
+
+bool Called(const std::string& op, bool failed) {
+    for (const FakeCall& call : FakeCalls()) {
+        if (call.op == op && call.failed == failed) return true;
+    }
+    return false;
+}
+
+bool FailedCallFollows(const std::string& op, const std::string& next) {
+    const std::vector<FakeCall>& calls = FakeCalls();
+    for (size_t i = 0; i + 1 < calls.size(); i++) {
+        if (calls[i].op == op && calls[i].failed && calls[i + 1].op == next && !calls[i + 1].failed) return true;
+    }
+    return false;
+}
+
+// A registry where whichever viewer was found stands in the command: when the
+// search for the 64-bit viewer fails, the 32-bit one is a sound choice too.
+std::string AnyViewer(std::string dump) {
+    for (const std::string viewer : {kViewer64Path, kViewer32Path}) {
+        for (size_t at = dump.find(viewer); at != std::string::npos; at = dump.find(viewer)) {
+            dump.replace(at, viewer.size(), "<viewer>");
+        }
+    }
+    return dump;
+}
+
+void CheckRun(const Scenario& s, const std::string& before, const std::string& done, int code,
+              const std::string& where) {
+    SCOPED_TRACE(std::string(s.name) + where);
+    std::string after = AnyViewer(FakeRegistryDump());
+    bool verbGone = !FakeKeyExists(kVerbKeyPath) && !FakeKeyExists(kFolderVerbKeyPath);
+    ASSERT_TRUE(code == 0 || code == 1 || code == 2) << code;
+    EXPECT_EQ(0, FakeOpenKeyHandles());
+    EXPECT_EQ(0, FakeLoadedLibraries());
+
+    if (Shown(kActivatedText)) {
+        EXPECT_EQ(done, after) << "confirmed an activation that did not happen";
+        EXPECT_EQ(0, code);
+    }
+    if (Shown(kDeactivatedText)) {
+        EXPECT_TRUE(verbGone) << "confirmed a deactivation that did not happen";
+        EXPECT_EQ(0, code);
+    }
+    if (code == 0) {
+        EXPECT_TRUE(after == before || after == done) << after;
+        if (after != done && before != done) {
+            EXPECT_TRUE(Called("MessageBoxIndirect", true)) << "the answer was lost without a failed question";
+        }
+    }
+    if (code == 1) {
+        EXPECT_EQ(before, after);
+        EXPECT_TRUE(s.answers[0] == kIdYes);
+    }
+    if (code == 2) {
+        EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "failure not told";
+        EXPECT_FALSE(Shown(kActivatedText) || Shown(kDeactivatedText));
+        bool cleanupRefused = Called("RegDeleteKey", true);
+        if (s.answers[0] == kIdYes && !cleanupRefused) EXPECT_EQ(before, after);
+    }
+    // The plain box stands in for the time-out box with the same text.
+    if (FailedCallFollows("LoadLibrary", "MessageBox") || FailedCallFollows("GetProcAddress", "MessageBox")) {
+        ASSERT_FALSE(FakeBoxes().empty());
+        EXPECT_EQ("MessageBox", FakeBoxes().back().via);
+        EXPECT_TRUE(FakeBoxes().back().text == kActivatedText || FakeBoxes().back().text == kDeactivatedText);
+    }
+}
+
+const Scenario kScenarios[] = {
+    {"activate, both viewers", false, 64, {kIdYes, kIdOk}, false},
+    {"activate silently, both viewers", true, 64, {kIdYes}, false},
+    {"activate, 32-bit viewer, over an old verb", false, 32, {kIdYes, kIdOk}, true},
+    {"activate silently, 32-bit viewer", true, 32, {kIdYes}, false},
+    {"no viewer, download taken", false, 0, {kIdYes, kIdYes}, false},
+    {"no viewer, download declined silently", true, 0, {kIdYes, kIdNo}, false},
+    {"no viewer, download cancelled", false, 0, {kIdYes, kIdCancel}, true},
+    {"deactivate", false, 64, {kIdNo, kIdOk}, true},
+    {"deactivate silently", true, 64, {kIdNo}, true},
+    {"deactivate with nothing there", false, 0, {kIdNo, kIdOk}, false},
+    {"cancel", false, 64, {kIdCancel}, true},
+    {"cancel silently", true, 0, {kIdCancel}, false},
+};
+
+int sweptPoints = 0;
+
+TEST(FaultSweep, EveryFailurePointOfEveryScenario) {
+    for (const Scenario& s : kScenarios) {
+        Prepare(s);
+        std::string before = FakeRegistryDump();
+        int cleanCode = FakeRun();
+        std::string done = AnyViewer(FakeRegistryDump());
+        int calls = static_cast<int>(FakeCalls().size());
+        CheckRun(s, before, done, cleanCode, " without failures");
+        EXPECT_NE(2, cleanCode) << s.name;
+        for (int failAt = 1; failAt <= calls; failAt++) {
+            for (bool fromThereOn : {false, true}) {
+                Prepare(s);
+                FakeFailCall(failAt, fromThereOn);
+                int code = FakeRun();
+                CheckRun(s, before, done, code,
+                         ", call " + std::to_string(failAt) + (fromThereOn ? " and every later call" : "") + " (" +
+                             FakeCalls()[failAt - 1].op + ") failing");
+                sweptPoints++;
+            }
+        }
+    }
+    RecordProperty("fault_points", sweptPoints);
+    printf("swept %d failure points over %zu scenarios\n", sweptPoints, sizeof kScenarios / sizeof kScenarios[0]);
+}
+
+// The sweep above must be able to catch a false confirmation: a registry that
+// refuses every write while the confirmation still appears would fail it.
+TEST(FaultSweep, RefusedRegistryIsNeverConfirmed) {
+    Prepare(kScenarios[0]);
+    FakeLockKey("SOFTWARE\\Classes");
+    EXPECT_EQ(2, FakeRun());
+    EXPECT_FALSE(Shown(kActivatedText));
+    Prepare(kScenarios[7]);
+    FakeLockKey(kFolderVerbKeyPath);
+    EXPECT_EQ(2, FakeRun());
+    EXPECT_FALSE(Shown(kDeactivatedText));
+}
+
+}  // namespace
