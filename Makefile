@@ -1,18 +1,35 @@
-# The front door: make (build), make run, make test. CMake does the building.
-.PHONY: all run test deps windows linux clean
+# The front door. CMake does the building; this file installs what is missing,
+# picks the two build trees and runs the tests.
+#   make        builds build/windows/kompakto.exe
+#   make run    builds and starts it under Wine
+#   make test   builds both trees and runs every test
+PYTHON := /usr/bin/python3
+
+.PHONY: all run test deps windows linux unit e2e clean
 
 all: windows
 
 deps:
 	@sh tools/install-deps.sh
 
-windows:
+windows: deps
 	cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	cmake --build build/windows -j2
 
-linux:
+linux: deps
 	cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Debug >/dev/null
 	cmake --build build/linux -j2
+
+run: windows
+	sh tools/run.sh
+
+unit: linux
+	cd build/linux && ctest --output-on-failure
+
+e2e: windows
+	$(PYTHON) tests/e2e/e2e.py build/windows
+
+test: unit e2e
 
 clean:
 	rm -rf build
