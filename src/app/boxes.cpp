@@ -2,8 +2,7 @@
 
 #include "app/texts.h"
 
-int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName,
-                uint32_t style) {
+int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName, uint32_t style) {
     OsBoxParams params = {};
     params.owner = owner;
     params.instance = OsGetModuleHandle();
@@ -17,13 +16,13 @@ int ShowIconBox(OsWindow owner, const char* text, const char* caption, const cha
     return OsMessageBoxIndirect(&params);
 }
 
-int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style,
-                 uint16_t language, uint32_t timeoutMs) {
+int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style, uint16_t language,
+                 uint32_t timeoutMs) {
     OsModule user32 = OsLoadLibrary(kTimeoutBoxLibrary);
     if (!user32) {
         return OsMessageBox(owner, text, caption, style);
     }
-    int result;
+    int result = 0;
     OsProc timeoutBox = OsGetProcAddress(user32, kTimeoutBoxProc);
     if (timeoutBox) {
         result = OsCallMessageBoxTimeout(timeoutBox, owner, text, caption, style, language, timeoutMs);

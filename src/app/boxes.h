@@ -7,18 +7,17 @@
 
 constexpr uint32_t kQuestionStyle = kMbYesNoCancel | kMbUserIcon | kMbDefButton3;  // 0x283
 constexpr uint32_t kDownloadStyle = kMbYesNoCancel | kMbUserIcon;                  // 0x83
-constexpr uint32_t kConfirmStyle = kMbOk | kMbIconInformation | kMbSetForeground;  // 0x10040
-constexpr uint32_t kErrorStyle = kMbOk | kMbIconError | kMbSetForeground;          // 0x10010
+constexpr uint32_t kConfirmStyle = kMbIconInformation | kMbSetForeground;          // 0x10040, an OK button
+constexpr uint32_t kErrorStyle = kMbIconError | kMbSetForeground;                  // 0x10010, an OK button
 constexpr uint32_t kConfirmTimeoutMs = 5555;
 
 // Beeps, brings the box to the front and shows the icon resource iconName;
 // style must hold kMbUserIcon. Returns the button's identifier, 0 on failure.
-int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName,
-                uint32_t style);
+int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName, uint32_t style);
 
 // Shows a box that closes itself after timeoutMs, or a plain box where the
 // system has no such box.
-int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style,
-                 uint16_t language, uint32_t timeoutMs);
+int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style, uint16_t language,
+                 uint32_t timeoutMs);
 
 #endif

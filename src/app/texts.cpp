@@ -1,5 +1,8 @@
 #include "app/texts.h"
 
+// The texts are laid out a line of the message to a line of code.
+// clang-format off
+
 #define CR "\r"
 #define VERSION "1.1.0.0"
 #define MAKER_LINE "Freeware \xA9" " 2026 Kompakto-Team"
@@ -95,3 +98,4 @@ const char kVerbKey[] = VERB_KEY;
 const char kVerbCommandKey[] = VERB_KEY "\\command";
 const char kFolderVerbKey[] = FOLDER_VERB_KEY;
 const char kFolderVerbCommandKey[] = FOLDER_VERB_KEY "\\command";
+// clang-format on

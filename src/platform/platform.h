@@ -25,7 +25,6 @@ constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
 // Message box styles.
-constexpr uint32_t kMbOk = 0x0;
 constexpr uint32_t kMbYesNoCancel = 0x3;
 constexpr uint32_t kMbIconError = 0x10;
 constexpr uint32_t kMbIconInformation = 0x40;
@@ -77,8 +76,8 @@ OsModule OsLoadLibrary(const char* name);
 OsProc OsGetProcAddress(OsModule module, const char* name);
 void OsFreeLibrary(OsModule module);
 // Calls a MessageBoxTimeoutW found by OsGetProcAddress.
-int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption,
-                            uint32_t style, uint32_t language, uint32_t milliseconds);
+int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
+                            uint32_t language, uint32_t milliseconds);
 
 // Returns the size the expanded text needs, its terminating zero included;
 // writes it to dst only when that is at most size. Zero on failure, and also
@@ -86,12 +85,11 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size);
 uint32_t OsGetFileAttributes(const char* path);
 
-long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options,
-                      uint32_t access, OsKey* result);
+long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
+                      OsKey* result);
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result);
 // text is byteCount bytes of Windows-1252, its terminating zero included.
-long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text,
-                     uint32_t byteCount);
+long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount);
 long OsRegCloseKey(OsKey key);
 long OsRegDeleteKey(OsKey root, const char* subKey);
 

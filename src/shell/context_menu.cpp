@@ -17,15 +17,16 @@ static int TextLength(const char* text) {
     return length;
 }
 
-// Copies text to dst of dstSize bytes; false, with dst empty, when it does not fit.
-static bool CopyText(const char* text, char* dst, int dstSize) {
-    int length = TextLength(text);
-    if (length >= dstSize) {
-        dst[0] = '\0';
+// Copies source to target of targetSize bytes; false, with target empty, when
+// it does not fit.
+static bool CopyText(const char* source, char* target, int targetSize) {
+    int length = TextLength(source);
+    if (length >= targetSize) {
+        target[0] = '\0';
         return false;
     }
     for (int i = 0; i <= length; i++) {
-        dst[i] = text[i];
+        target[i] = source[i];
     }
     return true;
 }
@@ -40,9 +41,7 @@ void ExpandInPlace(char* text) {
     // absolute folder and so yields no viewer.
 }
 
-bool PathExists(const char* path) {
-    return OsGetFileAttributes(path) != kInvalidFileAttributes;
-}
+bool PathExists(const char* path) { return OsGetFileAttributes(path) != kInvalidFileAttributes; }
 
 // A drive folder (C:\...) or a network share (\\server\...). Anything else
 // would be looked up from the current folder, where anyone may have planted
@@ -76,8 +75,7 @@ static bool TryCandidate(const char* folder, const char* name) {
 }
 
 bool LocateViewer() {
-    return TryCandidate(ProgramW6432Path, kViewer64Name) ||
-           TryCandidate(ProgramFilesPath, kViewer32Name);
+    return TryCandidate(ProgramW6432Path, kViewer64Name) || TryCandidate(ProgramFilesPath, kViewer32Name);
 }
 
 void BuildCommandLine(const char* viewerPath, char* commandLine) {

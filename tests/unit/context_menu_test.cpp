@@ -13,8 +13,10 @@ namespace {
 using Names = std::vector<std::string>;
 
 std::string ExpectedCommand(const std::string& viewer) {
-    return "\"" + viewer + Cp1252("\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample "
-                                  "/jpgq=70 /convert=\"$N - ($W×$H).jpg\"");
+    return "\"" + viewer +
+           Cp1252(
+               "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample "
+               "/jpgq=70 /convert=\"$N - ($W×$H).jpg\"");
 }
 
 std::string StoredCommand() {
@@ -130,11 +132,12 @@ TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
     FakeAddFile(kViewer64Path);
     EXPECT_EQ(0, RunAnswering(kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
-    EXPECT_EQ("[SOFTWARE]\n[SOFTWARE\\Classes]\n[SOFTWARE\\Classes\\AllFilesystemObjects]\n"
-              "[SOFTWARE\\Classes\\AllFilesystemObjects\\shell]\n[" +
-                  std::string(kVerbKeyPath) + "]\n[" + kVerbCommandKeyPath + "]\n  @=" +
-                  ExpectedCommand(kViewer64Path) + '\0' + "\n",
-              FakeRegistryDump());
+    EXPECT_EQ(
+        "[SOFTWARE]\n[SOFTWARE\\Classes]\n[SOFTWARE\\Classes\\AllFilesystemObjects]\n"
+        "[SOFTWARE\\Classes\\AllFilesystemObjects\\shell]\n[" +
+            std::string(kVerbKeyPath) + "]\n[" + kVerbCommandKeyPath + "]\n  @=" + ExpectedCommand(kViewer64Path) +
+            '\0' + "\n",
+        FakeRegistryDump());
 }
 
 TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
@@ -142,8 +145,8 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     EXPECT_EQ(0, RunAnswering(kIdYes, "kompakto.exe /s"));
     Names registry = CallNamesOf("Reg");
     // Probing from the command key upwards tells which keys this run creates.
-    EXPECT_EQ((Names{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx",
-                     "RegCloseKey", "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey"}),
+    EXPECT_EQ((Names{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegCloseKey",
+                     "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey"}),
               registry);
     std::string create, set;
     for (const FakeCall& call : FakeCalls()) {
@@ -152,8 +155,8 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     }
     EXPECT_EQ("HKCU \"" + std::string(kVerbCommandKeyPath) + "\" class=\"\" options=0 access=0xF003F", create);
     std::string command = ExpectedCommand(kViewer64Path);
-    EXPECT_NE(std::string::npos, set.find("\"\" type=1 \"" + command + "\" bytes=" +
-                                          std::to_string(command.size() + 1)));
+    EXPECT_NE(std::string::npos,
+              set.find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
     EXPECT_TRUE(CallNamesOf("Shell").empty());
 }
 
@@ -252,7 +255,9 @@ TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
         EXPECT_EQ(1, code);
         EXPECT_FALSE(FakeKeyExists(kVerbKeyPath));
         for (const FakeCall& call : FakeCalls()) {
-            if (call.op == "GetFileAttributes") EXPECT_EQ(std::string::npos, call.detail.find("pppI")) << call.detail;
+            if (call.op == "GetFileAttributes") {
+                EXPECT_EQ(std::string::npos, call.detail.find("pppI")) << call.detail;
+            }
         }
     }
 }

@@ -97,7 +97,9 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
         EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "failure not told";
         EXPECT_FALSE(Shown(kActivatedText) || Shown(kDeactivatedText));
         bool cleanupRefused = Called("RegDeleteKey", true);
-        if (s.answers[0] == kIdYes && !cleanupRefused) EXPECT_EQ(before, after);
+        if (s.answers[0] == kIdYes && !cleanupRefused) {
+            EXPECT_EQ(before, after);
+        }
     }
     // The plain box stands in for the time-out box with the same text.
     if (FailedCallFollows("LoadLibrary", "MessageBox") || FailedCallFollows("GetProcAddress", "MessageBox")) {

@@ -69,11 +69,11 @@ TEST(ContainsNoCase, FindsTheNeedleAnywhereIgnoringAsciiCase) {
 }
 
 TEST(ContainsNoCase, OnlyAsciiLettersFoldCase) {
-    EXPECT_FALSE(ContainsNoCase("\xDF", "s"));    // ß
-    EXPECT_FALSE(ContainsNoCase("\x9A", "s"));    // š
+    EXPECT_FALSE(ContainsNoCase("\xDF", "s"));     // ß
+    EXPECT_FALSE(ContainsNoCase("\x9A", "s"));     // š
     EXPECT_FALSE(ContainsNoCase("\xF3", "\xD3"));  // ó and Ó stay apart
     EXPECT_TRUE(ContainsNoCase("\xF3", "\xF3"));
-    EXPECT_FALSE(ContainsNoCase("[", "{"));      // 0x5B and 0x7B are no letters
+    EXPECT_FALSE(ContainsNoCase("[", "{"));  // 0x5B and 0x7B are no letters
 }
 
 struct Launch {
@@ -96,15 +96,14 @@ TEST_P(Switch, DecidesWhetherTheConfirmationIsShown) {
     EXPECT_EQ(GetParam().silent, SilentMode);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, Switch,
-    ::testing::Values(Launch{"kompakto.exe", false}, Launch{"kompakto.exe /S", true},
-                      Launch{"kompakto.exe -silent", true}, Launch{"kompakto.exe test", true},
-                      Launch{"kompakto.exe /q", false}, Launch{"kompakto.exe -x", false},
-                      Launch{"kompakto.exe /x /s", false}, Launch{"kompakto.exe \"x s\"", true},
-                      Launch{"kompakto.exe \"\" s", false},
-                      Launch{"C:\\Program Files\\Kompakto\\kompakto.exe", true},
-                      Launch{"\"C:\\Program Files\\Kompakto\\kompakto.exe\"", false}));
+INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
+                         ::testing::Values(Launch{"kompakto.exe", false}, Launch{"kompakto.exe /S", true},
+                                           Launch{"kompakto.exe -silent", true}, Launch{"kompakto.exe test", true},
+                                           Launch{"kompakto.exe /q", false}, Launch{"kompakto.exe -x", false},
+                                           Launch{"kompakto.exe /x /s", false}, Launch{"kompakto.exe \"x s\"", true},
+                                           Launch{"kompakto.exe \"\" s", false},
+                                           Launch{"C:\\Program Files\\Kompakto\\kompakto.exe", true},
+                                           Launch{"\"C:\\Program Files\\Kompakto\\kompakto.exe\"", false}));
 
 TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
     FakeReset();

@@ -30,13 +30,14 @@ std::vector<std::string> With(std::vector<std::string> head, const std::vector<s
 }
 
 TEST(Texts, QuestionIsTheDescriptionAndTheChoiceIn427Characters) {
-    std::string expected = Cp1252(JoinLines(With(kMenuDescription, {
-        "",
-        "Kontextmenü «Shrink JPG (IrfanView)» aktivieren?",
-        "",
-        "[Ja]\tAktivieren",
-        "[Nein]\tDeaktivieren",
-    })));
+    std::string expected =
+        Cp1252(JoinLines(With(kMenuDescription, {
+                                                    "",
+                                                    "Kontextmenü «Shrink JPG (IrfanView)» aktivieren?",
+                                                    "",
+                                                    "[Ja]\tAktivieren",
+                                                    "[Nein]\tDeaktivieren",
+                                                })));
     EXPECT_EQ(expected, kQuestionText);
     EXPECT_EQ(427u, strlen(kQuestionText));
     EXPECT_STREQ("Kompakto 1.1.0.0", kQuestionCaption);
@@ -44,16 +45,17 @@ TEST(Texts, QuestionIsTheDescriptionAndTheChoiceIn427Characters) {
 
 TEST(Texts, ConfirmationsCarryTheVersionAndTheOutcome) {
     std::string header = "Kompakto v1.1.0.0\rFreeware \xA9 2026 Kompakto-Team\r";
-    EXPECT_EQ(header + Cp1252(JoinLines(With({""}, With(kMenuDescription, {
-                  "Das Kontextmenü «Shrink JPG (IrfanView)»",
-                  "wurde aktiviert.",
-              })))),
+    EXPECT_EQ(header + Cp1252(JoinLines(With({""}, With(kMenuDescription,
+                                                        {
+                                                            "Das Kontextmenü «Shrink JPG (IrfanView)»",
+                                                            "wurde aktiviert.",
+                                                        })))),
               kActivatedText);
     EXPECT_EQ(header + Cp1252(JoinLines({
-                  "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-",
-                  "Das Kontextmenü «Shrink JPG (IrfanView)»",
-                  "wurde deaktiviert.",
-              })),
+                           "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-",
+                           "Das Kontextmenü «Shrink JPG (IrfanView)»",
+                           "wurde deaktiviert.",
+                       })),
               kDeactivatedText);
     EXPECT_STREQ("Kompakto", kConfirmCaption);
 }

@@ -1,6 +1,7 @@
 #include <setjmp.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -10,16 +11,16 @@
 namespace {
 
 struct FakeKey {
-    std::string path;  // as first created
+    std::string path;                           // as first created
     std::map<std::string, std::string> values;  // lower-case name -> text with its zero
     bool locked;
 };
 
 struct FakeState {
     std::string commandLine;
-    std::map<std::string, std::string> env;  // upper-case name -> value
-    std::set<std::string> files;  // lower case
-    std::map<std::string, FakeKey> keys;  // lower-case path -> key
+    std::map<std::string, std::string> env;    // upper-case name -> value
+    std::set<std::string> files;               // lower case
+    std::map<std::string, FakeKey> keys;       // lower-case path -> key
     std::map<uintptr_t, std::string> handles;  // open handle -> lower-case path
     uintptr_t nextHandle;
     std::vector<int> answers;
@@ -44,29 +45,25 @@ const uintptr_t kModule = 0x400000;
 const uintptr_t kUser32 = 0x7E410000;
 const uintptr_t kTimeoutProc = 0x7E450000;
 
-std::string Lower(const std::string& text) {
-    std::string result = text;
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return result;
+// Windows compares key, value, variable and file names without regard to the
+// case of ASCII letters.
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return text;
 }
 
-std::string Upper(const std::string& text) {
-    std::string result = text;
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return result;
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
+    return text;
 }
 
-std::string Show(const char* text) {
-    return text ? "\"" + std::string(text) + "\"" : "null";
-}
+std::string Show(const char* text) { return text ? "\"" + std::string(text) + "\"" : "null"; }
 
 std::string Hex(uint32_t value) {
     char buffer[16];
-    snprintf(buffer, sizeof buffer, "0x%X", value);
+    (void)snprintf(buffer, sizeof buffer, "0x%X", value);
     return buffer;
 }
 
@@ -217,8 +214,11 @@ std::string FakeRegistryDump() {
     return dump;
 }
 
+// The program ends the process from deep inside; the fake jumps back here
+// instead. Only plain buffers lie in between, so nothing is skipped that
+// would need cleaning up.
 int FakeRun() {
-    if (setjmp(exitJump) == 0) {
+    if (setjmp(exitJump) == 0) {  // NOLINT(cert-err52-cpp)
         RunKompakto();
     }
     return exitCode;
@@ -242,7 +242,7 @@ const char* OsGetCommandLine() {
 void OsExitProcess(unsigned code) {
     Call("ExitProcess", std::to_string(code));
     exitCode = static_cast<int>(code);
-    longjmp(exitJump, 1);
+    longjmp(exitJump, 1);  // NOLINT(cert-err52-cpp)
 }
 
 OsModule OsGetModuleHandle() {
@@ -259,8 +259,8 @@ void OsMessageBeep(uint32_t type) { Call("MessageBeep", Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
     if (Call("MessageBoxIndirect", Show(p->caption) + " style=" + Hex(p->style))) return 0;
-    RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName,
-              p->contextHelpId, p->languageId, 0);
+    RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, p->contextHelpId,
+              p->languageId, 0);
     return NextAnswer();
 }
 
@@ -288,8 +288,8 @@ void OsFreeLibrary(OsModule module) {
     if (reinterpret_cast<uintptr_t>(module) == kUser32) state.libraries--;
 }
 
-int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption,
-                            uint32_t style, uint32_t language, uint32_t milliseconds) {
+int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
+                            uint32_t language, uint32_t milliseconds) {
     if (Call("MessageBoxTimeout", Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
@@ -359,8 +359,8 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
-    bool fail = Call("RegSetValueEx", KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) +
-                                          " " + Show(text) + " bytes=" + std::to_string(byteCount));
+    bool fail = Call("RegSetValueEx", KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
+                                          Show(text) + " bytes=" + std::to_string(byteCount));
     auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
     if (handle == state.handles.end()) return 6;
     if (fail) return kErrorAccessDenied;

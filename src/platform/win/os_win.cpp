@@ -2,6 +2,7 @@
 // W functions as UTF-16, so the boxes and the registry get the same letters
 // whatever the system's ANSI code page is.
 #include <windows.h>
+// After windows.h, which it builds on.
 #include <shellapi.h>
 
 #include "platform/platform.h"
@@ -12,11 +13,19 @@ enum : UINT { kTextCodePage = 1252 };
 
 // A UTF-16 copy of a Windows-1252 text, on the process heap. Every byte has a
 // UTF-16 character of its own, so the copy has the same length.
+static int TextLength(const char* text) {
+    int length = 0;
+    while (text[length]) {
+        length++;
+    }
+    return length;
+}
+
 static wchar_t* Widen(const char* text) {
     if (!text) {
         return nullptr;
     }
-    int length = lstrlenA(text);
+    int length = TextLength(text);
     wchar_t* wide = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t)));
     if (wide) {
         MultiByteToWideChar(kTextCodePage, 0, text, length + 1, wide, length + 1);
@@ -38,9 +47,7 @@ static bool Narrow(const wchar_t* wide, char* dst, int dstSize) {
     return written > 0 && !lossy;
 }
 
-OsKey OsCurrentUserKey() {
-    return reinterpret_cast<OsKey>(HKEY_CURRENT_USER);
-}
+OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(HKEY_CURRENT_USER); }
 
 const char* OsGetCommandLine() {
     static char* text;
@@ -58,21 +65,13 @@ const char* OsGetCommandLine() {
     return text;
 }
 
-void OsExitProcess(unsigned exitCode) {
-    ExitProcess(exitCode);
-}
+void OsExitProcess(unsigned exitCode) { ExitProcess(exitCode); }
 
-OsModule OsGetModuleHandle() {
-    return reinterpret_cast<OsModule>(GetModuleHandleW(nullptr));
-}
+OsModule OsGetModuleHandle() { return reinterpret_cast<OsModule>(GetModuleHandleW(nullptr)); }
 
-OsWindow OsGetDesktopWindow() {
-    return reinterpret_cast<OsWindow>(GetDesktopWindow());
-}
+OsWindow OsGetDesktopWindow() { return reinterpret_cast<OsWindow>(GetDesktopWindow()); }
 
-void OsMessageBeep(uint32_t type) {
-    MessageBeep(type);
-}
+void OsMessageBeep(uint32_t type) { MessageBeep(type); }
 
 int OsMessageBoxIndirect(const OsBoxParams* params) {
     wchar_t* text = Widen(params->text);
@@ -116,19 +115,17 @@ OsProc OsGetProcAddress(OsModule module, const char* name) {
     return reinterpret_cast<OsProc>(GetProcAddress(reinterpret_cast<HMODULE>(module), name));
 }
 
-void OsFreeLibrary(OsModule module) {
-    FreeLibrary(reinterpret_cast<HMODULE>(module));
-}
+void OsFreeLibrary(OsModule module) { FreeLibrary(reinterpret_cast<HMODULE>(module)); }
 
 typedef int(WINAPI* MessageBoxTimeoutProc)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
 
-int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption,
-                            uint32_t style, uint32_t language, uint32_t milliseconds) {
+int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
+                            uint32_t language, uint32_t milliseconds) {
     MessageBoxTimeoutProc timeoutBox = reinterpret_cast<MessageBoxTimeoutProc>(reinterpret_cast<void*>(proc));
     wchar_t* wideText = Widen(text);
     wchar_t* wideCaption = Widen(caption);
-    int result = timeoutBox(reinterpret_cast<HWND>(owner), wideText, wideCaption, style,
-                            static_cast<WORD>(language), milliseconds);
+    int result = timeoutBox(reinterpret_cast<HWND>(owner), wideText, wideCaption, style, static_cast<WORD>(language),
+                            milliseconds);
     FreeWide(wideCaption);
     FreeWide(wideText);
     return result;
@@ -156,15 +153,15 @@ uint32_t OsGetFileAttributes(const char* path) {
     return attributes;
 }
 
-long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options,
-                      uint32_t access, OsKey* result) {
+long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
+                      OsKey* result) {
     wchar_t* wideKey = Widen(subKey);
     wchar_t* wideClass = Widen(keyClass);
     HKEY key = nullptr;
     LONG status = ERROR_OUTOFMEMORY;
     if (wideKey && wideClass) {
-        status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey, 0, wideClass, options, access,
-                                 nullptr, &key, nullptr);
+        status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey, 0, wideClass, options, access, nullptr, &key,
+                                 nullptr);
     }
     *result = reinterpret_cast<OsKey>(key);
     FreeWide(wideClass);
@@ -184,24 +181,21 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
     return status;
 }
 
-long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text,
-                     uint32_t byteCount) {
+long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
     wchar_t* wideName = Widen(valueName);
     wchar_t* wideText = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, byteCount * sizeof(wchar_t)));
     LONG status = ERROR_OUTOFMEMORY;
     if (wideName && wideText) {
         MultiByteToWideChar(kTextCodePage, 0, text, static_cast<int>(byteCount), wideText, static_cast<int>(byteCount));
-        status = RegSetValueExW(reinterpret_cast<HKEY>(key), wideName, 0, type,
-                                reinterpret_cast<const BYTE*>(wideText), byteCount * sizeof(wchar_t));
+        status = RegSetValueExW(reinterpret_cast<HKEY>(key), wideName, 0, type, reinterpret_cast<const BYTE*>(wideText),
+                                byteCount * sizeof(wchar_t));
     }
     FreeWide(wideText);
     FreeWide(wideName);
     return status;
 }
 
-long OsRegCloseKey(OsKey key) {
-    return RegCloseKey(reinterpret_cast<HKEY>(key));
-}
+long OsRegCloseKey(OsKey key) { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 long OsRegDeleteKey(OsKey root, const char* subKey) {
     wchar_t* wide = Widen(subKey);
@@ -216,8 +210,8 @@ intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, cons
     wchar_t* wideFile = Widen(file);
     wchar_t* wideParameters = Widen(parameters);
     wchar_t* wideDirectory = Widen(directory);
-    HINSTANCE result = ShellExecuteW(reinterpret_cast<HWND>(owner), wideVerb, wideFile, wideParameters,
-                                     wideDirectory, show);
+    HINSTANCE result =
+        ShellExecuteW(reinterpret_cast<HWND>(owner), wideVerb, wideFile, wideParameters, wideDirectory, show);
     FreeWide(wideDirectory);
     FreeWide(wideParameters);
     FreeWide(wideFile);
