@@ -5,7 +5,7 @@
 #   make test   builds both trees and runs every test
 PYTHON := /usr/bin/python3
 
-.PHONY: all run test deps windows linux unit e2e clean
+.PHONY: all run test deps windows linux unit e2e lint clean
 
 all: windows
 
@@ -30,6 +30,9 @@ e2e: windows
 	$(PYTHON) tests/e2e/e2e.py build/windows
 
 test: unit e2e
+
+lint: deps
+	sh tools/lint.sh
 
 clean:
 	rm -rf build
