@@ -5,7 +5,7 @@
 #   make test   builds both trees and runs every test
 PYTHON := /usr/bin/python3
 
-.PHONY: all run test deps windows linux unit e2e lint clean
+.PHONY: all run test deps windows linux unit resources e2e lint clean
 
 all: windows
 
@@ -26,10 +26,14 @@ run: windows
 unit: linux
 	cd build/linux && ctest --output-on-failure
 
+resources: windows
+	$(PYTHON) tests/resources/check_resources.py build/windows/kompakto.exe
+	$(PYTHON) tests/resources/check_catches_faults.py build/windows/kompakto.exe
+
 e2e: windows
 	$(PYTHON) tests/e2e/e2e.py build/windows
 
-test: unit e2e
+test: unit resources e2e
 
 lint: deps
 	sh tools/lint.sh

@@ -1,7 +1,5 @@
-#include <windows.h>
-
+// Where the process starts. The program needs no C runtime: it is linked
+// without one, and this is its entry point.
 #include "app/startup.h"
 
-int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
-    RunKompakto();
-}
+extern "C" void __stdcall KompaktoEntry() { RunKompakto(); }
