@@ -1,0 +1,74 @@
+/* Stands in for the image viewer (and for a web browser): writes how it was
+ * started to a file and exits with 0, so a test can see exactly what the
+ * real program would have received.
+ *
+ * The file is KOMPAKTO_STANDIN_OUT, or C:\standin-args.txt when that is not
+ * set; UTF-8, one line each:
+ *   exe=<this program's own path>
+ *   cmdline=<the raw command line>
+ *   argc=<count>
+ *   argv[i]=<argument i, as CommandLineToArgvW splits the command line>
+ * It is written under another name first and then renamed, so a reader never
+ * sees half of it. */
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <shellapi.h>
+#include <stdio.h>
+#include <wchar.h>
+
+static char g_text[65536];
+static int g_length;
+
+static void Add(const wchar_t* text) {
+    int room = (int)sizeof(g_text) - g_length - 1;
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, g_text + g_length, room, NULL, NULL);
+    if (n > 0) {
+        g_length += n - 1; /* without the zero */
+    }
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int show) {
+    (void)instance;
+    (void)previous;
+    (void)arguments;
+    (void)show;
+    wchar_t out[MAX_PATH];
+    wchar_t temporary[MAX_PATH + 8];
+    if (!GetEnvironmentVariableW(L"KOMPAKTO_STANDIN_OUT", out, MAX_PATH)) {
+        wcscpy(out, L"C:\\standin-args.txt");
+    }
+    swprintf(temporary, MAX_PATH + 8, L"%ls.part", out);
+
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    const wchar_t* commandLine = GetCommandLineW();
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
+
+    wchar_t number[32];
+    Add(L"exe=");
+    Add(self);
+    Add(L"\ncmdline=");
+    Add(commandLine);
+    swprintf(number, 32, L"\nargc=%d\n", argc);
+    Add(number);
+    for (int i = 0; argv && i < argc; i++) {
+        swprintf(number, 32, L"argv[%d]=", i);
+        Add(number);
+        Add(argv[i]);
+        Add(L"\n");
+    }
+
+    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 3;
+    }
+    DWORD written = 0;
+    WriteFile(file, g_text, (DWORD)g_length, &written, NULL);
+    CloseHandle(file);
+    if (!MoveFileExW(temporary, out, MOVEFILE_REPLACE_EXISTING)) {
+        return 4;
+    }
+    LocalFree(argv);
+    return 0;
+}
