@@ -26,7 +26,8 @@
  *   box CAPTION TIMEOUT_MS ACTION   waits for the next box of the started
  *                                   process, reports it, then ACTION:
  *                                   yes no cancel ok (a button), enter, esc,
- *                                   close (the close box), wm_close
+ *                                   close (the close box), wm_close, or hold
+ *                                   (leave it open for a later box step)
  *   finish TIMEOUT_MS               waits for the process to end; any box
  *                                   that shows up meanwhile is reported as
  *                                   unexpected and closed
@@ -37,6 +38,7 @@
  *                                   every %1 replaced by FOLDER, waits, and
  *                                   reports the file OUT that it wrote
  *   read_file PATH TIMEOUT_MS       waits for PATH to appear, reports it
+ *   wait_file PATH TIMEOUT_MS       waits for PATH to appear
  *   sleep MS
  */
 #define WIN32_LEAN_AND_MEAN
@@ -477,6 +479,10 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
     FieldInt("icon_difference", iconDifference);
     FieldBool("foreground", GetForegroundWindow() == box);
     FieldText("action", done);
+    if (wcscmp(done, L"hold") == 0) {
+        EndEvent();
+        return;
+    }
     int known = Act(box, done, focus);
     FieldBool("action_known", known);
     int gone = known && WaitUntilGone(box, 5000);
@@ -892,6 +898,12 @@ static void RunStep(wchar_t** f, int n) {
         WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10));
         Sleep(100); /* the writer renames a finished file into place; give it a moment anyway */
         ReportFile(f[1]);
+    } else if (wcscmp(step, L"wait_file") == 0) {
+        NEED(3);
+        BeginEvent("wait_file");
+        FieldText("path", f[1]);
+        FieldBool("exists", WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10)));
+        EndEvent();
     } else if (wcscmp(step, L"sleep") == 0) {
         NEED(2);
         Sleep((DWORD)wcstoul(f[1], NULL, 10));
