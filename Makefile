@@ -40,3 +40,14 @@ lint: deps
 
 clean:
 	rm -rf build
+
+# Checks of their own, each in its own tree or temporary folder.
+#   make fuzz         each fuzz target for 30 s from its corpus (build/fuzz)
+#   make fuzz-corpus  each fuzz target once over its committed corpus
+.PHONY: fuzz fuzz-corpus
+
+fuzz: deps
+	sh tests/fuzz/run.sh fuzz 30
+
+fuzz-corpus: deps
+	sh tests/fuzz/run.sh corpus

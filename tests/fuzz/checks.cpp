@@ -1,0 +1,68 @@
+#include "checks.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "platform/fake/fake.h"
+
+const std::string kExpectedTail =
+    "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70 /convert=\"$N - ($W\xD7"
+    "$H).jpg\"";
+
+const char kVerbCommandKeyPath[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)\\command";
+const char kVerbKeyPath[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)";
+const char kFolderVerbKeyPath[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)";
+const char kQuestionCaptionText[] = "Kompakto 1.1.0.0";
+const char kDownloadCaptionText[] = "Kompakto: IrfanView nicht gefunden";
+const char kConfirmCaptionText[] = "Kompakto";
+
+void FuzzFail(const char* condition, const std::string& message, const char* file, int line) {
+    fprintf(stderr, "\n%s:%d: check failed: %s\n  %s\n  calls:\n", file, line, condition, message.c_str());
+    for (const FakeCall& call : FakeCalls()) {
+        fprintf(stderr, "    %s%s %s\n", call.failed ? "(failed) " : "", call.op.c_str(),
+                Printable(call.detail).c_str());
+    }
+    abort();
+}
+
+bool IsAbsoluteFolderText(const std::string& path) {
+    if (path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+        path[1] == ':' && path[2] == '\\')
+        return true;
+    return path.size() >= 3 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
+}
+
+bool StoredCommand(std::string* command) {
+    std::string value;
+    if (!FakeGetValue(kVerbCommandKeyPath, "", &value)) return false;
+    FUZZ_CHECK(!value.empty() && value.back() == '\0', "the stored value lacks its terminating zero");
+    value.pop_back();
+    FUZZ_CHECK(value.find('\0') == std::string::npos, "the stored value has a zero inside: " + Printable(value));
+    *command = value;
+    return true;
+}
+
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        if (text.size() > 600 && i == 280) {
+            out += "...(" + std::to_string(text.size()) + " characters)...";
+            i = text.size() - 280;
+        }
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 32 && c < 127) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+int BoxesCaptioned(const std::string& caption) {
+    int count = 0;
+    for (const FakeBox& box : FakeBoxes()) count += box.caption == caption;
+    return count;
+}

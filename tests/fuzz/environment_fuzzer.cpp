@@ -1,0 +1,191 @@
+// The whole program, run on the fake with any %ProgramFiles% and
+// %ProgramW6432%, with the viewer in the right place, in the wrong one, or
+// nowhere.
+//
+// Input:
+//   byte 0    bits 0-1  answer to the question: Yes, Yes, No, Cancel
+//             bits 2-3  answer to the download offer: Yes, No, Cancel, 0
+//             bit 4     silent switch on the command line
+//             bit 5     %ProgramFiles% is defined
+//             bit 6     %ProgramW6432% is defined
+//             bit 7     decoys: each viewer's name under the other folder
+//   byte 1    where viewer files are put:
+//             bit 0     the 64-bit viewer under the expanded %ProgramW6432%
+//             bit 1     the 32-bit viewer under the expanded %ProgramFiles%
+//             bit 2     both at every path a cut-off copy would name: the
+//                       candidate cut to 512 characters, the folder cut to
+//                       511 or 512 characters followed by the name
+//             bit 3     both at the unexpanded, relative candidates
+//   bytes 2-3 shortest length of %ProgramFiles% (big-endian, up to 4096)
+//   bytes 4-5 shortest length of %ProgramW6432%
+//   the rest  the text of %ProgramFiles%, a zero, the text of %ProgramW6432%;
+//             a text shorter than its length is padded with its last
+//             character ('a' when empty).
+//
+// Checked: a stored command is '"', an existing viewer in an absolute folder,
+// and the fixed tail, exactly the viewer plus 102 characters, and it names
+// the first usable candidate (64-bit first); the download offer, with exit
+// code 1, comes exactly when there is none. A candidate is usable when the
+// expanded folder fits the program's 512-character buffers (the expansion
+// with its zero, and the full path) and is absolute; a longer one counts as
+// absent rather than being cut into some other path.
+#include <stddef.h>
+#include <stdint.h>
+
+#include <set>
+#include <string>
+
+#include "checks.h"
+#include "platform/fake/fake.h"
+
+namespace {
+
+const size_t kLongestValue = 4096;
+const size_t kBufferCharacters = 512;  // the program's path buffers, zero excluded
+
+const char kName64[] = "IrfanView\\I_view64.exe";
+const char kName32[] = "IrfanView\\I_view32.exe";
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+struct Folder {
+    const char* variable;  // as written in the program's source text
+    bool defined;
+    std::string value;
+    std::string expanded;  // what the expansion of "%variable%\" gives
+    std::string used;      // what the program is left with: expanded, or unexpanded when too long
+};
+
+Folder MakeFolder(const char* variable, bool defined, const std::string& value) {
+    Folder f{variable, defined, value, "", ""};
+    std::string unexpanded = std::string("%") + variable + "%\\";
+    // One pass, a value is put in as it stands; an undefined name stays.
+    f.expanded = defined ? value + "\\" : unexpanded;
+    f.used = f.expanded.size() + 1 <= kBufferCharacters ? f.expanded : unexpanded;
+    return f;
+}
+
+std::string TakeText(const uint8_t*& p, const uint8_t* end) {
+    std::string text;
+    while (p < end && *p != 0) text += static_cast<char>(*p++);
+    if (p < end) p++;  // the zero between the two texts
+    return text;
+}
+
+std::string Pad(std::string text, size_t length) {
+    char fill = text.empty() ? 'a' : text.back();
+    if (text.size() < length) text.append(length - text.size(), fill);
+    return text;
+}
+
+int Answer(unsigned bits, const int (&answers)[4]) { return answers[bits & 3]; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 6) return 0;
+    const unsigned control = data[0], placing = data[1];
+    const size_t length32 = ((data[2] << 8) | data[3]) % (kLongestValue + 1);
+    const size_t length64 = ((data[4] << 8) | data[5]) % (kLongestValue + 1);
+    const uint8_t* p = data + 6;
+    const uint8_t* end = data + size;
+    const std::string text32 = TakeText(p, end);
+    std::string text64;
+    while (p < end) {
+        if (*p != 0) text64 += static_cast<char>(*p);
+        p++;
+    }
+
+    const int question = Answer(control, {kYes, kYes, kNo, kCancel});
+    const int download = Answer(control >> 2, {kYes, kNo, kCancel, 0});
+    const bool silent = control & 0x10;
+    const Folder f32 = MakeFolder("ProgramFiles", control & 0x20, Pad(text32, length32));
+    const Folder f64 = MakeFolder("ProgramW6432", control & 0x40, Pad(text64, length64));
+
+    FakeReset();
+    FakeSetCommandLine(silent ? "kompakto.exe /s" : "kompakto.exe");
+    if (f32.defined)
+        FakeSetEnv("ProgramFiles", f32.value);
+    else
+        FakeUnsetEnv("ProgramFiles");
+    if (f64.defined)
+        FakeSetEnv("ProgramW6432", f64.value);
+    else
+        FakeUnsetEnv("ProgramW6432");
+
+    std::set<std::string> files;  // lower case, as the fake compares them
+    auto put = [&files](const std::string& path) {
+        FakeAddFile(path);
+        files.insert(LowerAscii(path));
+    };
+    if (placing & 1) put(f64.expanded + kName64);
+    if (placing & 2) put(f32.expanded + kName32);
+    if (placing & 4) {
+        for (const Folder* f : {&f64, &f32}) {
+            const char* name = f == &f64 ? kName64 : kName32;
+            put((f->expanded + name).substr(0, kBufferCharacters));
+            for (size_t cut : {kBufferCharacters - 1, kBufferCharacters}) {
+                put(f->expanded.substr(0, cut) + name);
+                put((f->expanded.substr(0, cut) + name).substr(0, kBufferCharacters));
+            }
+        }
+    }
+    if (placing & 8) {
+        put(std::string("%ProgramW6432%\\") + kName64);
+        put(std::string("%ProgramFiles%\\") + kName32);
+    }
+    if (control & 0x80) {
+        put(f64.expanded + kName32);
+        put(f32.expanded + kName64);
+    }
+    FakeQueueAnswer(question);
+    FakeQueueAnswer(download);
+    FakeQueueAnswer(0);
+
+    const int code = FakeRun();
+
+    auto usable = [&files](const Folder& f, const char* name) {
+        std::string path = f.used + name;
+        return IsAbsoluteFolderText(f.used) && path.size() <= kBufferCharacters && files.count(LowerAscii(path));
+    };
+    std::string viewer;
+    if (usable(f64, kName64)) {
+        viewer = f64.used + kName64;
+    } else if (usable(f32, kName32)) {
+        viewer = f32.used + kName32;
+    }
+    const std::string context = "ProgramFiles " + (f32.defined ? Printable(f32.value) : "(undefined)") +
+                                ", ProgramW6432 " + (f64.defined ? Printable(f64.value) : "(undefined)") +
+                                ", usable viewer " + (viewer.empty() ? "none" : Printable(viewer));
+
+    std::string command;
+    const bool stored = StoredCommand(&command);
+    if (stored) {
+        const std::string& tail = kExpectedTail;
+        FUZZ_CHECK(command.size() > tail.size() + 1 && command[0] == '"' &&
+                       command.compare(command.size() - tail.size(), tail.size(), tail) == 0,
+                   context + ", stored " + Printable(command));
+        const std::string named = command.substr(1, command.size() - 1 - tail.size());
+        FUZZ_CHECK(command.size() == named.size() + 102, context);
+        FUZZ_CHECK(files.count(LowerAscii(named)),
+                   context + ", stored a viewer that is not there: " + Printable(named));
+        FUZZ_CHECK(IsAbsoluteFolderText(named), context + ", stored a relative viewer: " + Printable(named));
+        FUZZ_CHECK(named == viewer, context + ", stored " + Printable(named));
+    }
+
+    const bool offered = question == kYes && viewer.empty();
+    FUZZ_CHECK(code == (offered ? 1 : 0), context + ", exit code " + std::to_string(code));
+    FUZZ_CHECK(stored == (question == kYes && !offered), context);
+    FUZZ_CHECK(BoxesCaptioned(kDownloadCaptionText) == (offered ? 1 : 0), context);
+    FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
+    if (question != kYes) FUZZ_CHECK(!FakeKeyExists(kVerbKeyPath), context);
+    const bool acted = question == kNo || (question == kYes && !offered);
+    FUZZ_CHECK(BoxesCaptioned(kConfirmCaptionText) == (acted && !silent ? 1 : 0), context);
+    FUZZ_CHECK(FakeOpenKeyHandles() == 0 && FakeLoadedLibraries() == 0, context);
+    return 0;
+}
