@@ -44,10 +44,17 @@ clean:
 # Checks of their own, each in its own tree or temporary folder.
 #   make fuzz         each fuzz target for 30 s from its corpus (build/fuzz)
 #   make fuzz-corpus  each fuzz target once over its committed corpus
-.PHONY: fuzz fuzz-corpus
+#   make sanitize     the unit tests under ASan and UBSan (build/asan)
+.PHONY: fuzz fuzz-corpus sanitize
 
 fuzz: deps
 	sh tests/fuzz/run.sh fuzz 30
 
 fuzz-corpus: deps
 	sh tests/fuzz/run.sh corpus
+
+sanitize: deps
+	CC=clang CXX=clang++ cmake -S . -B build/asan -DKOMPAKTO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build build/asan -j2
+	cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest --output-on-failure
