@@ -895,8 +895,7 @@ static void RunStep(wchar_t** f, int n) {
         StepRunVerb(f[1], f[2], f[3], (DWORD)wcstoul(f[4], NULL, 10));
     } else if (wcscmp(step, L"read_file") == 0) {
         NEED(3);
-        WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10));
-        Sleep(100); /* the writer renames a finished file into place; give it a moment anyway */
+        WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10)); /* the stand-in renames it into place whole */
         ReportFile(f[1]);
     } else if (wcscmp(step, L"wait_file") == 0) {
         NEED(3);
