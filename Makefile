@@ -5,7 +5,7 @@
 #   make test   builds both trees and runs every test
 PYTHON := /usr/bin/python3
 
-.PHONY: all run test deps windows linux unit resources e2e lint clean
+.PHONY: all run test deps windows linux unit resources e2e lint screenshots clean
 
 all: windows
 
@@ -38,6 +38,9 @@ test: unit resources e2e
 lint: deps
 	sh tools/lint.sh
 
+screenshots: windows
+	sh tools/screenshots.sh
+
 clean:
 	rm -rf build
 
@@ -45,7 +48,9 @@ clean:
 #   make fuzz         each fuzz target for 30 s from its corpus (build/fuzz)
 #   make fuzz-corpus  each fuzz target once over its committed corpus
 #   make sanitize     the unit tests under ASan and UBSan (build/asan)
-.PHONY: fuzz fuzz-corpus sanitize
+#   make repro        builds HEAD twice in two folders and compares the .exe
+#   make bench        size, imported DLLs and time to the question under Wine
+.PHONY: fuzz fuzz-corpus sanitize repro bench
 
 fuzz: deps
 	sh tests/fuzz/run.sh fuzz 30
@@ -58,3 +63,9 @@ sanitize: deps
 	cmake --build build/asan -j2
 	cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --output-on-failure
+
+repro: deps
+	sh tools/repro.sh
+
+bench: windows
+	sh tools/bench.sh
