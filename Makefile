@@ -2,7 +2,9 @@
 # picks the two build trees and runs the tests.
 #   make        builds build/windows/kompakto.exe
 #   make run    builds and starts it under Wine
-#   make test   builds both trees and runs every test
+#   make test   builds both trees and runs every test: unit tests (also under ASan
+#               and UBSan), the fuzz corpus, the resource checks, the end-to-end
+#               tests under Wine and the reproducibility check
 PYTHON := /usr/bin/python3
 
 .PHONY: all run test deps windows linux unit resources e2e lint screenshots clean
@@ -33,7 +35,7 @@ resources: windows
 e2e: windows
 	$(PYTHON) tests/e2e/e2e.py build/windows
 
-test: unit resources e2e
+test: unit sanitize fuzz-corpus resources repro e2e
 
 lint: deps
 	sh tools/lint.sh

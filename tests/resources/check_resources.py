@@ -364,6 +364,16 @@ def check_version(r, res):
     r.equal("translation is 0x0807, 0x04E4", pairs, [(0x0807, 0x04E4)])
 
 
+def check_image_kind(r, pe):
+    """A 32-bit GUI program that runs on a bare Windows: system DLLs only."""
+    r.equal("32-bit machine (i386)", pe.FILE_HEADER.Machine, 0x14C)
+    r.equal("GUI subsystem, no console", pe.OPTIONAL_HEADER.Subsystem, 2)
+    imported = sorted(entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
+    allowed = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+    r.check("imports only system DLLs (%s)" % ", ".join(imported),
+            "kernel32.dll" in imported and set(imported) <= allowed)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: check_resources.py path/to/kompakto.exe")
@@ -371,6 +381,7 @@ def main():
     pe = pefile.PE(exe)
     res = resources(pe)
     r = Report()
+    check_image_kind(r, pe)
     check_types(r, res)
     check_group(r, res)
     decoded = check_images(r, res)

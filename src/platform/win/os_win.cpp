@@ -204,17 +204,31 @@ long OsRegDeleteKey(OsKey root, const char* subKey) {
     return status;
 }
 
+typedef HINSTANCE(WINAPI* ShellExecuteProc)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+
+// Shell32 is large and needed only when the download page is to be opened, so
+// it is loaded then rather than at every start.
 intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int show) {
-    wchar_t* wideVerb = Widen(verb);
-    wchar_t* wideFile = Widen(file);
-    wchar_t* wideParameters = Widen(parameters);
-    wchar_t* wideDirectory = Widen(directory);
-    HINSTANCE result =
-        ShellExecuteW(reinterpret_cast<HWND>(owner), wideVerb, wideFile, wideParameters, wideDirectory, show);
-    FreeWide(wideDirectory);
-    FreeWide(wideParameters);
-    FreeWide(wideFile);
-    FreeWide(wideVerb);
-    return reinterpret_cast<intptr_t>(result);
+    HMODULE shell32 = LoadLibraryW(L"shell32.dll");
+    if (!shell32) {
+        return SE_ERR_DLLNOTFOUND;
+    }
+    ShellExecuteProc shellExecute =
+        reinterpret_cast<ShellExecuteProc>(reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteW")));
+    intptr_t result = SE_ERR_DLLNOTFOUND;
+    if (shellExecute) {
+        wchar_t* wideVerb = Widen(verb);
+        wchar_t* wideFile = Widen(file);
+        wchar_t* wideParameters = Widen(parameters);
+        wchar_t* wideDirectory = Widen(directory);
+        result = reinterpret_cast<intptr_t>(shellExecute(reinterpret_cast<HWND>(owner), wideVerb, wideFile,
+                                                         wideParameters, wideDirectory, show));
+        FreeWide(wideDirectory);
+        FreeWide(wideParameters);
+        FreeWide(wideFile);
+        FreeWide(wideVerb);
+    }
+    FreeLibrary(shell32);
+    return result;
 }
