@@ -222,8 +222,8 @@ intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, cons
         wchar_t* wideFile = Widen(file);
         wchar_t* wideParameters = Widen(parameters);
         wchar_t* wideDirectory = Widen(directory);
-        result = reinterpret_cast<intptr_t>(shellExecute(reinterpret_cast<HWND>(owner), wideVerb, wideFile,
-                                                         wideParameters, wideDirectory, show));
+        result = reinterpret_cast<intptr_t>(
+            shellExecute(reinterpret_cast<HWND>(owner), wideVerb, wideFile, wideParameters, wideDirectory, show));
         FreeWide(wideDirectory);
         FreeWide(wideParameters);
         FreeWide(wideFile);
