@@ -7,7 +7,7 @@
 #               tests under Wine and the reproducibility check
 PYTHON := /usr/bin/python3
 
-.PHONY: all run test deps windows linux unit resources e2e lint screenshots clean
+.PHONY: all run test deps windows linux unit resources e2e lint screenshots icon clean
 
 all: windows
 
@@ -42,6 +42,10 @@ lint: deps
 
 screenshots: windows
 	sh tools/screenshots.sh
+
+# Draws the icon images anew from res/make_icon.py (they are committed).
+icon:
+	$(PYTHON) res/make_icon.py
 
 clean:
 	rm -rf build
