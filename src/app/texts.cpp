@@ -26,6 +26,7 @@
     SEPARATOR
 
 #define HEADER "Kompakto v" VERSION CR MAKER_LINE CR
+#define DOWNLOAD_ADDRESS "https://www.irfanview.com/"
 
 const char kQuestionCaption[] = "Kompakto " VERSION;
 const char kQuestionText[] =
@@ -74,7 +75,13 @@ const char kDownloadText[] =
     "Kompakto nach erfolgter Installation erneut starten." CR
     CR
     "IrfanView (32-Bit oder 64-Bit) jetzt herunterladen?";
-const char kDownloadAddress[] = "https://www.irfanview.com/";
+const char kDownloadAddress[] = DOWNLOAD_ADDRESS;
+const char kDownloadFailedText[] =
+    HEADER
+    SEPARATOR CR
+    "Die Download-Seite von IrfanView konnte nicht" CR
+    "ge\xF6" "ffnet werden. Bitte im Browser aufrufen:" CR
+    DOWNLOAD_ADDRESS;
 const char kOpenVerb[] = "open";
 
 const char kTimeoutBoxLibrary[] = "User32.dll";

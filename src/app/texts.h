@@ -19,6 +19,7 @@ extern const char kDeactivationFailedText[];
 extern const char kDownloadCaption[];
 extern const char kDownloadText[];
 extern const char kDownloadAddress[];
+extern const char kDownloadFailedText[];
 extern const char kOpenVerb[];
 
 extern const char kTimeoutBoxLibrary[];

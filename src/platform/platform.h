@@ -34,7 +34,9 @@ constexpr uint32_t kMbSetForeground = 0x10000;
 
 constexpr uint32_t kMbIconAsterisk = 0x40;  // the information sound of MessageBeep
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
 constexpr int kShowNormal = 1;
+constexpr intptr_t kShellExecuteLastError = 32;  // ShellExecute results up to this one are errors
 
 // Registry values.
 constexpr uint32_t kRegOptionNonVolatile = 0;
@@ -46,6 +48,15 @@ constexpr uint32_t kRegSz = 1;
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorAccessDenied = 5;
+
+// The number of characters before the terminating zero.
+inline int TextLength(const char* text) {
+    int length = 0;
+    while (text[length]) {
+        length++;
+    }
+    return length;
+}
 
 // HKEY_CURRENT_USER.
 OsKey OsCurrentUserKey();
@@ -88,6 +99,8 @@ uint32_t OsGetFileAttributes(const char* path);
 long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
                       OsKey* result);
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result);
+// How many sub keys key has (an open key with kKeyQueryValue).
+long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount);
 // text is byteCount bytes of Windows-1252, its terminating zero included.
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount);
 long OsRegCloseKey(OsKey key);

@@ -9,14 +9,6 @@ char ProgramW6432Path[kPathSize];
 char ViewerPath[kPathSize];
 char CommandLine[kCommandSize];
 
-static int TextLength(const char* text) {
-    int length = 0;
-    while (text[length]) {
-        length++;
-    }
-    return length;
-}
-
 // Copies source to target of targetSize bytes; false, with target empty, when
 // it does not fit.
 static bool CopyText(const char* source, char* target, int targetSize) {
@@ -41,7 +33,11 @@ void ExpandInPlace(char* text) {
     // absolute folder and so yields no viewer.
 }
 
-bool PathExists(const char* path) { return OsGetFileAttributes(path) != kInvalidFileAttributes; }
+// A folder of the viewer's name does not count: it is no program to run.
+bool PathExists(const char* path) {
+    uint32_t attributes = OsGetFileAttributes(path);
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
+}
 
 // A drive folder (C:\...) or a network share (\\server\...). Anything else
 // would be looked up from the current folder, where anyone may have planted
@@ -158,6 +154,42 @@ static bool DeleteKey(OsKey root, const char* subKey) {
     return result == kErrorSuccess || result == kErrorFileNotFound;
 }
 
+constexpr int kKeyAbsent = -1;
+constexpr int kKeyUnknown = -2;
+
+// How many sub keys subKey has; kKeyAbsent when it is not there, kKeyUnknown
+// when the registry does not tell.
+static int CountSubKeys(OsKey root, const char* subKey) {
+    OsKey key = nullptr;
+    long result = OsRegOpenKeyEx(root, subKey, kKeyQueryValue, &key);
+    if (result == kErrorFileNotFound) {
+        return kKeyAbsent;
+    }
+    if (result != kErrorSuccess) {
+        return kKeyUnknown;
+    }
+    uint32_t count = 0;
+    result = OsRegQueryInfoKey(key, &count);
+    OsRegCloseKey(key);
+    if (result != kErrorSuccess) {
+        return kKeyUnknown;
+    }
+    return count < 2 ? static_cast<int>(count) : 2;  // two stands for any more
+}
+
+// Whether deleting commandKey and then verbKey takes away nothing else: the
+// command key may have no sub key, the verb key none but the command key.
+// Another program's sub key would make the delete stop half-way.
+static bool VerbDeletesWhole(OsKey root, const char* verbKey, const char* commandKey) {
+    int commandSubKeys = CountSubKeys(root, commandKey);
+    int verbSubKeys = CountSubKeys(root, verbKey);
+    if (commandSubKeys == kKeyUnknown || verbSubKeys == kKeyUnknown) {
+        return false;
+    }
+    int allowed = commandSubKeys == kKeyAbsent ? 0 : 1;
+    return commandSubKeys <= 0 && verbSubKeys <= allowed;
+}
+
 static void Confirm(const char* text) {
     if (!SilentMode) {
         ShowTimedBox(nullptr, text, kConfirmCaption, kConfirmStyle, 0, kConfirmTimeoutMs);
@@ -169,10 +201,12 @@ static void Confirm(const char* text) {
     OsExitProcess(kExitRegistryFailed);
 }
 
+// A page that cannot be opened is told, with its address to type by hand.
 [[noreturn]] static void OfferDownloadAndExit() {
     OsWindow desktop = OsGetDesktopWindow();
-    if (ShowIconBox(desktop, kDownloadText, kDownloadCaption, kIconName, kDownloadStyle) == kIdYes) {
-        OsShellExecute(desktop, kOpenVerb, kDownloadAddress, nullptr, nullptr, kShowNormal);
+    if (ShowIconBox(desktop, kDownloadText, kDownloadCaption, kIconName, kDownloadStyle) == kIdYes &&
+        OsShellExecute(desktop, kOpenVerb, kDownloadAddress, nullptr, nullptr, kShowNormal) <= kShellExecuteLastError) {
+        OsMessageBox(nullptr, kDownloadFailedText, kErrorCaption, kErrorStyle);
     }
     OsExitProcess(kExitNoViewer);
 }
@@ -192,9 +226,15 @@ static void Activate() {
     Confirm(kActivatedText);
 }
 
+// Looks at all four keys before it deletes any, so that a key it may not
+// take leaves the registry as it was. A key with a sub key cannot be
+// deleted: each "command" key goes first.
 static void Deactivate() {
     OsKey user = OsCurrentUserKey();
-    // A key with a sub key cannot be deleted: each "command" key goes first.
+    if (!VerbDeletesWhole(user, kVerbKey, kVerbCommandKey) ||
+        !VerbDeletesWhole(user, kFolderVerbKey, kFolderVerbCommandKey)) {
+        FailAndExit(kDeactivationFailedText);
+    }
     bool deleted = DeleteKey(user, kVerbCommandKey);
     deleted = DeleteKey(user, kVerbKey) && deleted;
     deleted = DeleteKey(user, kFolderVerbCommandKey) && deleted;

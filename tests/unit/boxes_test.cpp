@@ -29,7 +29,7 @@ TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
 
 TEST(IconBox, AFailedBoxAnswersZero) {
     FakeReset();
-    FakeFailCall(3, false);
+    FakeFailOp(kOpMessageBoxIndirect, 1, 0);
     EXPECT_EQ(0, ShowIconBox(nullptr, "t", "c", "i", 0x283));
 }
 

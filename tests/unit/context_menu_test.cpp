@@ -12,16 +12,11 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-std::string ExpectedCommand(const std::string& viewer) {
-    return "\"" + viewer +
-           Cp1252(
-               "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample "
-               "/jpgq=70 /convert=\"$N - ($W×$H).jpg\"");
-}
+std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + facts::kCommandTail; }
 
 std::string StoredCommand() {
     std::string value;
-    if (!FakeGetValue(kVerbCommandKeyPath, "", &value)) return "<none>";
+    if (!FakeGetValue(facts::kVerbCommandKey, "", &value)) return "<none>";
     EXPECT_FALSE(value.empty());
     EXPECT_EQ('\0', value.back()) << "stored without its terminating zero";
     return value.substr(0, value.size() - 1);
@@ -40,14 +35,6 @@ int RunAnswering(int answer, const char* commandLine = "kompakto.exe", int offer
     return code;
 }
 
-int LastCallNumber(const std::string& op) {
-    int number = 0;
-    for (size_t i = 0; i < FakeCalls().size(); i++) {
-        if (FakeCalls()[i].op == op) number = static_cast<int>(i) + 1;
-    }
-    return number;
-}
-
 std::string LastCaption() { return FakeBoxes().empty() ? "" : FakeBoxes().back().caption; }
 
 class Activation : public ::testing::Test {
@@ -55,47 +42,72 @@ class Activation : public ::testing::Test {
     void SetUp() override { FakeReset(); }
 };
 
-TEST_F(Activation, The64BitViewerWins) {
-    FakeAddFile(kViewer64Path);
-    FakeAddFile(kViewer32Path);
-    EXPECT_EQ(0, RunAnswering(kIdYes));
-    EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
-    ASSERT_EQ(2u, FakeBoxes().size());
-    const FakeBox& confirmation = FakeBoxes()[1];
-    EXPECT_EQ("MessageBoxTimeout", confirmation.via);
-    EXPECT_EQ(kActivatedText, confirmation.text);
-    EXPECT_EQ("Kompakto", confirmation.caption);
-    EXPECT_EQ(0x10040u, confirmation.style);
-    EXPECT_EQ(5555u, confirmation.timeoutMs);
-    EXPECT_FALSE(confirmation.hasOwner);
+struct Machine {
+    const char* name;
+    const char* programFiles;  // nullptr: as the fake has it
+    const char* programW6432;  // nullptr: as the fake has it, "": not defined
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    std::string viewer;  // the one that must be registered
+};
+
+const Machine kMachines[] = {
+    {"both viewers: the 64-bit one wins", nullptr, nullptr, {kViewer64Path, kViewer32Path}, {}, kViewer64Path},
+    {"only the 32-bit viewer on 64-bit Windows", nullptr, nullptr, {kViewer32Path}, {}, kViewer32Path},
+    {"32-bit Windows: the viewer under %ProgramFiles%",
+     "C:\\Programme",
+     "",
+     {"C:\\Programme\\IrfanView\\I_view32.exe"},
+     {},
+     "C:\\Programme\\IrfanView\\I_view32.exe"},
+    {"a path without spaces is quoted all the same",
+     nullptr,
+     "D:\\Apps",
+     {"D:\\Apps\\IrfanView\\I_view64.exe"},
+     {},
+     "D:\\Apps\\IrfanView\\I_view64.exe"},
+    {"a network share counts",
+     nullptr,
+     "\\\\server\\apps",
+     {"\\\\server\\apps\\IrfanView\\I_view64.exe"},
+     {},
+     "\\\\server\\apps\\IrfanView\\I_view64.exe"},
+    {"a folder named like the 64-bit viewer is passed over",
+     nullptr,
+     nullptr,
+     {kViewer32Path},
+     {kViewer64Path},
+     kViewer32Path},
+};
+
+TEST_F(Activation, RegistersTheViewerThatIsThere) {
+    for (const Machine& m : kMachines) {
+        SCOPED_TRACE(m.name);
+        FakeReset();
+        if (m.programFiles) FakeSetEnv("ProgramFiles", m.programFiles);
+        if (m.programW6432 && *m.programW6432) FakeSetEnv("ProgramW6432", m.programW6432);
+        if (m.programW6432 && !*m.programW6432) FakeUnsetEnv("ProgramW6432");
+        for (const std::string& file : m.files) FakeAddFile(file);
+        for (const std::string& folder : m.folders) FakeAddFolder(folder);
+        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+        EXPECT_EQ(ExpectedCommand(m.viewer), StoredCommand());
+        ASSERT_EQ(2u, FakeBoxes().size());
+        const FakeBox& confirmation = FakeBoxes()[1];
+        EXPECT_EQ("MessageBoxTimeout", confirmation.via);
+        EXPECT_EQ(ExpectedText("activated"), confirmation.text);
+        EXPECT_EQ(facts::kConfirmCaption, confirmation.caption);
+        EXPECT_EQ(0x10040u, confirmation.style);
+        EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmTimeoutMs), confirmation.timeoutMs);
+        EXPECT_FALSE(confirmation.hasOwner);
+    }
 }
 
-TEST_F(Activation, Only32BitViewerOn64BitWindows) {
-    FakeAddFile(kViewer32Path);
-    EXPECT_EQ(0, RunAnswering(kIdYes));
-    EXPECT_EQ(ExpectedCommand(kViewer32Path), StoredCommand());
-}
-
-TEST_F(Activation, ThirtyTwoBitWindowsFindsTheViewerUnderProgramFiles) {
-    FakeUnsetEnv("ProgramW6432");
-    FakeSetEnv("ProgramFiles", "C:\\Programme");
-    FakeAddFile("C:\\Programme\\IrfanView\\I_view32.exe");
-    EXPECT_EQ(0, RunAnswering(kIdYes));
-    EXPECT_EQ(ExpectedCommand("C:\\Programme\\IrfanView\\I_view32.exe"), StoredCommand());
-}
-
-TEST_F(Activation, PathWithoutSpacesIsQuotedAllTheSame) {
-    FakeSetEnv("ProgramW6432", "D:\\Apps");
-    FakeAddFile("D:\\Apps\\IrfanView\\I_view64.exe");
-    EXPECT_EQ(0, RunAnswering(kIdYes));
-    EXPECT_EQ(ExpectedCommand("D:\\Apps\\IrfanView\\I_view64.exe"), StoredCommand());
-}
-
-TEST_F(Activation, NetworkShareCounts) {
-    FakeSetEnv("ProgramW6432", "\\\\server\\apps");
-    FakeAddFile("\\\\server\\apps\\IrfanView\\I_view64.exe");
-    EXPECT_EQ(0, RunAnswering(kIdYes));
-    EXPECT_EQ(ExpectedCommand("\\\\server\\apps\\IrfanView\\I_view64.exe"), StoredCommand());
+TEST_F(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
+    FakeAddFolder(kViewer64Path);
+    FakeAddFolder(kViewer32Path);
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
+    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
 // On 32-bit Windows %ProgramW6432% stays unexpanded: a program planted under
@@ -108,22 +120,15 @@ TEST_F(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
     EXPECT_EQ(1, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
     EXPECT_EQ(kDownloadCaption, LastCaption());
     EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
-    EXPECT_FALSE(FakeKeyExists(kVerbKeyPath));
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
 TEST_F(Activation, FailedExpansionIsNotFound) {
     FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
     FakeAddFile(kViewer32Path);
-    FakeQueueAnswer(kIdYes);
-    FakeRun();
-    int lastExpansion = LastCallNumber("ExpandEnvironmentStrings");
-    ASSERT_GT(lastExpansion, 0);
-    FakeReset();
-    FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
-    FakeAddFile(kViewer32Path);
-    FakeFailCall(lastExpansion - 1, false);  // %ProgramFiles% is expanded first
-    EXPECT_EQ(1, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
-    EXPECT_EQ(kDownloadCaption, LastCaption());
+    FakeFailOp(kOpExpandEnvironmentStrings, 1, 0);  // %ProgramFiles% is expanded first
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
+    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
 }
 
 TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
@@ -135,8 +140,8 @@ TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
     EXPECT_EQ(
         "[SOFTWARE]\n[SOFTWARE\\Classes]\n[SOFTWARE\\Classes\\AllFilesystemObjects]\n"
         "[SOFTWARE\\Classes\\AllFilesystemObjects\\shell]\n[" +
-            std::string(kVerbKeyPath) + "]\n[" + kVerbCommandKeyPath + "]\n  @=" + ExpectedCommand(kViewer64Path) +
-            '\0' + "\n",
+            std::string(facts::kVerbKey) + "]\n[" + facts::kVerbCommandKey +
+            "]\n  @=" + ExpectedCommand(kViewer64Path) + '\0' + "\n",
         FakeRegistryDump());
 }
 
@@ -153,7 +158,7 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
         if (call.op == "RegCreateKeyEx") create = call.detail;
         if (call.op == "RegSetValueEx") set = call.detail;
     }
-    EXPECT_EQ("HKCU \"" + std::string(kVerbCommandKeyPath) + "\" class=\"\" options=0 access=0xF003F", create);
+    EXPECT_EQ("HKCU \"" + std::string(facts::kVerbCommandKey) + "\" class=\"\" options=0 access=0xF003F", create);
     std::string command = ExpectedCommand(kViewer64Path);
     EXPECT_NE(std::string::npos,
               set.find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
@@ -185,6 +190,22 @@ TEST_F(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
     }
 }
 
+// The page that cannot be opened is told with its address, silent or not.
+TEST_F(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
+    for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
+        FakeReset();
+        FakeFailOp(kOpShellExecute, 1, kSeErrNoAssoc);
+        EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, commandLine, kIdYes));
+        ASSERT_EQ(3u, FakeBoxes().size());
+        const FakeBox& box = FakeBoxes()[2];
+        EXPECT_EQ("MessageBox", box.via);
+        EXPECT_EQ(facts::kErrorCaption, box.caption);
+        EXPECT_EQ(ExpectedText("download failed"), box.text);
+        EXPECT_EQ(0x10010u, box.style);
+        EXPECT_TRUE(CallNamesOf("Reg").empty());
+    }
+}
+
 TEST_F(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
     FakeAddFile(kViewer64Path);
     FakeLockKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
@@ -201,31 +222,18 @@ TEST_F(Activation, FailedWriteTakesBackOnlyTheKeysItCreated) {
     FakeAddFile(kViewer64Path);
     FakeAddKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Other");
     std::string before = FakeRegistryDump();
-    FakeQueueAnswer(kIdYes);
-    FakeRun();
-    int setValue = LastCallNumber("RegSetValueEx");
-    FakeReset();
-    FakeAddFile(kViewer64Path);
-    FakeAddKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Other");
-    FakeFailCall(setValue, false);
-    EXPECT_EQ(2, RunAnswering(kIdYes));
+    FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
+    EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
     EXPECT_EQ(before, FakeRegistryDump());
     EXPECT_EQ((Names{"RegDeleteKey", "RegDeleteKey"}), CallNamesOf("RegDelete"));
 }
 
 TEST_F(Activation, FailedWriteKeepsTheEarlierCommand) {
     FakeAddFile(kViewer64Path);
-    FakeSetValue(kVerbCommandKeyPath, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+    FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
     std::string before = FakeRegistryDump();
-    FakeQueueAnswer(kIdYes);
-    FakeRun();
-    int setValue = LastCallNumber("RegSetValueEx");
-    ASSERT_GT(setValue, 0);
-    FakeReset();
-    FakeAddFile(kViewer64Path);
-    FakeSetValue(kVerbCommandKeyPath, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
-    FakeFailCall(setValue, false);
-    EXPECT_EQ(2, RunAnswering(kIdYes));
+    FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
+    EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
     EXPECT_EQ(before, FakeRegistryDump());
     EXPECT_TRUE(CallNamesOf("RegDelete").empty());
 }
@@ -253,7 +261,7 @@ TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
         EXPECT_EQ(static_cast<size_t>(viewerLength + 102), StoredCommand().size());
     } else {
         EXPECT_EQ(1, code);
-        EXPECT_FALSE(FakeKeyExists(kVerbKeyPath));
+        EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
         for (const FakeCall& call : FakeCalls()) {
             if (call.op == "GetFileAttributes") {
                 EXPECT_EQ(std::string::npos, call.detail.find("pppI")) << call.detail;
@@ -301,23 +309,24 @@ class Deactivation : public ::testing::Test {
 };
 
 TEST_F(Deactivation, RemovesBothVerbsAndNothingElse) {
-    FakeSetValue(kVerbCommandKeyPath, "", "x");
-    FakeSetValue(kFolderVerbCommandKeyPath, "", "y");
+    FakeSetValue(facts::kVerbCommandKey, "", "x");
+    FakeSetValue(facts::kFolderVerbCommandKey, "", "y");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "z");
     FakeAddKey("SOFTWARE\\Classes\\Directory\\shell\\Other");
     EXPECT_EQ(0, RunAnswering(kIdNo));
-    EXPECT_FALSE(FakeKeyExists(kVerbKeyPath));
-    EXPECT_FALSE(FakeKeyExists(kFolderVerbKeyPath));
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+    EXPECT_FALSE(FakeKeyExists(facts::kFolderVerbKey));
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command"));
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\Directory\\shell\\Other"));
     Names order;
     for (const FakeCall& call : FakeCalls()) {
         if (call.op == "RegDeleteKey") order.push_back(call.detail);
     }
-    EXPECT_EQ((Names{"HKCU \"" + std::string(kVerbCommandKeyPath) + "\"", "HKCU \"" + std::string(kVerbKeyPath) + "\"",
-                     "HKCU \"" + std::string(kFolderVerbCommandKeyPath) + "\"",
-                     "HKCU \"" + std::string(kFolderVerbKeyPath) + "\""}),
-              order);
+    EXPECT_EQ(
+        (Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\"", "HKCU \"" + std::string(facts::kVerbKey) + "\"",
+               "HKCU \"" + std::string(facts::kFolderVerbCommandKey) + "\"",
+               "HKCU \"" + std::string(facts::kFolderVerbKey) + "\""}),
+        order);
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
     EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
     EXPECT_TRUE(CallNamesOf("Expand").empty());
@@ -329,20 +338,43 @@ TEST_F(Deactivation, NothingRegisteredIsStillDone) {
 }
 
 TEST_F(Deactivation, SilentShowsNoConfirmation) {
-    FakeSetValue(kVerbCommandKeyPath, "", "x");
+    FakeSetValue(facts::kVerbCommandKey, "", "x");
     EXPECT_EQ(0, RunAnswering(kIdNo, "kompakto.exe -S"));
     EXPECT_EQ(1u, FakeBoxes().size());
-    EXPECT_FALSE(FakeKeyExists(kVerbKeyPath));
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
-TEST_F(Deactivation, AVerbThatCannotBeDeletedIsReported) {
-    FakeSetValue(kVerbCommandKeyPath, "", "x");
-    FakeAddKey(std::string(kVerbKeyPath) + "\\DropTarget");
-    FakeSetValue(kFolderVerbCommandKeyPath, "", "y");
-    EXPECT_EQ(2, RunAnswering(kIdNo, "kompakto.exe /s"));
-    EXPECT_EQ(kErrorCaption, LastCaption());
-    EXPECT_EQ(kDeactivationFailedText, FakeBoxes().back().text);
-    EXPECT_FALSE(FakeKeyExists(kFolderVerbKeyPath)) << "the other verb is still removed";
+// Another program's sub key on any of the four keys, or a registry that
+// does not tell: nothing is deleted, and the failure is told, silent or not.
+TEST_F(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
+    struct Obstacle {
+        const char* name;
+        std::string foreignKey;
+        FakeOp failing;
+        long error;
+    };
+    const Obstacle obstacles[] = {
+        {"sub key under the command key", std::string(facts::kVerbCommandKey) + "\\extra", kOpCount, 0},
+        {"sub key beside the command key", std::string(facts::kVerbKey) + "\\extra", kOpCount, 0},
+        {"sub key under the folder command key", std::string(facts::kFolderVerbCommandKey) + "\\extra", kOpCount, 0},
+        {"sub key beside the folder command key", std::string(facts::kFolderVerbKey) + "\\extra", kOpCount, 0},
+        {"a key that may not be opened", "", kOpRegOpenKeyEx, kErrorAccessDenied},
+        {"a key that does not tell its sub keys", "", kOpRegQueryInfoKey, kErrorAccessDenied},
+    };
+    for (const Obstacle& o : obstacles) {
+        SCOPED_TRACE(o.name);
+        FakeReset();
+        FakeSetValue(facts::kVerbCommandKey, "", "old command");
+        FakeSetValue(facts::kFolderVerbCommandKey, "", "web old");
+        if (!o.foreignKey.empty()) FakeAddKey(o.foreignKey);
+        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, o.error);
+        std::string before = FakeRegistryDump();
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdNo, "kompakto.exe /s"));
+        EXPECT_EQ(before, FakeRegistryDump());
+        EXPECT_TRUE(CallNamesOf("RegDelete").empty());
+        EXPECT_EQ(facts::kErrorCaption, LastCaption());
+        EXPECT_EQ(ExpectedText("deactivation failed"), FakeBoxes().back().text);
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ struct Scenario {
     int viewers;  // 0 none, 32 the 32-bit one, 64 both
     std::vector<int> answers;
     bool verbsPresent;
+    bool foreignSubKey;  // another program's key under the verb: deactivation must refuse
 };
 
 void Prepare(const Scenario& s) {
@@ -26,10 +27,11 @@ void Prepare(const Scenario& s) {
     if (s.viewers >= 32) FakeAddFile(kViewer32Path);
     if (s.viewers == 64) FakeAddFile(kViewer64Path);
     if (s.verbsPresent) {
-        FakeSetValue(kVerbCommandKeyPath, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
-        FakeSetValue(kFolderVerbCommandKeyPath, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+        FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+        FakeSetValue(facts::kFolderVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
         FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "u");
     }
+    if (s.foreignSubKey) FakeAddKey(std::string(facts::kVerbKey) + "\\extra");
     for (int answer : s.answers) FakeQueueAnswer(answer);
 }
 
@@ -47,6 +49,16 @@ bool Called(const std::string& op, bool failed) {
     return false;
 }
 
+// Deactivation looks at every key before it deletes one.
+bool LookedAfterDeleting() {
+    bool deleting = false;
+    for (const FakeCall& call : FakeCalls()) {
+        deleting = deleting || call.op == "RegDeleteKey";
+        if (deleting && (call.op == "RegOpenKeyEx" || call.op == "RegQueryInfoKey")) return true;
+    }
+    return false;
+}
+
 bool FailedCallFollows(const std::string& op, const std::string& next) {
     const std::vector<FakeCall>& calls = FakeCalls();
     for (size_t i = 0; i + 1 < calls.size(); i++) {
@@ -58,7 +70,7 @@ bool FailedCallFollows(const std::string& op, const std::string& next) {
 // A registry where whichever viewer was found stands in the command: when the
 // search for the 64-bit viewer fails, the 32-bit one is a sound choice too.
 std::string AnyViewer(std::string dump) {
-    for (const std::string viewer : {kViewer64Path, kViewer32Path}) {
+    for (const std::string& viewer : {kViewer64Path, kViewer32Path}) {
         for (size_t at = dump.find(viewer); at != std::string::npos; at = dump.find(viewer)) {
             dump.replace(at, viewer.size(), "<viewer>");
         }
@@ -70,7 +82,7 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
               const std::string& where) {
     SCOPED_TRACE(std::string(s.name) + where);
     std::string after = AnyViewer(FakeRegistryDump());
-    bool verbGone = !FakeKeyExists(kVerbKeyPath) && !FakeKeyExists(kFolderVerbKeyPath);
+    bool verbGone = !FakeKeyExists(facts::kVerbKey) && !FakeKeyExists(facts::kFolderVerbKey);
     ASSERT_TRUE(code == 0 || code == 1 || code == 2) << code;
     EXPECT_EQ(0, FakeOpenKeyHandles());
     EXPECT_EQ(0, FakeLoadedLibraries());
@@ -96,10 +108,16 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
     if (code == 2) {
         EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "failure not told";
         EXPECT_FALSE(Shown(kActivatedText) || Shown(kDeactivatedText));
-        bool cleanupRefused = Called("RegDeleteKey", true);
-        if (s.answers[0] == kIdYes && !cleanupRefused) {
+        // Only a delete that Windows refused can leave a change behind.
+        if (!Called("RegDeleteKey", true)) {
             EXPECT_EQ(before, after);
         }
+    }
+    if (s.answers[0] == kIdNo) {
+        EXPECT_FALSE(LookedAfterDeleting());
+    }
+    if (Called("ShellExecute", true)) {
+        EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "a page not opened was not told";
     }
     // The plain box stands in for the time-out box with the same text.
     if (FailedCallFollows("LoadLibrary", "MessageBox") || FailedCallFollows("GetProcAddress", "MessageBox")) {
@@ -110,18 +128,19 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
 }
 
 const Scenario kScenarios[] = {
-    {"activate, both viewers", false, 64, {kIdYes, kIdOk}, false},
-    {"activate silently, both viewers", true, 64, {kIdYes}, false},
-    {"activate, 32-bit viewer, over an old verb", false, 32, {kIdYes, kIdOk}, true},
-    {"activate silently, 32-bit viewer", true, 32, {kIdYes}, false},
-    {"no viewer, download taken", false, 0, {kIdYes, kIdYes}, false},
-    {"no viewer, download declined silently", true, 0, {kIdYes, kIdNo}, false},
-    {"no viewer, download cancelled", false, 0, {kIdYes, kIdCancel}, true},
-    {"deactivate", false, 64, {kIdNo, kIdOk}, true},
-    {"deactivate silently", true, 64, {kIdNo}, true},
-    {"deactivate with nothing there", false, 0, {kIdNo, kIdOk}, false},
-    {"cancel", false, 64, {kIdCancel}, true},
-    {"cancel silently", true, 0, {kIdCancel}, false},
+    {"activate, both viewers", false, 64, {kIdYes, kIdOk}, false, false},
+    {"activate silently, both viewers", true, 64, {kIdYes}, false, false},
+    {"activate, 32-bit viewer, over an old verb", false, 32, {kIdYes, kIdOk}, true, false},
+    {"activate silently, 32-bit viewer", true, 32, {kIdYes}, false, false},
+    {"no viewer, download taken", false, 0, {kIdYes, kIdYes}, false, false},
+    {"no viewer, download declined silently", true, 0, {kIdYes, kIdNo}, false, false},
+    {"no viewer, download cancelled", false, 0, {kIdYes, kIdCancel}, true, false},
+    {"deactivate", false, 64, {kIdNo, kIdOk}, true, false},
+    {"deactivate silently", true, 64, {kIdNo}, true, false},
+    {"deactivate with nothing there", false, 0, {kIdNo, kIdOk}, false, false},
+    {"deactivate beside another program's key", false, 0, {kIdNo, kIdOk}, true, true},
+    {"cancel", false, 64, {kIdCancel}, true, false},
+    {"cancel silently", true, 0, {kIdCancel}, false, false},
 };
 
 int sweptPoints = 0;
@@ -134,7 +153,7 @@ TEST(FaultSweep, EveryFailurePointOfEveryScenario) {
         std::string done = AnyViewer(FakeRegistryDump());
         int calls = static_cast<int>(FakeCalls().size());
         CheckRun(s, before, done, cleanCode, " without failures");
-        EXPECT_NE(2, cleanCode) << s.name;
+        EXPECT_EQ(s.foreignSubKey, cleanCode == facts::kExitRegistryFailed) << s.name;
         for (int failAt = 1; failAt <= calls; failAt++) {
             for (bool fromThereOn : {false, true}) {
                 Prepare(s);
@@ -159,7 +178,7 @@ TEST(FaultSweep, RefusedRegistryIsNeverConfirmed) {
     EXPECT_EQ(2, FakeRun());
     EXPECT_FALSE(Shown(kActivatedText));
     Prepare(kScenarios[7]);
-    FakeLockKey(kFolderVerbKeyPath);
+    FakeLockKey(facts::kFolderVerbKey);
     EXPECT_EQ(2, FakeRun());
     EXPECT_FALSE(Shown(kDeactivatedText));
 }

@@ -135,11 +135,11 @@ TEST(Question, YesActivatesAndNoDeactivates) {
     FakeAddFile(kViewer64Path);
     FakeQueueAnswer(kIdYes);
     EXPECT_EQ(0, FakeRun());
-    EXPECT_TRUE(FakeKeyExists(kVerbCommandKeyPath));
+    EXPECT_TRUE(FakeKeyExists(facts::kVerbCommandKey));
 
     FakeQueueAnswer(kIdNo);
     EXPECT_EQ(0, FakeRun());
-    EXPECT_FALSE(FakeKeyExists(kVerbKeyPath));
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
 }  // namespace

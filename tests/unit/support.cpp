@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
+
 #include "platform/fake/fake.h"
 
 std::string Cp1252(const std::string& utf8) {
@@ -20,13 +23,41 @@ std::string Cp1252(const std::string& utf8) {
     return out;
 }
 
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::string text;
-    for (size_t i = 0; i < lines.size(); i++) {
-        if (i) text += '\r';
-        text += lines[i];
+// texts.txt, read once: "== name ==" begins a text, "<name>" stands for an
+// earlier one, "#" lines before the first text are comments.
+static std::map<std::string, std::vector<std::string>> ReadTexts() {
+    std::map<std::string, std::vector<std::string>> texts;
+    std::ifstream file(KOMPAKTO_TEXTS_FILE);
+    EXPECT_TRUE(file.good()) << KOMPAKTO_TEXTS_FILE;
+    std::vector<std::string>* current = nullptr;
+    auto close = [&current] {  // a text ends with its last line that is not empty
+        while (current && !current->empty() && current->back().empty()) current->pop_back();
+    };
+    for (std::string line; std::getline(file, line);) {
+        if (line.size() > 6 && line.compare(0, 3, "== ") == 0 && line.compare(line.size() - 3, 3, " ==") == 0) {
+            close();
+            current = &texts[line.substr(3, line.size() - 6)];
+        } else if (current && line.size() > 2 && line.front() == '<' && line.back() == '>') {
+            const std::vector<std::string>& earlier = texts.at(line.substr(1, line.size() - 2));
+            current->insert(current->end(), earlier.begin(), earlier.end());
+        } else if (current) {
+            current->push_back(line);
+        }
     }
-    return text;
+    close();
+    return texts;
+}
+
+std::string ExpectedText(const std::string& name) {
+    static const std::map<std::string, std::vector<std::string>> texts = ReadTexts();
+    auto text = texts.find(name);
+    if (text == texts.end()) {
+        ADD_FAILURE() << "no text \"" << name << "\" in texts.txt";
+        return std::string();
+    }
+    std::string joined;
+    for (size_t i = 0; i < text->second.size(); i++) joined += (i ? "\r" : "") + text->second[i];
+    return Cp1252(joined);
 }
 
 std::vector<std::string> CallNames() { return CallNamesOf(""); }

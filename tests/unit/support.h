@@ -5,23 +5,22 @@
 #include <string>
 #include <vector>
 
-// The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
-// letters; the tests write the expected texts readably and compare bytes.
-std::string Cp1252(const std::string& utf8);
+#include "facts.h"
 
-// Lines joined by a single carriage return.
-std::string JoinLines(const std::vector<std::string>& lines);
+// The text of that name in tests/texts.txt, as the program must hold it:
+// Windows-1252, lines joined by a single carriage return.
+std::string ExpectedText(const std::string& name);
+
+// The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
+// letters.
+std::string Cp1252(const std::string& utf8);
 
 // The names of the calls recorded since the last reset, in order.
 std::vector<std::string> CallNames();
 std::vector<std::string> CallNamesOf(const std::string& prefix);
 
-const char* const kVerbCommandKeyPath =
-    "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)\\command";
-const char* const kVerbKeyPath = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)";
-const char* const kFolderVerbKeyPath = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)";
-const char* const kFolderVerbCommandKeyPath = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)\\command";
-const char* const kViewer64Path = "C:\\Program Files\\IrfanView\\I_view64.exe";
-const char* const kViewer32Path = "C:\\Program Files (x86)\\IrfanView\\I_view32.exe";
+// Where the fake's 64-bit Windows has the viewers.
+const std::string kViewer64Path = std::string(facts::kProgramW6432On64) + facts::kViewer64Name;
+const std::string kViewer32Path = std::string(facts::kProgramFilesOn64) + facts::kViewer32Name;
 
 #endif

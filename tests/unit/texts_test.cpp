@@ -1,5 +1,4 @@
-// The texts, byte for byte: written here in readable UTF-8, compared with the
-// program's Windows-1252 constants.
+// The texts, byte for byte, against tests/texts.txt and tests/facts.h.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -10,104 +9,60 @@
 
 namespace {
 
-const std::vector<std::string> kMenuDescription = {
-    "Kontextmenü Shrink JPG (IrfanView):",
-    "",
-    "Vorhandene Bilder werden auf die Länge 1600px",
-    "reduziert und als «Dateiname - (1600×Höhe).jpg»",
-    "mit der Kompressionsstufe 70% gespeichert.",
-    "",
-    "Die reduzierten JPGs sind optimiert für die Ver-",
-    "wendung im Web.",
-    "",
-    "(Installierter IrfanView Bildbetrachter erforderlich)",
-    "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-",
+struct Text {
+    const char* name;  // in texts.txt
+    const char* text;  // the program's
+    bool failure;
 };
 
-std::vector<std::string> With(std::vector<std::string> head, const std::vector<std::string>& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
+const Text kTexts[] = {
+    {"question", kQuestionText, false},
+    {"activated", kActivatedText, false},
+    {"deactivated", kDeactivatedText, false},
+    {"download offer", kDownloadText, false},
+    {"activation failed", kActivationFailedText, true},
+    {"deactivation failed", kDeactivationFailedText, true},
+    {"download failed", kDownloadFailedText, true},
+};
 
-TEST(Texts, QuestionIsTheDescriptionAndTheChoiceIn427Characters) {
-    std::string expected =
-        Cp1252(JoinLines(With(kMenuDescription, {
-                                                    "",
-                                                    "Kontextmenü «Shrink JPG (IrfanView)» aktivieren?",
-                                                    "",
-                                                    "[Ja]\tAktivieren",
-                                                    "[Nein]\tDeaktivieren",
-                                                })));
-    EXPECT_EQ(expected, kQuestionText);
-    EXPECT_EQ(427u, strlen(kQuestionText));
-    EXPECT_STREQ("Kompakto 1.1.0.0", kQuestionCaption);
-}
-
-TEST(Texts, ConfirmationsCarryTheVersionAndTheOutcome) {
-    std::string header = "Kompakto v1.1.0.0\rFreeware \xA9 2026 Kompakto-Team\r";
-    EXPECT_EQ(header + Cp1252(JoinLines(With({""}, With(kMenuDescription,
-                                                        {
-                                                            "Das Kontextmenü «Shrink JPG (IrfanView)»",
-                                                            "wurde aktiviert.",
-                                                        })))),
-              kActivatedText);
-    EXPECT_EQ(header + Cp1252(JoinLines({
-                           "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-",
-                           "Das Kontextmenü «Shrink JPG (IrfanView)»",
-                           "wurde deaktiviert.",
-                       })),
-              kDeactivatedText);
-    EXPECT_STREQ("Kompakto", kConfirmCaption);
-}
-
-TEST(Texts, FailuresNeverSayDone) {
-    for (const char* text : {kActivationFailedText, kDeactivationFailedText}) {
-        EXPECT_EQ(nullptr, strstr(text, "wurde")) << text;
-        EXPECT_NE(nullptr, strstr(text, "konnte nicht")) << text;
+TEST(Texts, EveryBoxSaysExactlyWhatItMust) {
+    for (const Text& t : kTexts) {
+        SCOPED_TRACE(t.name);
+        EXPECT_EQ(ExpectedText(t.name), t.text);
+        size_t length = strlen(t.text);
+        EXPECT_EQ(nullptr, strchr(t.text, '\n'));
+        EXPECT_NE('\r', t.text[0]);
+        EXPECT_NE('\r', t.text[length - 1]);
+        EXPECT_EQ(t.failure, strstr(t.text, "konnte nicht") != nullptr);
+        if (t.failure) EXPECT_EQ(nullptr, strstr(t.text, "wurde")) << "a failure never says done";
     }
-    EXPECT_EQ(Cp1252("läss"), std::string(strstr(kActivationFailedText, "l\xE4"), 4));
-    EXPECT_NE(nullptr, strstr(kDeactivationFailedText, Cp1252("löschen.").c_str()));
+    EXPECT_EQ(427u, strlen(kQuestionText));
 }
 
-TEST(Texts, DownloadOfferAsked) {
-    EXPECT_EQ(JoinLines({
-                  "Kompakto 1.1.0.0 erfordert die Installation",
-                  "von IrfanView (Bildbetrachter/konverter).",
-                  "",
-                  "Kompakto nach erfolgter Installation erneut starten.",
-                  "",
-                  "IrfanView (32-Bit oder 64-Bit) jetzt herunterladen?",
-              }),
-              kDownloadText);
-    EXPECT_STREQ("Kompakto: IrfanView nicht gefunden", kDownloadCaption);
+TEST(Texts, CaptionsAndTheDownloadPage) {
+    EXPECT_STREQ(facts::kQuestionCaption, kQuestionCaption);
+    EXPECT_STREQ(facts::kConfirmCaption, kConfirmCaption);
+    EXPECT_STREQ(facts::kDownloadCaption, kDownloadCaption);
+    EXPECT_STREQ(facts::kErrorCaption, kErrorCaption);
+    std::string failed = ExpectedText("download failed");
+    EXPECT_EQ(failed.substr(failed.rfind('\r') + 1), kDownloadAddress) << "the box names the page it failed to open";
     EXPECT_EQ(0, strncmp(kDownloadAddress, "https://", 8));
 }
 
-TEST(Texts, NoLineFeedAndNoClosingCarriageReturn) {
-    for (const char* text : {kQuestionText, kActivatedText, kDeactivatedText, kActivationFailedText,
-                             kDeactivationFailedText, kDownloadText}) {
-        size_t length = strlen(text);
-        EXPECT_EQ(nullptr, strchr(text, '\n')) << text;
-        EXPECT_NE('\r', text[length - 1]) << text;
-        EXPECT_NE('\r', text[0]) << text;
-    }
-}
-
 TEST(Texts, CommandTailIs101CharactersWithTheMultiplicationSign) {
-    EXPECT_EQ(static_cast<size_t>(kCommandTailLength), strlen(kCommandTail));
-    EXPECT_EQ(Cp1252("\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70 "
-                     "/convert=\"$N - ($W×$H).jpg\""),
-              kCommandTail);
+    EXPECT_STREQ(facts::kCommandTail, kCommandTail);
+    EXPECT_EQ(static_cast<size_t>(facts::kCommandTailLength), strlen(facts::kCommandTail));
+    EXPECT_EQ(facts::kCommandTailLength, kCommandTailLength);
     EXPECT_NE(nullptr, strchr(kCommandTail, '\xD7'));
 }
 
 TEST(Texts, KeysAndViewerNames) {
-    EXPECT_STREQ(kVerbCommandKeyPath, kVerbCommandKey);
-    EXPECT_STREQ(kVerbKeyPath, kVerbKey);
-    EXPECT_STREQ(kFolderVerbKeyPath, kFolderVerbKey);
-    EXPECT_STREQ(kFolderVerbCommandKeyPath, kFolderVerbCommandKey);
-    EXPECT_STREQ("IrfanView\\I_view64.exe", kViewer64Name);
-    EXPECT_STREQ("IrfanView\\I_view32.exe", kViewer32Name);
+    EXPECT_STREQ(facts::kVerbCommandKey, kVerbCommandKey);
+    EXPECT_STREQ(facts::kVerbKey, kVerbKey);
+    EXPECT_STREQ(facts::kFolderVerbKey, kFolderVerbKey);
+    EXPECT_STREQ(facts::kFolderVerbCommandKey, kFolderVerbCommandKey);
+    EXPECT_STREQ(facts::kViewer64Name, kViewer64Name);
+    EXPECT_STREQ(facts::kViewer32Name, kViewer32Name);
 }
 
 }  // namespace

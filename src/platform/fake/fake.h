@@ -11,6 +11,26 @@
 
 #include "platform/platform.h"
 
+// Every operation of the fake, by the name of the Windows function it stands
+// for; the calls are recorded under these names.
+// clang-format off
+#define FAKE_OPERATIONS(X)                                                                           \
+    X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(MessageBeep)           \
+    X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
+    X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
+    X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey) X(ShellExecute)
+// clang-format on
+
+#define FAKE_OP_ENUMERATOR(name) kOp##name,
+enum FakeOp { FAKE_OPERATIONS(FAKE_OP_ENUMERATOR) kOpCount };
+#undef FAKE_OP_ENUMERATOR
+
+// Results the fake gives besides those of platform.h.
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorKeyDeleted = 1018;
+constexpr intptr_t kShellExecuteDone = 42;  // any result above 32
+constexpr intptr_t kSeErrNoAssoc = 31;      // no program for the address
+
 struct FakeCall {
     std::string op;      // the operation's name, e.g. "RegCreateKeyEx"
     std::string detail;  // its arguments as text
@@ -40,13 +60,21 @@ void FakeSetCommandLine(const std::string& commandLine);
 void FakeSetEnv(const std::string& name, const std::string& value);
 void FakeUnsetEnv(const std::string& name);
 void FakeAddFile(const std::string& path);
+void FakeAddFolder(const std::string& path);
 void FakeQueueAnswer(int button);  // the next box returns this; without one a box returns 0
 void FakeSetUser32Loadable(bool loadable);
 void FakeSetTimeoutBoxExported(bool exported);
 
-// The callNumber-th call (counting from 1) fails; with fromThereOn every later
-// call fails too. 0 turns failing off.
+// The callNumber-th call of any operation (counting from 1) fails; with
+// fromThereOn every later call fails too. 0 turns failing off. A registry
+// operation failed this way returns kErrorAccessDenied.
 void FakeFailCall(int callNumber, bool fromThereOn);
+
+// The nth call of op (counting from 1; 0 for every call) fails with error: a
+// registry operation returns it, ShellExecute returns it as its result, and
+// the others fail as Windows would (no handle, no text, no box). Any number
+// of such rules add up.
+void FakeFailOp(FakeOp op, int nth, long error);
 
 // Registry, paths relative to HKEY_CURRENT_USER, compared without case.
 void FakeAddKey(const std::string& path);

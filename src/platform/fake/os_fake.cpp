@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <map>
-#include <set>
 
 #include "app/startup.h"
 #include "platform/fake/fake.h"
@@ -16,10 +15,16 @@ struct FakeKey {
     bool locked;
 };
 
+struct FailRule {
+    FakeOp op;
+    int nth;  // 0: every call
+    long error;
+};
+
 struct FakeState {
     std::string commandLine;
     std::map<std::string, std::string> env;    // upper-case name -> value
-    std::set<std::string> files;               // lower case
+    std::map<std::string, uint32_t> files;     // lower-case path -> attributes
     std::map<std::string, FakeKey> keys;       // lower-case path -> key
     std::map<uintptr_t, std::string> handles;  // open handle -> lower-case path
     uintptr_t nextHandle;
@@ -30,6 +35,9 @@ struct FakeState {
     int libraries;
     int failAt;
     bool failFromThereOn;
+    std::vector<FailRule> failRules;
+    int opCalls[kOpCount];
+    long error;  // what the failing call returns
     std::vector<FakeCall> calls;
     std::vector<FakeBox> boxes;
     std::vector<std::string> opened;
@@ -44,6 +52,11 @@ const uintptr_t kDesktop = 0x10010;
 const uintptr_t kModule = 0x400000;
 const uintptr_t kUser32 = 0x7E410000;
 const uintptr_t kTimeoutProc = 0x7E450000;
+const uint32_t kFileAttributeNormal = 0x80;
+
+#define FAKE_OP_NAME(name) #name,
+const char* const kOpNames[kOpCount] = {FAKE_OPERATIONS(FAKE_OP_NAME)};
+#undef FAKE_OP_NAME
 
 // Windows compares key, value, variable and file names without regard to the
 // case of ASCII letters.
@@ -67,14 +80,20 @@ std::string Hex(uint32_t value) {
     return buffer;
 }
 
-// Records the call and tells whether it is to fail.
-bool Call(const char* op, const std::string& detail) {
-    bool fail = false;
+// Records the call and tells whether it is to fail; state.error is then what
+// it returns.
+bool Call(FakeOp op, const std::string& detail) {
     int number = static_cast<int>(state.calls.size()) + 1;
-    if (state.failAt > 0) {
-        fail = number == state.failAt || (state.failFromThereOn && number > state.failAt);
+    int nth = ++state.opCalls[op];
+    bool fail = state.failAt > 0 && (number == state.failAt || (state.failFromThereOn && number > state.failAt));
+    state.error = kErrorAccessDenied;
+    for (const FailRule& rule : state.failRules) {
+        if (rule.op == op && (rule.nth == 0 || rule.nth == nth)) {
+            fail = true;
+            state.error = rule.error;
+        }
     }
-    state.calls.push_back(FakeCall{op, detail, fail});
+    state.calls.push_back(FakeCall{kOpNames[op], detail, fail});
     return fail;
 }
 
@@ -83,10 +102,14 @@ std::string Parent(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-bool HasSubKeys(const std::string& lowerPath) {
+uint32_t CountSubKeys(const std::string& lowerPath) {
     std::string prefix = lowerPath + "\\";
-    auto next = state.keys.upper_bound(lowerPath);
-    return next != state.keys.end() && next->first.compare(0, prefix.size(), prefix) == 0;
+    uint32_t count = 0;
+    for (auto next = state.keys.upper_bound(lowerPath);
+         next != state.keys.end() && next->first.compare(0, prefix.size(), prefix) == 0; ++next) {
+        count += next->first.find('\\', prefix.size()) == std::string::npos;
+    }
+    return count;
 }
 
 void CreateKeyPath(const std::string& path) {
@@ -170,7 +193,8 @@ void FakeReset() {
 void FakeSetCommandLine(const std::string& commandLine) { state.commandLine = commandLine; }
 void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Upper(name)] = value; }
 void FakeUnsetEnv(const std::string& name) { state.env.erase(Upper(name)); }
-void FakeAddFile(const std::string& path) { state.files.insert(Lower(path)); }
+void FakeAddFile(const std::string& path) { state.files[Lower(path)] = kFileAttributeNormal; }
+void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = kFileAttributeDirectory; }
 void FakeQueueAnswer(int button) { state.answers.push_back(button); }
 void FakeSetUser32Loadable(bool loadable) { state.user32Loadable = loadable; }
 void FakeSetTimeoutBoxExported(bool exported) { state.timeoutBoxExported = exported; }
@@ -179,6 +203,8 @@ void FakeFailCall(int callNumber, bool fromThereOn) {
     state.failAt = callNumber;
     state.failFromThereOn = fromThereOn;
 }
+
+void FakeFailOp(FakeOp op, int nth, long error) { state.failRules.push_back(FailRule{op, nth, error}); }
 
 void FakeAddKey(const std::string& path) { CreateKeyPath(path); }
 
@@ -235,62 +261,62 @@ int FakeLoadedLibraries() { return state.libraries; }
 OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(kCurrentUser); }
 
 const char* OsGetCommandLine() {
-    if (Call("GetCommandLine", "")) return "";
+    if (Call(kOpGetCommandLine, "")) return "";
     return state.commandLine.c_str();
 }
 
 void OsExitProcess(unsigned code) {
-    Call("ExitProcess", std::to_string(code));
+    Call(kOpExitProcess, std::to_string(code));
     exitCode = static_cast<int>(code);
     longjmp(exitJump, 1);  // NOLINT(cert-err52-cpp)
 }
 
 OsModule OsGetModuleHandle() {
-    if (Call("GetModuleHandle", "null")) return nullptr;
+    if (Call(kOpGetModuleHandle, "null")) return nullptr;
     return reinterpret_cast<OsModule>(kModule);
 }
 
 OsWindow OsGetDesktopWindow() {
-    if (Call("GetDesktopWindow", "")) return nullptr;
+    if (Call(kOpGetDesktopWindow, "")) return nullptr;
     return reinterpret_cast<OsWindow>(kDesktop);
 }
 
-void OsMessageBeep(uint32_t type) { Call("MessageBeep", Hex(type)); }
+void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
-    if (Call("MessageBoxIndirect", Show(p->caption) + " style=" + Hex(p->style))) return 0;
+    if (Call(kOpMessageBoxIndirect, Show(p->caption) + " style=" + Hex(p->style))) return 0;
     RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, p->contextHelpId,
               p->languageId, 0);
     return NextAnswer();
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
-    if (Call("MessageBox", Show(caption) + " style=" + Hex(style))) return 0;
+    if (Call(kOpMessageBox, Show(caption) + " style=" + Hex(style))) return 0;
     RecordBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0, 0, 0);
     return NextAnswer();
 }
 
 OsModule OsLoadLibrary(const char* name) {
-    if (Call("LoadLibrary", Show(name)) || !state.user32Loadable || Lower(name) != "user32.dll") return nullptr;
+    if (Call(kOpLoadLibrary, Show(name)) || !state.user32Loadable || Lower(name) != "user32.dll") return nullptr;
     state.libraries++;
     return reinterpret_cast<OsModule>(kUser32);
 }
 
 OsProc OsGetProcAddress(OsModule module, const char* name) {
-    if (Call("GetProcAddress", Show(name))) return nullptr;
+    if (Call(kOpGetProcAddress, Show(name))) return nullptr;
     bool found = reinterpret_cast<uintptr_t>(module) == kUser32 && state.timeoutBoxExported &&
                  std::string(name) == "MessageBoxTimeoutW";
     return found ? reinterpret_cast<OsProc>(kTimeoutProc) : nullptr;
 }
 
 void OsFreeLibrary(OsModule module) {
-    Call("FreeLibrary", "");
+    Call(kOpFreeLibrary, "");
     if (reinterpret_cast<uintptr_t>(module) == kUser32) state.libraries--;
 }
 
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
                             uint32_t language, uint32_t milliseconds) {
-    if (Call("MessageBoxTimeout", Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
+    if (Call(kOpMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
     RecordBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, 0, language, milliseconds);
@@ -298,7 +324,7 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
 }
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
-    if (Call("ExpandEnvironmentStrings", Show(src) + " size=" + std::to_string(size))) return 0;
+    if (Call(kOpExpandEnvironmentStrings, Show(src) + " size=" + std::to_string(size))) return 0;
     // Like Windows: %NAME% of a defined variable is replaced, anything else kept.
     std::string out;
     std::string text = src;
@@ -326,21 +352,22 @@ uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
 }
 
 uint32_t OsGetFileAttributes(const char* path) {
-    if (Call("GetFileAttributes", Show(path))) return kInvalidFileAttributes;
-    return state.files.count(Lower(path)) ? 0x20u : kInvalidFileAttributes;
+    if (Call(kOpGetFileAttributes, Show(path))) return kInvalidFileAttributes;
+    auto file = state.files.find(Lower(path));
+    return file == state.files.end() ? kInvalidFileAttributes : file->second;
 }
 
 long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
                       OsKey* result) {
     *result = nullptr;
-    bool fail = Call("RegCreateKeyEx", KeyName(root) + " " + Show(subKey) + " class=" + Show(keyClass) +
-                                           " options=" + std::to_string(options) + " access=" + Hex(access));
+    bool fail = Call(kOpRegCreateKeyEx, KeyName(root) + " " + Show(subKey) + " class=" + Show(keyClass) +
+                                            " options=" + std::to_string(options) + " access=" + Hex(access));
     std::string path = Resolve(root, subKey);
-    if (path.empty()) return 6;
+    if (path.empty()) return kErrorInvalidHandle;
     if (fail || LockedOnTheWay(path)) {
         // Windows may have created some of the missing parents before it failed.
         if (!Parent(path).empty() && !LockedOnTheWay(path)) CreateKeyPath(Parent(path));
-        return kErrorAccessDenied;
+        return fail ? state.error : kErrorAccessDenied;
     }
     CreateKeyPath(path);
     *result = NewHandle(path);
@@ -349,51 +376,64 @@ long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint
 
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result) {
     *result = nullptr;
-    bool fail = Call("RegOpenKeyEx", KeyName(root) + " " + Show(subKey) + " access=" + Hex(access));
+    bool fail = Call(kOpRegOpenKeyEx, KeyName(root) + " " + Show(subKey) + " access=" + Hex(access));
     std::string path = Resolve(root, subKey);
-    if (fail) return kErrorAccessDenied;
-    if (path.empty()) return 6;
+    if (fail) return state.error;
+    if (path.empty()) return kErrorInvalidHandle;
     if (!state.keys.count(Lower(path))) return kErrorFileNotFound;
     *result = NewHandle(path);
     return kErrorSuccess;
 }
 
-long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
-    bool fail = Call("RegSetValueEx", KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
-                                          Show(text) + " bytes=" + std::to_string(byteCount));
+long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
+    bool fail = Call(kOpRegQueryInfoKey, KeyName(key));
     auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
-    if (handle == state.handles.end()) return 6;
-    if (fail) return kErrorAccessDenied;
+    if (handle == state.handles.end()) return kErrorInvalidHandle;
+    if (fail) return state.error;
+    if (!state.keys.count(handle->second)) return kErrorKeyDeleted;
+    *subKeyCount = CountSubKeys(handle->second);
+    return kErrorSuccess;
+}
+
+long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
+    bool fail = Call(kOpRegSetValueEx, KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
+                                           Show(text) + " bytes=" + std::to_string(byteCount));
+    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
+    if (handle == state.handles.end()) return kErrorInvalidHandle;
+    if (fail) return state.error;
     auto it = state.keys.find(handle->second);
-    if (it == state.keys.end()) return 1018;  // ERROR_KEY_DELETED
+    if (it == state.keys.end()) return kErrorKeyDeleted;
     if (it->second.locked) return kErrorAccessDenied;
     it->second.values[Lower(valueName)] = std::string(text, byteCount);
     return kErrorSuccess;
 }
 
 long OsRegCloseKey(OsKey key) {
-    bool fail = Call("RegCloseKey", KeyName(key));
+    bool fail = Call(kOpRegCloseKey, KeyName(key));
     bool known = state.handles.erase(reinterpret_cast<uintptr_t>(key)) != 0;
-    return fail || !known ? 6L : kErrorSuccess;
+    if (fail) return state.error;
+    return known ? kErrorSuccess : kErrorInvalidHandle;
 }
 
 long OsRegDeleteKey(OsKey root, const char* subKey) {
-    bool fail = Call("RegDeleteKey", KeyName(root) + " " + Show(subKey));
+    bool fail = Call(kOpRegDeleteKey, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
-    if (path.empty()) return 6;
+    if (path.empty()) return kErrorInvalidHandle;
     std::string lower = Lower(path);
     if (!state.keys.count(lower)) return kErrorFileNotFound;
-    if (fail || state.keys[lower].locked || HasSubKeys(lower)) return kErrorAccessDenied;
+    if (fail) return state.error;
+    if (state.keys[lower].locked || CountSubKeys(lower) > 0) return kErrorAccessDenied;
     state.keys.erase(lower);
     return kErrorSuccess;
 }
 
 intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int show) {
-    bool fail = Call("ShellExecute", std::string(reinterpret_cast<uintptr_t>(owner) == kDesktop ? "desktop" : "other") +
-                                         " " + Show(verb) + " " + Show(file) + " " + Show(parameters) + " " +
-                                         Show(directory) + " show=" + std::to_string(show));
-    if (fail) return 2;
+    bool fail =
+        Call(kOpShellExecute, std::string(reinterpret_cast<uintptr_t>(owner) == kDesktop ? "desktop" : "other") + " " +
+                                  Show(verb) + " " + Show(file) + " " + Show(parameters) + " " + Show(directory) +
+                                  " show=" + std::to_string(show));
+    if (fail) return state.error;
     state.opened.push_back(file);
-    return 42;
+    return kShellExecuteDone;
 }

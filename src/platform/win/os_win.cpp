@@ -11,33 +11,31 @@ static_assert(sizeof(MSGBOXPARAMSW) == 40, "a 32-bit build is expected");
 
 enum : UINT { kTextCodePage = 1252 };
 
-// A UTF-16 copy of a Windows-1252 text, on the process heap. Every byte has a
-// UTF-16 character of its own, so the copy has the same length.
-static int TextLength(const char* text) {
-    int length = 0;
-    while (text[length]) {
-        length++;
+// A UTF-16 copy of count bytes of a Windows-1252 text (its zero included),
+// on the process heap, freed when the holder goes out of scope. Every byte
+// has a UTF-16 character of its own, so the copy has as many characters.
+// Without a source it is a buffer of count characters. text is null for a
+// null source or when memory runs out.
+struct WideText {
+    WideText(const char* source, int count) : text(nullptr) {
+        if (count > 0) {
+            text = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, count * sizeof(wchar_t)));
+        }
+        if (text && source) {
+            MultiByteToWideChar(kTextCodePage, 0, source, count, text, count);
+        }
     }
-    return length;
-}
+    explicit WideText(const char* source) : WideText(source, source ? TextLength(source) + 1 : 0) {}
+    ~WideText() {
+        if (text) {
+            HeapFree(GetProcessHeap(), 0, text);
+        }
+    }
+    WideText(const WideText&) = delete;
+    WideText& operator=(const WideText&) = delete;
 
-static wchar_t* Widen(const char* text) {
-    if (!text) {
-        return nullptr;
-    }
-    int length = TextLength(text);
-    wchar_t* wide = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t)));
-    if (wide) {
-        MultiByteToWideChar(kTextCodePage, 0, text, length + 1, wide, length + 1);
-    }
-    return wide;
-}
-
-static void FreeWide(wchar_t* wide) {
-    if (wide) {
-        HeapFree(GetProcessHeap(), 0, wide);
-    }
-}
+    wchar_t* text;
+};
 
 // Writes wide (with its zero) to dst as Windows-1252. False when a character
 // has no exact Windows-1252 form or the text does not fit.
@@ -74,41 +72,52 @@ OsWindow OsGetDesktopWindow() { return reinterpret_cast<OsWindow>(GetDesktopWind
 void OsMessageBeep(uint32_t type) { MessageBeep(type); }
 
 int OsMessageBoxIndirect(const OsBoxParams* params) {
-    wchar_t* text = Widen(params->text);
-    wchar_t* caption = Widen(params->caption);
-    wchar_t* icon = Widen(params->iconName);
+    WideText text(params->text);
+    WideText caption(params->caption);
+    WideText icon(params->iconName);
     MSGBOXPARAMSW record = {};
     record.cbSize = sizeof(record);
     record.hwndOwner = reinterpret_cast<HWND>(params->owner);
     record.hInstance = reinterpret_cast<HINSTANCE>(params->instance);
-    record.lpszText = text;
-    record.lpszCaption = caption;
+    record.lpszText = text.text;
+    record.lpszCaption = caption.text;
     record.dwStyle = params->style;
-    record.lpszIcon = icon;
+    record.lpszIcon = icon.text;
     record.dwContextHelpId = params->contextHelpId;
     record.lpfnMsgBoxCallback = nullptr;
     record.dwLanguageId = params->languageId;
-    int result = MessageBoxIndirectW(&record);
-    FreeWide(icon);
-    FreeWide(caption);
-    FreeWide(text);
-    return result;
+    return MessageBoxIndirectW(&record);
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
-    wchar_t* wideText = Widen(text);
-    wchar_t* wideCaption = Widen(caption);
-    int result = MessageBoxW(reinterpret_cast<HWND>(owner), wideText, wideCaption, style);
-    FreeWide(wideCaption);
-    FreeWide(wideText);
-    return result;
+    WideText wideText(text);
+    WideText wideCaption(caption);
+    return MessageBoxW(reinterpret_cast<HWND>(owner), wideText.text, wideCaption.text, style);
+}
+
+// Loads the DLL name from the system folder alone: never from the program's
+// own folder (a downloads folder, say) or the current one, where a DLL of
+// that name may have been planted, whatever the system's KnownDLLs hold.
+static HMODULE LoadSystemLibrary(const wchar_t* name) {
+    static wchar_t path[MAX_PATH];
+    UINT length = name ? GetSystemDirectoryW(path, MAX_PATH) : 0;
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    path[length++] = L'\\';
+    for (int i = 0; name[i]; i++) {
+        if (length >= MAX_PATH - 1) {
+            return nullptr;
+        }
+        path[length++] = name[i];
+    }
+    path[length] = L'\0';
+    return LoadLibraryW(path);
 }
 
 OsModule OsLoadLibrary(const char* name) {
-    wchar_t* wide = Widen(name);
-    HMODULE module = LoadLibraryW(wide);
-    FreeWide(wide);
-    return reinterpret_cast<OsModule>(module);
+    WideText wide(name);
+    return reinterpret_cast<OsModule>(LoadSystemLibrary(wide.text));
 }
 
 OsProc OsGetProcAddress(OsModule module, const char* name) {
@@ -122,86 +131,78 @@ typedef int(WINAPI* MessageBoxTimeoutProc)(HWND, LPCWSTR, LPCWSTR, UINT, WORD, D
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
                             uint32_t language, uint32_t milliseconds) {
     MessageBoxTimeoutProc timeoutBox = reinterpret_cast<MessageBoxTimeoutProc>(reinterpret_cast<void*>(proc));
-    wchar_t* wideText = Widen(text);
-    wchar_t* wideCaption = Widen(caption);
-    int result = timeoutBox(reinterpret_cast<HWND>(owner), wideText, wideCaption, style, static_cast<WORD>(language),
-                            milliseconds);
-    FreeWide(wideCaption);
-    FreeWide(wideText);
-    return result;
+    WideText wideText(text);
+    WideText wideCaption(caption);
+    return timeoutBox(reinterpret_cast<HWND>(owner), wideText.text, wideCaption.text, style,
+                      static_cast<WORD>(language), milliseconds);
 }
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
-    wchar_t* wideSrc = Widen(src);
-    wchar_t* wideDst = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, size * sizeof(wchar_t)));
-    DWORD needed = 0;
-    if (wideSrc && wideDst) {
-        needed = ExpandEnvironmentStringsW(wideSrc, wideDst, size);
-        if (needed >= 1 && needed <= size && !Narrow(wideDst, dst, static_cast<int>(size))) {
-            needed = 0;
-        }
+    WideText wideSrc(src);
+    WideText wideDst(nullptr, static_cast<int>(size));
+    if (!wideSrc.text || !wideDst.text) {
+        return 0;
     }
-    FreeWide(wideDst);
-    FreeWide(wideSrc);
+    DWORD needed = ExpandEnvironmentStringsW(wideSrc.text, wideDst.text, size);
+    if (needed >= 1 && needed <= size && !Narrow(wideDst.text, dst, static_cast<int>(size))) {
+        return 0;
+    }
     return needed;
 }
 
 uint32_t OsGetFileAttributes(const char* path) {
-    wchar_t* wide = Widen(path);
-    DWORD attributes = wide ? GetFileAttributesW(wide) : INVALID_FILE_ATTRIBUTES;
-    FreeWide(wide);
-    return attributes;
+    WideText wide(path);
+    return wide.text ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
 }
 
 long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
                       OsKey* result) {
-    wchar_t* wideKey = Widen(subKey);
-    wchar_t* wideClass = Widen(keyClass);
+    WideText wideKey(subKey);
+    WideText wideClass(keyClass);
     HKEY key = nullptr;
     LONG status = ERROR_OUTOFMEMORY;
-    if (wideKey && wideClass) {
-        status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey, 0, wideClass, options, access, nullptr, &key,
-                                 nullptr);
+    if (wideKey.text && wideClass.text) {
+        status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey.text, 0, wideClass.text, options, access,
+                                 nullptr, &key, nullptr);
     }
     *result = reinterpret_cast<OsKey>(key);
-    FreeWide(wideClass);
-    FreeWide(wideKey);
     return status;
 }
 
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result) {
-    wchar_t* wideKey = Widen(subKey);
+    WideText wideKey(subKey);
     HKEY key = nullptr;
     LONG status = ERROR_OUTOFMEMORY;
-    if (wideKey) {
-        status = RegOpenKeyExW(reinterpret_cast<HKEY>(root), wideKey, 0, access, &key);
+    if (wideKey.text) {
+        status = RegOpenKeyExW(reinterpret_cast<HKEY>(root), wideKey.text, 0, access, &key);
     }
     *result = reinterpret_cast<OsKey>(key);
-    FreeWide(wideKey);
+    return status;
+}
+
+long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
+    DWORD count = 0;
+    LONG status = RegQueryInfoKeyW(reinterpret_cast<HKEY>(key), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+    *subKeyCount = count;
     return status;
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
-    wchar_t* wideName = Widen(valueName);
-    wchar_t* wideText = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, byteCount * sizeof(wchar_t)));
-    LONG status = ERROR_OUTOFMEMORY;
-    if (wideName && wideText) {
-        MultiByteToWideChar(kTextCodePage, 0, text, static_cast<int>(byteCount), wideText, static_cast<int>(byteCount));
-        status = RegSetValueExW(reinterpret_cast<HKEY>(key), wideName, 0, type, reinterpret_cast<const BYTE*>(wideText),
-                                byteCount * sizeof(wchar_t));
+    WideText wideName(valueName);
+    WideText wideText(text, static_cast<int>(byteCount));
+    if (!wideName.text || !wideText.text) {
+        return ERROR_OUTOFMEMORY;
     }
-    FreeWide(wideText);
-    FreeWide(wideName);
-    return status;
+    return RegSetValueExW(reinterpret_cast<HKEY>(key), wideName.text, 0, type,
+                          reinterpret_cast<const BYTE*>(wideText.text), byteCount * sizeof(wchar_t));
 }
 
 long OsRegCloseKey(OsKey key) { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
 long OsRegDeleteKey(OsKey root, const char* subKey) {
-    wchar_t* wide = Widen(subKey);
-    LONG status = wide ? RegDeleteKeyW(reinterpret_cast<HKEY>(root), wide) : ERROR_OUTOFMEMORY;
-    FreeWide(wide);
-    return status;
+    WideText wide(subKey);
+    return wide.text ? RegDeleteKeyW(reinterpret_cast<HKEY>(root), wide.text) : ERROR_OUTOFMEMORY;
 }
 
 typedef HINSTANCE(WINAPI* ShellExecuteProc)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
@@ -210,7 +211,7 @@ typedef HINSTANCE(WINAPI* ShellExecuteProc)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPC
 // it is loaded then rather than at every start.
 intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int show) {
-    HMODULE shell32 = LoadLibraryW(L"shell32.dll");
+    HMODULE shell32 = LoadSystemLibrary(L"shell32.dll");
     if (!shell32) {
         return SE_ERR_DLLNOTFOUND;
     }
@@ -218,16 +219,12 @@ intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, cons
         reinterpret_cast<ShellExecuteProc>(reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteW")));
     intptr_t result = SE_ERR_DLLNOTFOUND;
     if (shellExecute) {
-        wchar_t* wideVerb = Widen(verb);
-        wchar_t* wideFile = Widen(file);
-        wchar_t* wideParameters = Widen(parameters);
-        wchar_t* wideDirectory = Widen(directory);
-        result = reinterpret_cast<intptr_t>(
-            shellExecute(reinterpret_cast<HWND>(owner), wideVerb, wideFile, wideParameters, wideDirectory, show));
-        FreeWide(wideDirectory);
-        FreeWide(wideParameters);
-        FreeWide(wideFile);
-        FreeWide(wideVerb);
+        WideText wideVerb(verb);
+        WideText wideFile(file);
+        WideText wideParameters(parameters);
+        WideText wideDirectory(directory);
+        result = reinterpret_cast<intptr_t>(shellExecute(reinterpret_cast<HWND>(owner), wideVerb.text, wideFile.text,
+                                                         wideParameters.text, wideDirectory.text, show));
     }
     FreeLibrary(shell32);
     return result;

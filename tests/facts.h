@@ -1,0 +1,48 @@
+// What kompakto.exe must store, where it looks for the viewer and what its
+// boxes are called: written once, from the program's description and not
+// from its code, for every test. The texts of the boxes are in texts.txt.
+//
+// tests/facts.py reads this file for the Python tests: one constant a line,
+// a string literal (pieces may follow each other) or a number.
+#ifndef KOMPAKTO_TEST_FACTS_H
+#define KOMPAKTO_TEST_FACTS_H
+
+namespace facts {
+
+// Under HKEY_CURRENT_USER. The verb's command key holds the command line as
+// its default value; switching off deletes both verbs.
+constexpr char kVerbKey[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)";
+constexpr char kVerbCommandKey[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)\\command";
+constexpr char kFolderVerbKey[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)";
+constexpr char kFolderVerbCommandKey[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)\\command";
+
+// The viewer: the 64-bit one under %ProgramW6432%, else the 32-bit one under
+// %ProgramFiles%. The folders are those a 32-bit process sees on 64-bit
+// Windows.
+constexpr char kViewer64Name[] = "IrfanView\\I_view64.exe";
+constexpr char kViewer32Name[] = "IrfanView\\I_view32.exe";
+constexpr char kProgramW6432On64[] = "C:\\Program Files\\";
+constexpr char kProgramFilesOn64[] = "C:\\Program Files (x86)\\";
+
+// The stored command is '"', the viewer's path and this tail of 101
+// characters, the multiplication sign being the byte 0xD7.
+constexpr char kCommandTail[] =
+    "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70 /convert=\"$N - ($W\xD7"
+    "$H).jpg\"";
+constexpr int kCommandTailLength = 101;
+
+constexpr char kQuestionCaption[] = "Kompakto 1.1.0.0";
+constexpr char kConfirmCaption[] = "Kompakto";
+constexpr char kDownloadCaption[] = "Kompakto: IrfanView nicht gefunden";
+constexpr char kErrorCaption[] = "Kompakto: Fehler";
+
+// A first argument holding an s in either case leaves out the confirmation.
+constexpr char kSilentSwitch[] = "/s";
+constexpr int kExitDone = 0;
+constexpr int kExitNoViewer = 1;
+constexpr int kExitRegistryFailed = 2;
+constexpr int kConfirmTimeoutMs = 5555;
+
+}  // namespace facts
+
+#endif
