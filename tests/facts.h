@@ -31,6 +31,8 @@ constexpr char kCommandTail[] =
     "$H).jpg\"";
 constexpr int kCommandTailLength = 101;
 
+// The version of the program and of its version record.
+constexpr char kVersion[] = "1.1.0.0";
 constexpr char kQuestionCaption[] = "Kompakto 1.1.0.0";
 constexpr char kConfirmCaption[] = "Kompakto";
 constexpr char kDownloadCaption[] = "Kompakto: IrfanView nicht gefunden";
