@@ -3,28 +3,22 @@
 
     /usr/bin/python3 tests/resources/check_catches_faults.py build/windows/kompakto.exe
 
-Runs the check once on the executable as built (it must pass), then on
-copies with one fault each (it must fail, and with the check that is about
-that fault), and once with a committed icon image that no longer matches its
-generator. Prints one line per case and ends with "N passed, M failed".
+Runs the checks in process, quietly, once on the executable as built (none
+may fail), then on copies in memory with one fault each (the check that is
+about that fault must fail), and once against a copy of res/ and docs/ with a
+committed icon image that no longer matches its generator. Prints one line
+per case and ends with "N passed, M failed".
 """
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 
 import pefile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-CHECK = os.path.join(HERE, "check_resources.py")
-
-
-def run_check(exe, check=CHECK):
-    done = subprocess.run([sys.executable, check, exe], capture_output=True, text=True)
-    return done.returncode, done.stdout
+sys.dont_write_bytecode = True  # leave no __pycache__ in tests/resources
+import check_resources  # noqa: E402  (next to this file)
 
 
 def entries(pe, rtype):
@@ -85,6 +79,23 @@ def relanguage(rtype, lang):
     return apply
 
 
+def clear_flag(bit):
+    def apply(pe):
+        pe.OPTIONAL_HEADER.DllCharacteristics &= ~bit
+        return []
+    return apply
+
+
+def strip_relocations(pe):
+    pe.FILE_HEADER.Characteristics |= 0x1  # IMAGE_FILE_RELOCS_STRIPPED
+    return []
+
+
+def empty_relocation_directory(pe):
+    pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size = 0
+    return []
+
+
 def opaque_alpha(pe):
     rva, data = data_of(pe, 3, 0)
     pixels = bytearray(data[40:40 + 33 * 32 * 4])
@@ -97,8 +108,16 @@ def utf16(text):
     return text.encode("utf-16-le")
 
 
+HI, LO = check_resources.VERSION_WORDS
+
 # (what is broken, the check that must report it, how to break it)
 FAULTS = [
+    ("DYNAMIC_BASE cleared", "image flag DYNAMIC_BASE", clear_flag(0x40)),
+    ("NX_COMPAT cleared", "image flag NX_COMPAT", clear_flag(0x100)),
+    ("NO_SEH cleared", "image flag NO_SEH", clear_flag(0x400)),
+    ("TERMINAL_SERVER_AWARE cleared", "image flag TERMINAL_SERVER_AWARE", clear_flag(0x8000)),
+    ("relocations stripped", "relocations present", strip_relocations),
+    ("base relocation directory empty", "relocations present", empty_relocation_directory),
     ("group entries carry planes and bit count", "planes, bit count all 0", group_planes_one),
     ("group named J", "named \"I\"", rename_group),
     ("group width 32 instead of 33", "group entry sizes", patch_at(14, 0, 6, b"\x20")),
@@ -114,8 +133,8 @@ FAULTS = [
      patch_at(3, 1, 40 + 4 * (24 * 48 + 24), b"\x01\x02\x03\xff")),
     ("file OS 0x4", "file OS", patch_bytes(16, 0, struct.pack("<I", 0x40004), struct.pack("<I", 0x4))),
     ("file flags mask 0x17", "file flags mask", patch_bytes(16, 0, struct.pack("<I", 0x3F), struct.pack("<I", 0x17))),
-    ("file version 1.1.0.1", "fixed info: file version (low)",
-     patch_bytes(16, 0, struct.pack("<IIII", 0x10001, 0, 0x10001, 0), struct.pack("<IIII", 0x10001, 1, 0x10001, 0))),
+    ("file version's last number one higher", "fixed info: file version (low)",
+     patch_bytes(16, 0, struct.pack("<IIII", HI, LO, HI, LO), struct.pack("<IIII", HI, LO + 1, HI, LO))),
     ("string table 040904E4", "one string table", patch_bytes(16, 0, utf16("0807"), utf16("0409"))),
     ("copyright sign lost", "string LegalCopyright", patch_bytes(16, 0, utf16("\u00a9"), utf16("c"))),
     ("OriginalFilename in lower case", "string OriginalFilename",
@@ -125,55 +144,49 @@ FAULTS = [
 ]
 
 
+def broken(data, fault):
+    """The image in data with one fault planted."""
+    pe = pefile.PE(data=data)
+    patches = fault(pe)
+    out = pe.write()
+    for rva, part in patches:
+        at = pe.get_offset_from_rva(rva)
+        out[at:at + len(part)] = part
+    return bytes(out)
+
+
+def failures(data, root=check_resources.ROOT):
+    """The names of the checks that fail on the image in data."""
+    r = check_resources.Report(quiet=True)
+    check_resources.run_checks(r, data, root)
+    return r.failures
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: check_catches_faults.py path/to/kompakto.exe")
-    exe = sys.argv[1]
-    passed = failed = 0
+    with open(sys.argv[1], "rb") as f:
+        data = f.read()
+    r = check_resources.Report()
+    failed = failures(data)
+    if not r.check("the executable as built passes", not failed, ", ".join(failed)):
+        r.finish()  # a fault planted into a failing image proves nothing
+    for name, expect, fault in FAULTS:
+        failed = failures(broken(data, fault))
+        r.check("caught: " + name, any(expect in f for f in failed), "no failed check with %r" % expect)
 
-    def report(name, ok, detail=""):
-        nonlocal passed, failed
-        if ok:
-            passed += 1
-            print("PASS  " + name)
-        else:
-            failed += 1
-            print("FAIL  " + name + (": " + detail if detail else ""))
-
-    code, out = run_check(exe)
-    report("the executable as built passes", code == 0, out.splitlines()[-1] if out else "no output")
-
-    with tempfile.TemporaryDirectory() as tmp:
-        for name, expect, fault in FAULTS:
-            pe = pefile.PE(exe)
-            patches = fault(pe)
-            broken = os.path.join(tmp, "broken.exe")
-            pe.write(broken)
-            with open(broken, "r+b") as f:
-                for rva, data in patches:
-                    f.seek(pe.get_offset_from_rva(rva))
-                    f.write(data)
-            pe.close()
-            code, out = run_check(broken)
-            hits = [line for line in out.splitlines() if line.startswith("FAIL") and expect in line]
-            report("caught: " + name, code == 1 and hits,
-                   "exit %d, no FAIL line with %r" % (code, expect))
-
-        # A committed image that the generator no longer draws.
-        copy = os.path.join(tmp, "tree")
-        for part in ("res", "docs", os.path.join("tests", "resources")):
-            shutil.copytree(os.path.join(ROOT, part), os.path.join(copy, part))
-        image = os.path.join(copy, "res", "icon", "image2-48x48.bin")
-        data = bytearray(open(image, "rb").read())
-        data[100] ^= 0x40
-        open(image, "wb").write(bytes(data))
-        code, out = run_check(exe, os.path.join(copy, "tests", "resources", "check_resources.py"))
-        hits = [line for line in out.splitlines()
-                if line.startswith("FAIL") and "image2-48x48.bin equals the generator" in line]
-        report("caught: committed image differs from the generator", code == 1 and hits)
-
-    print("%d passed, %d failed" % (passed, failed))
-    sys.exit(1 if failed else 0)
+    # A committed image that the generator no longer draws.
+    with tempfile.TemporaryDirectory() as tree:
+        for part in ("res", "docs"):
+            shutil.copytree(os.path.join(check_resources.ROOT, part), os.path.join(tree, part))
+        image = os.path.join(tree, "res", "icon", "image2-48x48.bin")
+        picture = bytearray(open(image, "rb").read())
+        picture[100] ^= 0x40
+        open(image, "wb").write(bytes(picture))
+        failed = failures(data, tree)
+        r.check("caught: committed image differs from the generator",
+                any("image2-48x48.bin equals the generator" in f for f in failed))
+    r.finish()
 
 
 if __name__ == "__main__":

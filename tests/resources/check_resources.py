@@ -3,14 +3,17 @@
 
     /usr/bin/python3 tests/resources/check_resources.py build/windows/kompakto.exe
 
-Reads the executable with pefile and checks: which resource types are there
-(icons, the icon group and the version record, no manifest, dialog, menu or
-string table), the icon group "I" and its directory, the three icon images
-and their pixels, that the committed images are what res/make_icon.py draws,
-that an independent decoder (icoutils) sees the same pixels, and the version
-record field by field. Prints one line per check and ends with
-"N passed, M failed"; exits 1 when anything failed.
+Reads the executable with pefile and checks: the kind of image (32-bit GUI,
+system DLLs only, the four image flags scanners look for, relocations kept),
+which resource types are there (icons, the icon group and the version record,
+no manifest, dialog, menu or string table), the icon group "I" and its
+directory, the three icon images and their pixels, that the committed images
+are what res/make_icon.py draws, that an independent decoder (icoutils) sees
+the same pixels, and the version record field by field against
+tests/facts.py. Prints one line per check and ends with "N passed, M failed";
+exits 1 when anything failed.
 """
+import functools
 import os
 import shutil
 import struct
@@ -23,8 +26,9 @@ import pefile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "res"))
-sys.dont_write_bytecode = True  # leave no __pycache__ in res/
+sys.path[:0] = [os.path.join(ROOT, "res"), os.path.join(ROOT, "tests")]
+sys.dont_write_bytecode = True  # leave no __pycache__ in res/ and tests/
+import facts  # noqa: E402  (tests/facts.py)
 import make_icon  # noqa: E402  (res/make_icon.py)
 
 RT_ICON, RT_MENU, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 4, 5, 6, 14, 16, 24
@@ -39,31 +43,45 @@ IMAGES = {
 VERSION_STRINGS = {
     "CompanyName": "Kompakto-Team",
     "FileDescription": "Kompakto - JPG Reducer for IrfanView",
-    "FileVersion": "1.1.0.0",
+    "FileVersion": facts.VERSION,
     "InternalName": "Kompakto",
     "LegalCopyright": "Freeware \u00a9 2026 Kompakto-Team",
     "OriginalFilename": "KOMPAKTO.EXE",
     "ProductName": "Kompakto",
-    "ProductVersion": "1.1.0.0",
+    "ProductVersion": facts.VERSION,
 }
+# The fixed info holds "a.b.c.d" as two words, a.b and c.d, 16 bits a number.
+_numbers = [int(n) for n in facts.VERSION.split(".")]
+VERSION_WORDS = (_numbers[0] << 16 | _numbers[1], _numbers[2] << 16 | _numbers[3])
+
+# DllCharacteristics that binary scanners look for: a randomised base, no
+# executable data, no SEH handlers, and Terminal Server aware.
+IMAGE_FLAGS = (("DYNAMIC_BASE", 0x40), ("NX_COMPAT", 0x100), ("NO_SEH", 0x400), ("TERMINAL_SERVER_AWARE", 0x8000))
 
 
 class Report:
-    def __init__(self):
+    """Counts the checks and keeps the names of those that failed; a quiet one
+    prints nothing, for check_catches_faults.py, which asks which failed."""
+    def __init__(self, quiet=False):
+        self.quiet = quiet
         self.passed = 0
-        self.failed = 0
+        self.failures = []
 
     def check(self, name, ok, detail=""):
         if ok:
             self.passed += 1
-            print("PASS  " + name)
         else:
-            self.failed += 1
-            print("FAIL  " + name + (": " + detail if detail else ""))
+            self.failures.append(name)
+        if not self.quiet:
+            print("PASS  " + name if ok else "FAIL  " + name + (": " + detail if detail else ""))
         return ok
 
     def equal(self, name, actual, expected):
         return self.check(name, actual == expected, "got %r, expected %r" % (actual, expected))
+
+    def finish(self):
+        print("%d passed, %d failed" % (self.passed, len(self.failures)))
+        sys.exit(1 if self.failures else 0)
 
 
 # --------------------------------------------------------------------------
@@ -273,12 +291,18 @@ def check_images(r, res):
     return decoded
 
 
-def check_generator(r, res, decoded):
-    """The committed files are what res/make_icon.py draws, and the exe holds them."""
-    built = make_icon.build()
+@functools.lru_cache(maxsize=None)
+def drawn():
+    """make_icon.build(), drawn once: check_catches_faults.py checks two dozen images."""
+    return make_icon.build()
+
+
+def check_generator(r, res, decoded, root):
+    """The committed files under root are what res/make_icon.py draws, and the exe holds them."""
+    built = drawn()
     committed = {}
     for rel in sorted(built):
-        path = os.path.join(ROOT, rel)
+        path = os.path.join(root, rel)
         try:
             with open(path, "rb") as f:
                 committed[rel] = f.read()
@@ -300,13 +324,15 @@ def check_generator(r, res, decoded):
                     decoded[ident][1] == read_png(committed["docs/" + preview]))
 
 
-def check_icoutils(r, exe, decoded):
+def check_icoutils(r, data, decoded):
     """icoutils, a decoder of its own, extracts the group and sees the same pixels."""
     if not (shutil.which("wrestool") and shutil.which("icotool")):
         r.check("icoutils (wrestool, icotool) installed", False, "install icoutils")
         return
     with tempfile.TemporaryDirectory() as tmp:
-        ico = os.path.join(tmp, "i.ico")
+        exe, ico = os.path.join(tmp, "k.exe"), os.path.join(tmp, "i.ico")
+        with open(exe, "wb") as f:
+            f.write(data)
         subprocess.run(["wrestool", "-x", "--type=14", "--name=I", "--language=0", "-o", ico, exe],
                        check=False, capture_output=True)
         listing = subprocess.run(["icotool", "-l", ico], capture_output=True, text=True).stdout.split()
@@ -337,7 +363,7 @@ def check_version(r, res):
     names = ("signature", "struct version", "file version", "file version (low)", "product version",
              "product version (low)", "file flags mask", "file flags", "file OS", "file type",
              "file subtype", "file date", "file date (low)")
-    wanted = (0xFEEF04BD, 0x10000, 0x00010001, 0, 0x00010001, 0, 0x3F, 0, 0x40004, 1, 0, 0, 0)
+    wanted = (0xFEEF04BD, 0x10000) + VERSION_WORDS * 2 + (0x3F, 0, 0x40004, 1, 0, 0, 0)
     for name, got, want in zip(names, fixed, wanted):
         r.equal("fixed info: %s = 0x%X" % (name, want), got, want)
 
@@ -365,31 +391,47 @@ def check_version(r, res):
 
 
 def check_image_kind(r, pe):
-    """A 32-bit GUI program that runs on a bare Windows: system DLLs only."""
+    """A 32-bit GUI program that runs on a bare Windows: system DLLs only, and
+    built the way binary scanners expect of a hardened image."""
     r.equal("32-bit machine (i386)", pe.FILE_HEADER.Machine, 0x14C)
     r.equal("GUI subsystem, no console", pe.OPTIONAL_HEADER.Subsystem, 2)
     imported = sorted(entry.dll.decode().lower() for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []))
     allowed = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
     r.check("imports only system DLLs (%s)" % ", ".join(imported),
             "kernel32.dll" in imported and set(imported) <= allowed)
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    for name, bit in IMAGE_FLAGS:
+        r.check("image flag %s (DllCharacteristics 0x%X)" % (name, bit), flags & bit, "flags 0x%04X" % flags)
+    # Without relocations Windows cannot move the image, whatever DYNAMIC_BASE says:
+    # no IMAGE_FILE_RELOCS_STRIPPED (0x1), and data directory 5 holds the table.
+    kind = pe.FILE_HEADER.Characteristics
+    table = pe.OPTIONAL_HEADER.DATA_DIRECTORY[5].Size
+    r.check("relocations present: not stripped, base relocation directory not empty",
+            not kind & 0x1 and table,
+            "Characteristics 0x%04X, base relocation directory of %d bytes" % (kind, table))
+
+
+def run_checks(r, data, root=ROOT):
+    """Every check on the image in data; root holds the committed res/ and docs/."""
+    pe = pefile.PE(data=data)
+    res = resources(pe)
+    check_image_kind(r, pe)
+    check_types(r, res)
+    check_group(r, res)
+    decoded = check_images(r, res)
+    check_generator(r, res, decoded, root)
+    check_icoutils(r, data, decoded)
+    check_version(r, res)
 
 
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: check_resources.py path/to/kompakto.exe")
-    exe = sys.argv[1]
-    pe = pefile.PE(exe)
-    res = resources(pe)
+    with open(sys.argv[1], "rb") as f:
+        data = f.read()
     r = Report()
-    check_image_kind(r, pe)
-    check_types(r, res)
-    check_group(r, res)
-    decoded = check_images(r, res)
-    check_generator(r, res, decoded)
-    check_icoutils(r, exe, decoded)
-    check_version(r, res)
-    print("%d passed, %d failed" % (r.passed, r.failed))
-    sys.exit(1 if r.failed else 0)
+    run_checks(r, data)
+    r.finish()
 
 
 if __name__ == "__main__":
