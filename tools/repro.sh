@@ -4,8 +4,8 @@
 # builds build/windows/kompakto.exe in each the way `make windows` does (the
 # second one at a later time, in another time zone and locale), and checks:
 #   - the two executables are the same byte for byte;
-#   - the image carries no time stamp: the file header, and the resource and
-#     export directories where present, say 0;
+#   - the image carries no time stamp: the file header, and the export and
+#     resource directories and the debug entries where present, say 0;
 #   - no text in the image names the folder it was built in.
 # Exits non-zero when any check fails; the two trees are removed either way.
 set -eu
@@ -47,42 +47,20 @@ else
     diff "$work/h1" "$work/h2" || true
 fi
 
-# The time stamps a PE image can carry, read from its headers.
+# The time stamps a PE image can carry, read with pefile.
 /usr/bin/python3 - "$a" "$b" <<'PY' || status=1
-import struct, sys
+import sys
+import pefile
 
 def stamps(path):
-    data = open(path, "rb").read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    found = {"file header": struct.unpack_from("<I", data, pe + 8)[0]}
-    optional = pe + 24
-    size_of_optional = struct.unpack_from("<H", data, pe + 20)[0]
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (96 if magic == 0x10B else 112)
-    count = struct.unpack_from("<I", data, directories - 4)[0]
-    sections = []
-    table = optional + size_of_optional
-    for i in range(struct.unpack_from("<H", data, pe + 6)[0]):
-        _, vsize, vaddr, rsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
-        sections.append((vaddr, max(vsize, rsize), raw))
-
-    def offset(rva):
-        for vaddr, size, raw in sections:
-            if vaddr <= rva < vaddr + size:
-                return raw + rva - vaddr
-        return None
-
-    # Export (0), resource (2) and debug (6) directories carry a stamp each.
-    for index, name, at in ((0, "export directory", 4), (2, "resource directory", 4)):
-        if index < count:
-            rva, size = struct.unpack_from("<II", data, directories + 8 * index)
-            if size and offset(rva) is not None:
-                found[name] = struct.unpack_from("<I", data, offset(rva) + at)[0]
-    if 6 < count:
-        rva, size = struct.unpack_from("<II", data, directories + 8 * 6)
-        if size and offset(rva) is not None:
-            for k in range(size // 28):
-                found["debug entry %d" % k] = struct.unpack_from("<I", data, offset(rva) + 28 * k + 4)[0]
+    pe = pefile.PE(path)
+    found = {"file header": pe.FILE_HEADER.TimeDateStamp}
+    for name, attribute in (("export directory", "DIRECTORY_ENTRY_EXPORT"),
+                            ("resource directory", "DIRECTORY_ENTRY_RESOURCE")):
+        if hasattr(pe, attribute):
+            found[name] = getattr(pe, attribute).struct.TimeDateStamp
+    for k, entry in enumerate(getattr(pe, "DIRECTORY_ENTRY_DEBUG", [])):
+        found["debug entry %d" % k] = entry.struct.TimeDateStamp
     return found
 
 bad = False
