@@ -1,47 +1,69 @@
-# The front door. CMake does the building; this file installs what is missing,
-# picks the two build trees and runs the tests.
+# The front door. CMake does the building (the trees and their flags are
+# named once, in CMakePresets.json); this file installs what is missing,
+# configures each tree once and runs the tests.
 #   make        builds build/windows/kompakto.exe
-#   make run    builds and starts it under Wine
-#   make test   builds both trees and runs every test: unit tests (also under ASan
-#               and UBSan), the fuzz corpus, the resource checks, the end-to-end
-#               tests under Wine and the reproducibility check
+#   make run    builds it and shows its question under Wine, as a German
+#               user sees it
+#   make test   every test: the unit tests (also under ASan and UBSan), the
+#               fuzz corpus, the resource checks, the reproducibility check
+#               and the end-to-end tests under Wine
 PYTHON := /usr/bin/python3
 
-.PHONY: all run test deps windows linux unit resources e2e lint screenshots icon clean
+.PHONY: all deps windows linux checked run test unit sanitize fuzz fuzz-corpus resources repro e2e \
+        lint screenshots bench icon clean
 
 all: windows
 
 deps:
 	@sh tools/install-deps.sh
 
-windows: deps
-	cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build build/windows -j2
+# A tree is configured once; later builds let CMake notice changes itself.
+build/%/CMakeCache.txt:
+	cmake --preset $* >/dev/null
 
-linux: deps
-	cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=Debug >/dev/null
-	cmake --build build/linux -j2
+windows linux checked: %: deps build/%/CMakeCache.txt
+	cmake --build --preset $*
 
 run: windows
-	sh tools/run.sh
+	$(PYTHON) tools/run.py
+
+test: unit sanitize fuzz-corpus resources repro e2e
 
 unit: linux
-	cd build/linux && ctest --output-on-failure
+	ctest --preset linux
+
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: checked
+	ctest --preset checked
+
+# Each fuzz target once over its committed corpus; `make fuzz` runs each for 30 s.
+fuzz-corpus: checked
+	sh tests/fuzz/run.sh corpus
+
+fuzz: checked
+	sh tests/fuzz/run.sh fuzz 30
 
 resources: windows
 	$(PYTHON) tests/resources/check_resources.py build/windows/kompakto.exe
 	$(PYTHON) tests/resources/check_catches_faults.py build/windows/kompakto.exe
 
+# Builds HEAD twice in two folders and compares the executables.
+repro: deps
+	sh tools/repro.sh
+
 e2e: windows
 	$(PYTHON) tests/e2e/e2e.py build/windows
 
-test: unit sanitize fuzz-corpus resources repro e2e
-
-lint: deps
+lint: deps linux
 	sh tools/lint.sh
 
+# The pictures of the README, taken under Wine.
 screenshots: windows
-	sh tools/screenshots.sh
+	$(PYTHON) tools/screenshots.py
+
+# Size, imported DLLs and time to the question under Wine.
+bench: windows
+	$(PYTHON) tools/bench.py
 
 # Draws the icon images anew from res/make_icon.py (they are committed).
 icon:
@@ -49,29 +71,3 @@ icon:
 
 clean:
 	rm -rf build
-
-# Checks of their own, each in its own tree or temporary folder.
-#   make fuzz         each fuzz target for 30 s from its corpus (build/fuzz)
-#   make fuzz-corpus  each fuzz target once over its committed corpus
-#   make sanitize     the unit tests under ASan and UBSan (build/asan)
-#   make repro        builds HEAD twice in two folders and compares the .exe
-#   make bench        size, imported DLLs and time to the question under Wine
-.PHONY: fuzz fuzz-corpus sanitize repro bench
-
-fuzz: deps
-	sh tests/fuzz/run.sh fuzz 30
-
-fuzz-corpus: deps
-	sh tests/fuzz/run.sh corpus
-
-sanitize: deps
-	CC=clang CXX=clang++ cmake -S . -B build/asan -DKOMPAKTO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-	cmake --build build/asan -j2
-	cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-		ctest --output-on-failure
-
-repro: deps
-	sh tools/repro.sh
-
-bench: windows
-	sh tools/bench.sh

@@ -1,12 +1,12 @@
 #!/bin/sh
 # Installs what building and testing need on Debian 12, as root; quiet and
 # quick when everything is there already.
-set -e
+set -eu
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for package in cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 wine wine32:i386 wine64 \
                xvfb imagemagick xdotool locales python3 python3-pefile icoutils clang libclang-rt-14-dev \
-               clang-tidy clang-format cppcheck; do
+               clang-tidy clang-format cppcheck shellcheck python3-pyflakes; do
     have "$package" || need="$need $package"
 done
 [ -z "$need" ] && exit 0
@@ -20,4 +20,5 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
+# shellcheck disable=SC2086  # one word a package
 apt-get install -y -q --no-install-recommends $need

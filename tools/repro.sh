@@ -21,8 +21,8 @@ build() {  # folder, then environment settings for the build
     shift
     git clone -q --no-local "$top" "$dir"
     git -C "$dir" checkout -q --detach "$rev"
-    (cd "$dir" && env "$@" cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-        -DCMAKE_BUILD_TYPE=Release >/dev/null && env "$@" cmake --build build/windows -j2 >/dev/null)
+    (cd "$dir" && env "$@" cmake --preset windows >/dev/null &&
+        env "$@" cmake --build --preset windows --target kompakto >/dev/null)
 }
 
 echo "building $(git -C "$top" rev-parse --short "$rev") in $first"

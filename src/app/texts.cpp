@@ -1,10 +1,12 @@
 #include "app/texts.h"
 
+#include "app/version.h"
+
 // The texts are laid out a line of the message to a line of code.
 // clang-format off
 
 #define CR "\r"
-#define VERSION "1.1.0.0"
+#define VERSION KOMPAKTO_VERSION_TEXT
 #define MAKER_LINE "Freeware \xA9" " 2026 Kompakto-Team"
 #define SEPARATOR "-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-=-"
 #define MENU_NAME "Kontextmen\xFC" " \xAB" "Shrink JPG (IrfanView)\xBB"
