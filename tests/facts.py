@@ -44,7 +44,7 @@ def _texts():
     ends with its last line that is not empty."""
     texts, current = {}, None
     with open(os.path.join(HERE, "texts.txt"), encoding="utf-8") as source:
-        for line in source.read().split("\n") + ["== =="]:
+        for line in source.read().split("\n") + ["==  =="]:
             heading = re.fullmatch(r"== (.*) ==", line)
             if heading:
                 while current and current[-1] == "":

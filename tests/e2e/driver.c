@@ -32,18 +32,26 @@
  *                                   that shows up meanwhile is reported as
  *                                   unexpected and closed
  *   dump PATH                       the key tree below PATH, values included
- *   run_verb KEY_PATH FOLDER OUT TIMEOUT_MS
- *                                   runs the default value of KEY_PATH the
- *                                   way Explorer runs a static verb, with
- *                                   every %1 replaced by FOLDER, waits, and
- *                                   reports the file OUT that it wrote
+ *   reg_copy FROM TO                copies the default value of FROM to TO
+ *   shell_verb VERB PATH TIMEOUT_MS runs VERB on PATH through the shell
+ *                                   (ShellExecuteExW, its own %1), waits
+ *                                   for what it started
+ *   time_boxes ROUNDS CAPTION PROGRAM [CAPTION PROGRAM]
+ *                                   times each program from its start until
+ *                                   its box with CAPTION is there, then
+ *                                   presses Cancel: a warm-up round and
+ *                                   ROUNDS rounds, the order turned round
+ *                                   every other round
  *   read_file PATH TIMEOUT_MS       waits for PATH to appear, reports it
  *   wait_file PATH TIMEOUT_MS       waits for PATH to appear
  *   sleep MS
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+// After windows.h, which they build on.
 #include <sddl.h>
+#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -51,6 +59,9 @@
 
 #define MAX_FIELDS 8
 #define TEXT_SIZE 8192
+
+/* Controls of a message box. */
+enum { kBoxTextId = 0xFFFF, kWineBoxIconId = 0x440, kWindowsBoxIconId = 0x14 };
 
 static HANDLE g_out = INVALID_HANDLE_VALUE;
 static PROCESS_INFORMATION g_proc;
@@ -241,9 +252,7 @@ static HWND FindBox(void) {
     return finder.found;
 }
 
-static int ProcessEnded(void) {
-    return WaitForSingleObject(g_proc.hProcess, 0) == WAIT_OBJECT_0;
-}
+static int ProcessEnded(void) { return WaitForSingleObject(g_proc.hProcess, 0) == WAIT_OBJECT_0; }
 
 /* How far two pictures of the same size differ: the share of pixels, in
  * thousandths, whose colour differs by more than a little. */
@@ -287,9 +296,9 @@ static const char* ClassifyIcon(HWND box, int* differenceOut) {
         {"warning", IDI_WARNING},
         {"question", IDI_QUESTION},
     };
-    HWND iconControl = GetDlgItem(box, 0x440);
+    HWND iconControl = GetDlgItem(box, kWineBoxIconId);
     if (!iconControl) {
-        iconControl = GetDlgItem(box, 0x14);
+        iconControl = GetDlgItem(box, kWindowsBoxIconId);
     }
     *differenceOut = -1;
     if (!iconControl || !IsWindowVisible(iconControl)) {
@@ -377,8 +386,8 @@ static void ReportButtons(HWND box) {
 static int DefaultStyledButton(HWND box) {
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         wchar_t className[32];
-        if (GetClassNameW(child, className, 32) && _wcsicmp(className, L"Button") == 0 &&
-            IsWindowVisible(child) && (GetWindowLongW(child, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) {
+        if (GetClassNameW(child, className, 32) && _wcsicmp(className, L"Button") == 0 && IsWindowVisible(child) &&
+            (GetWindowLongW(child, GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON) {
             return GetDlgCtrlID(child);
         }
     }
@@ -409,8 +418,7 @@ static int Act(HWND box, const wchar_t* action, HWND focus) {
     } kPress[] = {{L"ok", IDOK}, {L"cancel", IDCANCEL}, {L"yes", IDYES}, {L"no", IDNO}};
     for (size_t i = 0; i < sizeof(kPress) / sizeof(kPress[0]); i++) {
         if (wcscmp(action, kPress[i].name) == 0) {
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(kPress[i].id, BN_CLICKED),
-                         (LPARAM)GetDlgItem(box, kPress[i].id));
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(kPress[i].id, BN_CLICKED), (LPARAM)GetDlgItem(box, kPress[i].id));
             return 1;
         }
     }
@@ -429,7 +437,6 @@ static int Act(HWND box, const wchar_t* action, HWND focus) {
     return 0;
 }
 
-
 /* Reports everything about box as one event; then does action to it, or,
  * for a box with another caption than expected, whatever makes it go away,
  * so that the program can run on. */
@@ -443,7 +450,7 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
     caption[0] = 0;
     text[0] = 0;
     GetWindowTextW(box, caption, TEXT_SIZE);
-    GetDlgItemTextW(box, 0xFFFF, text, TEXT_SIZE);
+    GetDlgItemTextW(box, kBoxTextId, text, TEXT_SIZE);
 
     DWORD thread = GetWindowThreadProcessId(box, NULL);
     GUITHREADINFO gui;
@@ -699,8 +706,7 @@ static void StepRegSet(const wchar_t* path, const wchar_t* name, const wchar_t* 
     HKEY root = Root(&sub);
     LONG result = RegCreateKeyExW(root, sub, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
     if (result == ERROR_SUCCESS) {
-        result = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data,
-                                (DWORD)((wcslen(data) + 1) * sizeof(wchar_t)));
+        result = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data, (DWORD)((wcslen(data) + 1) * sizeof(wchar_t)));
         RegCloseKey(key);
     }
     Result("reg_set", path, result);
@@ -757,61 +763,103 @@ static int WaitForFile(const wchar_t* path, DWORD timeoutMs) {
     return 1;
 }
 
-static void StepRunVerb(const wchar_t* keyPath, const wchar_t* folder, const wchar_t* out, DWORD timeoutMs) {
-    static wchar_t stored[8192];
-    static wchar_t command[32768];
-    DWORD size = sizeof(stored) - sizeof(wchar_t);
-    DWORD type = 0;
-    HKEY key;
-    DeleteFileW(out);
-    BeginEvent("verb_run");
-    LONG result = RegOpenKeyExW(HKEY_CURRENT_USER, keyPath, 0, KEY_QUERY_VALUE, &key);
+static void StepRegCopy(const wchar_t* from, const wchar_t* to) {
+    static wchar_t value[8192];
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    const wchar_t* sub = from;
+    HKEY root = Root(&sub);
+    LONG result = RegGetValueW(root, sub, L"", RRF_RT_REG_SZ, NULL, value, &size);
     if (result == ERROR_SUCCESS) {
-        result = RegQueryValueExW(key, L"", NULL, &type, (BYTE*)stored, &size);
-        RegCloseKey(key);
+        StepRegSet(to, L"", value);
+    } else {
+        Result("reg_copy", from, result);
     }
-    if (result != ERROR_SUCCESS || type != REG_SZ) {
-        FieldInt("error", result);
-        EndEvent();
-        return;
+}
+
+/* Runs verb on path as Explorer does: the shell reads the verb's command
+ * from the item's class and puts path in place of %1. */
+static void StepShellVerb(const wchar_t* verb, const wchar_t* path, DWORD timeoutMs) {
+    SHELLEXECUTEINFOW info;
+    memset(&info, 0, sizeof(info));
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = verb;
+    info.lpFile = path;
+    info.nShow = SW_SHOWNORMAL;
+    BOOL done = ShellExecuteExW(&info);
+    BeginEvent("shell_verb");
+    FieldText("path", path);
+    FieldBool("done", done);
+    FieldInt("error", done ? 0 : (long long)GetLastError());
+    if (info.hProcess) {
+        FieldBool("waited", WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0);
+        CloseHandle(info.hProcess);
     }
-    stored[size / sizeof(wchar_t)] = 0;
-    /* Every %1 becomes the selected folder, as Explorer does for a static verb. */
-    size_t at = 0;
-    size_t folderLength = wcslen(folder);
-    for (const wchar_t* p = stored; *p && at < 32000 - folderLength;) {
-        if (p[0] == L'%' && p[1] == L'1') {
-            wcscpy(command + at, folder);
-            at += folderLength;
-            p += 2;
-        } else {
-            command[at++] = *p++;
-        }
-    }
-    command[at] = 0;
-    FieldText("command", command);
+    EndEvent();
+}
+
+/* ---- timing ----------------------------------------------------------- */
+
+/* One start of program until its box with caption is there; then Cancel
+ * and the wait for its end. */
+static void TimeOne(int round, int index, const wchar_t* caption, const wchar_t* program, LARGE_INTEGER frequency) {
+    static wchar_t commandLine[MAX_PATH + 3];
     STARTUPINFOW startup;
-    PROCESS_INFORMATION process;
+    LARGE_INTEGER start, found, ended;
+    HWND box = NULL;
+    swprintf(commandLine, MAX_PATH + 3, L"\"%ls\"", program);
     memset(&startup, 0, sizeof(startup));
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        FieldBool("started", 0);
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &g_proc)) {
+        BeginEvent("timed_fail");
         FieldInt("error", GetLastError());
         EndEvent();
         return;
     }
-    FieldBool("started", 1);
-    DWORD code = 999;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 999);
-        FieldBool("timeout", 1);
+    g_running = 1;
+    for (;;) {
+        box = FindBox();
+        QueryPerformanceCounter(&found);
+        if (box || ProcessEnded() || (found.QuadPart - start.QuadPart) / frequency.QuadPart > 20) {
+            break;
+        }
+        Sleep(1);
     }
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    if (box) {
+        wchar_t seen[256];
+        GetWindowTextW(box, seen, 256);
+        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+        box = wcscmp(seen, caption) == 0 ? box : NULL;
+    }
+    if (WaitForSingleObject(g_proc.hProcess, 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(g_proc.hProcess, 999);
+        WaitForSingleObject(g_proc.hProcess, 5000);
+    }
+    QueryPerformanceCounter(&ended);
+    DWORD code = 0;
+    GetExitCodeProcess(g_proc.hProcess, &code);
+    CloseHandle(g_proc.hProcess);
+    CloseHandle(g_proc.hThread);
+    g_running = 0;
+    BeginEvent(box ? "timed" : "timed_fail");
+    FieldInt("round", round);
+    FieldInt("index", index);
+    FieldInt("us", (found.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    FieldInt("closing_us", (ended.QuadPart - found.QuadPart) * 1000000 / frequency.QuadPart);
     FieldInt("code", code);
     EndEvent();
-    ReportFile(out);
+}
+
+static void StepTimeBoxes(int rounds, wchar_t** pairs, int count) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    for (int round = 0; round <= rounds; round++) {
+        for (int k = 0; k < count; k++) {
+            int index = round % 2 ? count - 1 - k : k;
+            TimeOne(round, index, pairs[2 * index], pairs[2 * index + 1], frequency);
+        }
+    }
 }
 
 /* ---- main ------------------------------------------------------------- */
@@ -840,10 +888,10 @@ static void StepSystem(void) {
 }
 
 static void RunStep(wchar_t** f, int n) {
-#define NEED(count)                          \
-    if (n < (count)) {                       \
-        Note("bad_step", "step", f[0]);      \
-        return;                              \
+#define NEED(count)                     \
+    if (n < (count)) {                  \
+        Note("bad_step", "step", f[0]); \
+        return;                         \
     }
     const wchar_t* step = f[0];
     if (wcscmp(step, L"case") == 0) {
@@ -890,9 +938,15 @@ static void RunStep(wchar_t** f, int n) {
     } else if (wcscmp(step, L"dump") == 0) {
         NEED(2);
         DumpKey(f[1]);
-    } else if (wcscmp(step, L"run_verb") == 0) {
-        NEED(5);
-        StepRunVerb(f[1], f[2], f[3], (DWORD)wcstoul(f[4], NULL, 10));
+    } else if (wcscmp(step, L"reg_copy") == 0) {
+        NEED(3);
+        StepRegCopy(f[1], f[2]);
+    } else if (wcscmp(step, L"shell_verb") == 0) {
+        NEED(4);
+        StepShellVerb(f[1], f[2], (DWORD)wcstoul(f[3], NULL, 10));
+    } else if (wcscmp(step, L"time_boxes") == 0) {
+        NEED(4);
+        StepTimeBoxes(_wtoi(f[1]), f + 2, (n - 2) / 2);
     } else if (wcscmp(step, L"read_file") == 0) {
         NEED(3);
         WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10)); /* the stand-in renames it into place whole */

@@ -3,128 +3,82 @@
 
     /usr/bin/python3 tests/e2e/e2e.py BUILD_DIR [FILTER...] [--keep]
 
-BUILD_DIR holds kompakto.exe, e2e-driver.exe and e2e-standin_viewer.exe (as
-`make` leaves them in build/windows). A FILTER keeps only the cases whose name
-holds it; several filters keep the cases that match any of them. --keep
-leaves each group's prefix under BUILD_DIR/e2e-work for a look afterwards;
-the logs and transcripts of a failed run stay there anyway.
+BUILD_DIR holds kompakto.exe and the helpers of tests/e2e (as `make` leaves
+them in build/windows). A FILTER keeps only the cases whose name holds it;
+several filters keep the cases that match any of them. --keep leaves the
+work folder (prefixes, logs, transcripts) under BUILD_DIR/e2e-work; a failed
+run keeps it anyway.
 
-How it works: one Xvfb of its own; two template prefixes (64-bit and 32-bit)
-made once and kept under BUILD_DIR/e2e-prefixes; for each group of cases a
-fresh copy of a template, into which the viewer stand-ins are laid as the
-group needs; one run of the driver (tests/e2e/driver.c) inside that prefix
-carries out every case of the group and writes a transcript, which is then
-checked here case by case. Every wait has a time-out, and everything that
-was started is killed at the end.
+How it works: the Wine session (tools/winesession.py) gives each group of
+cases a fresh copy of a 64-bit or 32-bit template prefix, into which the
+viewer stand-ins are laid as the group needs; one run of the driver
+(tests/e2e/driver.c) inside that prefix carries out every case of the group
+and writes a transcript, which is then checked here case by case. What the
+program must show and store is read from tests/facts.h and tests/texts.txt.
 """
 
 import json
 import os
-import select
 import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import time
 
-# ---------------------------------------------------------------------------
-# What the program must show and store. Written out here from the program's
-# description, as Unicode: the boxes are read back as UTF-16, so a wrong byte
-# in the program's Windows-1252 texts or a wrong conversion shows up as a
-# wrong character.
-
-SEPARATOR = "-=" * 22 + "-"
-MAKER_LINE = "Freeware \u00a9 2026 Kompakto-Team"
-MENU_NAME = "Kontextmen\u00fc \u00abShrink JPG (IrfanView)\u00bb"
-MENU_DESCRIPTION = [
-    "Kontextmen\u00fc Shrink JPG (IrfanView):",
-    "",
-    "Vorhandene Bilder werden auf die L\u00e4nge 1600px",
-    "reduziert und als \u00abDateiname - (1600\u00d7H\u00f6he).jpg\u00bb",
-    "mit der Kompressionsstufe 70% gespeichert.",
-    "",
-    "Die reduzierten JPGs sind optimiert f\u00fcr die Ver-",
-    "wendung im Web.",
-    "",
-    "(Installierter IrfanView Bildbetrachter erforderlich)",
-    SEPARATOR,
-]
-HEADER = ["Kompakto v1.1.0.0", MAKER_LINE]
-
-
-def lines(*parts):
-    return "\r".join(parts)
-
-
-QUESTION_CAPTION = "Kompakto 1.1.0.0"
-QUESTION_TEXT = lines(*MENU_DESCRIPTION, "", MENU_NAME + " aktivieren?", "",
-                      "[Ja]\tAktivieren", "[Nein]\tDeaktivieren")
-CONFIRM_CAPTION = "Kompakto"
-ACTIVATED_TEXT = lines(*HEADER, "", *MENU_DESCRIPTION, "Das " + MENU_NAME, "wurde aktiviert.")
-DEACTIVATED_TEXT = lines(*HEADER, SEPARATOR, "Das " + MENU_NAME, "wurde deaktiviert.")
-ERROR_CAPTION = "Kompakto: Fehler"
-ACTIVATION_FAILED_TEXT = lines(*HEADER, SEPARATOR, "Das " + MENU_NAME,
-                               "konnte nicht aktiviert werden:",
-                               "Der Eintrag in der Registrierung (HKEY_CURRENT_USER)",
-                               "l\u00e4sst sich nicht schreiben.")
-DEACTIVATION_FAILED_TEXT = lines(*HEADER, SEPARATOR, "Das " + MENU_NAME,
-                                 "konnte nicht deaktiviert werden:",
-                                 "Ein Eintrag in der Registrierung (HKEY_CURRENT_USER)",
-                                 "l\u00e4sst sich nicht l\u00f6schen.")
-DOWNLOAD_CAPTION = "Kompakto: IrfanView nicht gefunden"
-DOWNLOAD_TEXT = lines("Kompakto 1.1.0.0 erfordert die Installation",
-                      "von IrfanView (Bildbetrachter/konverter).",
-                      "",
-                      "Kompakto nach erfolgter Installation erneut starten.",
-                      "",
-                      "IrfanView (32-Bit oder 64-Bit) jetzt herunterladen?")
-
-COMMAND_TAIL = ('" "%1" "%1\\*.*" /silent /resize_long=1600 /aspectratio /resample /jpgq=70'
-                ' /convert="$N - ($W\u00d7$H).jpg"')
-CONVERT_OPTION = "/convert=$N - ($W\u00d7$H).jpg"
-
-# Guards against a slip in the lines above.
-assert len(QUESTION_TEXT) == 427, len(QUESTION_TEXT)
-assert len(COMMAND_TAIL) == 101, len(COMMAND_TAIL)
-for _text in (QUESTION_TEXT, ACTIVATED_TEXT, DEACTIVATED_TEXT, DOWNLOAD_TEXT):
-    _text.encode("cp1252")
-
-
-def command_for(viewer):
-    return '"' + viewer + COMMAND_TAIL
-
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.dirname(HERE), os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")]
+import facts  # noqa: E402  (tests/facts.py)
+import winesession  # noqa: E402  (tools/winesession.py)
 
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 REG_SZ = 1
 
-CLASSES = "SOFTWARE\\Classes"
-ALL_OBJECTS = CLASSES + "\\AllFilesystemObjects"
-DIRECTORY = CLASSES + "\\Directory"
-VERB = ALL_OBJECTS + "\\shell\\Shrink &JPG (IrfanView)"
-VERB_COMMAND = VERB + "\\command"
-FOLDER_VERB = DIRECTORY + "\\shell\\JPG-Web (IrfanView)"
-FOLDER_VERB_COMMAND = FOLDER_VERB + "\\command"
+VERB, VERB_COMMAND = facts.VERB_KEY, facts.VERB_COMMAND_KEY
+FOLDER_VERB, FOLDER_VERB_COMMAND = facts.FOLDER_VERB_KEY, facts.FOLDER_VERB_COMMAND_KEY
+VERB_NAME = VERB.rsplit("\\", 1)[1]
+ALL_OBJECTS = VERB.split("\\shell\\")[0]
+DIRECTORY = FOLDER_VERB.split("\\shell\\")[0]
 UNRELATED_COMMAND = ALL_OBJECTS + "\\shell\\Unrelated\\command"
 OTHER_FOLDER_VERB = DIRECTORY + "\\shell\\Other"
 WATCHED_TREES = (ALL_OBJECTS, DIRECTORY)
+SHELL_CLASSES = "HKLM\\Software\\Classes"  # the only classes Wine's shell reads
 
-E2E_DIR = "C:\\e2e"
+E2E_DIR = winesession.HELPERS
 PROGRAM = E2E_DIR + "\\kompakto.exe"
+STANDIN = "e2e-standin_viewer.exe"
 STANDIN_OUT = "C:\\standin-args.txt"
 PICTURES = "C:\\My Pictures\\Urlaub 2026"
-VIEWER64 = "C:\\Program Files\\IrfanView\\I_view64.exe"
-VIEWER32_ON_64 = "C:\\Program Files (x86)\\IrfanView\\I_view32.exe"
-VIEWER32_ON_32 = "C:\\Program Files\\IrfanView\\I_view32.exe"
+PICTURE = PICTURES + "\\Strand am Abend.jpg"
+VIEWER64 = facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME
+VIEWER32_ON_64 = facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME
+VIEWER32_ON_32 = facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME  # 32-bit Windows has one folder
 SPACED_FOLDER = "C:\\Program Files\\Kompakto Test"
 PLANT_FOLDER = "C:\\plant"
 PLANTED_VIEWER = PLANT_FOLDER + "\\%ProgramW6432%\\IrfanView\\I_view64.exe"
+DOWNLOADS = "C:\\Downloads"  # kompakto.exe with a planted shell32.dll beside it
+PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 
 QUESTION_WAIT_MS = 30000  # the first program of a fresh prefix starts slowly
 BOX_WAIT_MS = 15000
 FINISH_WAIT_MS = 15000
 
-TEMPLATE_FORMAT = "3"  # raise when the way templates are made changes
+
+def command_for(viewer):
+    return '"' + viewer + facts.COMMAND_TAIL
+
+
+def arguments_of(command):
+    """The arguments a program started with command gets, split as the C
+    runtime does (no backslash stands before a quote in these commands)."""
+    words, word, quoting, quoted = [], "", False, False
+    for c in command + " ":
+        if c == '"':
+            quoting, quoted = not quoting, True
+        elif c == " " and not quoting:
+            if word or quoted:
+                words.append(word)
+            word, quoted = "", False
+        else:
+            word += c
+    return words
 
 
 # ---------------------------------------------------------------------------
@@ -274,19 +228,17 @@ def check_box(seen, box, caption, text, buttons, default, icon, action):
                 "%s: answering %s did not close it" % (name, action))
 
 
-QUESTION = ("question",)
-CONFIRM_ON = ("activated",)
-CONFIRM_OFF = ("deactivated",)
-DOWNLOAD = ("download",)
-FAILED_ON = ("activation failed",)
-FAILED_OFF = ("deactivation failed",)
+QUESTION, CONFIRM_ON, CONFIRM_OFF, DOWNLOAD = "question", "activated", "deactivated", "download offer"
+FAILED_ON, FAILED_OFF, DOWNLOAD_FAILED = "activation failed", "deactivation failed", "download failed"
+# Box kind (its name in texts.txt): caption, buttons, default button, icon.
 BOX_LOOKS = {
-    QUESTION: (QUESTION_CAPTION, QUESTION_TEXT, [IDYES, IDNO, IDCANCEL], IDCANCEL, "program"),
-    CONFIRM_ON: (CONFIRM_CAPTION, ACTIVATED_TEXT, [IDOK], IDOK, "information"),
-    CONFIRM_OFF: (CONFIRM_CAPTION, DEACTIVATED_TEXT, [IDOK], IDOK, "information"),
-    DOWNLOAD: (DOWNLOAD_CAPTION, DOWNLOAD_TEXT, [IDYES, IDNO, IDCANCEL], IDYES, "program"),
-    FAILED_ON: (ERROR_CAPTION, ACTIVATION_FAILED_TEXT, [IDOK], IDOK, "error"),
-    FAILED_OFF: (ERROR_CAPTION, DEACTIVATION_FAILED_TEXT, [IDOK], IDOK, "error"),
+    QUESTION: (facts.QUESTION_CAPTION, [IDYES, IDNO, IDCANCEL], IDCANCEL, "program"),
+    CONFIRM_ON: (facts.CONFIRM_CAPTION, [IDOK], IDOK, "information"),
+    CONFIRM_OFF: (facts.CONFIRM_CAPTION, [IDOK], IDOK, "information"),
+    DOWNLOAD: (facts.DOWNLOAD_CAPTION, [IDYES, IDNO, IDCANCEL], IDYES, "program"),
+    FAILED_ON: (facts.ERROR_CAPTION, [IDOK], IDOK, "error"),
+    FAILED_OFF: (facts.ERROR_CAPTION, [IDOK], IDOK, "error"),
+    DOWNLOAD_FAILED: (facts.ERROR_CAPTION, [IDOK], IDOK, "error"),
 }
 
 
@@ -300,8 +252,8 @@ def check_run(seen, run, pairs, code):
     seen.expect(len(run["boxes"]) == len(pairs), "%d box steps recorded, %d expected"
                 % (len(run["boxes"]), len(pairs)))
     for (kind, action), box in zip(pairs, run["boxes"]):
-        caption, text, buttons, default, icon = BOX_LOOKS[kind]
-        check_box(seen, box, caption, text, buttons, default, icon, action)
+        caption, buttons, default, icon = BOX_LOOKS[kind]
+        check_box(seen, box, caption, facts.TEXTS[kind], buttons, default, icon, action)
     for box in run["unexpected"]:
         seen.fail("unexpected box %s: %s" % (describe(box["caption"]), describe(box["text"][:80])))
     end = run["exit"]
@@ -349,27 +301,36 @@ def check_registry(seen, expected_after=None, unchanged=False):
                 seen.fail("registry: %s holds %s, expected %s" % (key, describe(after[key]), describe(expected[key])))
 
 
+def shell_verb_steps():
+    """The stored command, copied unchanged to the classes that Wine's shell
+    reads, run as Explorer runs the verb: on a folder and on a file whose
+    names hold spaces."""
+    steps = [("reg_set", SHELL_CLASSES + "\\.jpg", "", "jpegfile")]
+    steps += [("reg_copy", VERB_COMMAND, SHELL_CLASSES + "\\%s\\shell\\%s\\command" % (cls, VERB_NAME))
+              for cls in ("Folder", "jpegfile")]
+    for item in (PICTURES, PICTURE):
+        steps += [("delete_file", STANDIN_OUT), ("shell_verb", VERB_NAME, item, "15000"),
+                  ("read_file", STANDIN_OUT, "15000")]
+    return steps
+
+
 def check_viewer_arguments(seen, viewer):
-    """The stand-in viewer, started as Explorer starts the verb on a folder
-    whose path holds spaces, got exactly these nine arguments."""
-    runs = seen.of("verb_run")
-    files = seen.of("file")
-    if not seen.expect(runs and runs[0].get("started"), "the stored command could not be run: %s" % runs):
-        return
-    seen.expect(runs[0]["code"] == 0, "the viewer ended with %s" % runs[0]["code"])
-    if not seen.expect(files and files[0]["exists"], "the viewer wrote nothing"):
-        return
-    report = {}
-    for line in files[0]["content"].split("\n"):
-        name, _, value = line.partition("=")
-        if name:
-            report[name] = value
-    expected = [viewer, PICTURES, PICTURES + "\\*.*", "/silent", "/resize_long=1600", "/aspectratio",
-                "/resample", "/jpgq=70", CONVERT_OPTION]
-    got = [report.get("argv[%d]" % i) for i in range(int(report.get("argc", "0")))]
-    seen.expect(got == expected, "the viewer got %s, expected %s" % (describe(got), describe(expected)))
-    seen.expect(report.get("exe", "").lower() == viewer.lower(),
-                "%s ran instead of %s" % (report.get("exe"), viewer))
+    """The stand-in viewer got the nine arguments of the stored command, with
+    the folder or the file in place of %1."""
+    verbs, files = seen.of("shell_verb"), seen.of("file")
+    for item, verb, report in zip((PICTURES, PICTURE), verbs, files):
+        if not seen.expect(verb["done"] and report["exists"], "the shell did not run the verb on %s: %s, %s"
+                           % (item, describe(verb), describe(report))):
+            continue
+        got = dict(line.partition("=")[::2] for line in report["content"].split("\n") if line)
+        arguments = [got["argv[%d]" % i] for i in range(int(got["argc"]))]
+        expected = arguments_of(command_for(viewer).replace("%1", item))
+        seen.expect(len(expected) == 9 and expected[:3] == [viewer, item, item + "\\*.*"],
+                    "the command means %s" % describe(expected))
+        seen.expect(arguments == expected, "for %s the viewer got %s, expected %s"
+                    % (item, describe(arguments), describe(expected)))
+        seen.expect(got["exe"].lower() == viewer.lower(), "%s ran instead of %s" % (got["exe"], viewer))
+    seen.expect(len(verbs) == 2 and len(files) == 2, "%d verb runs, %d reports" % (len(verbs), len(files)))
 
 
 # --- the cases ------------------------------------------------------------------
@@ -389,7 +350,7 @@ BOTH_VERBS_SETUP = [
 ]
 
 
-def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None):
+def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None, extra=()):
     """runs: (arguments, (kind, action) pairs, exit code) for each start."""
 
     def check(seen):
@@ -398,58 +359,63 @@ def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_ch
         if extra_check:
             extra_check(seen)
 
-    return Case(name, scenario(setup, [run_steps(arguments, answers(*pairs)) for arguments, pairs, _ in runs]),
-                check)
+    return Case(name, scenario(setup, [run_steps(arguments, answers(*pairs)) for arguments, pairs, _ in runs],
+                               extra), check)
 
 
 def unanswered_question_case(name, action):
     """The question answered with something other than Yes or No: nothing
     changes, nothing else shows, exit code 0."""
-    pairs = [(QUESTION, action)]
-
-    def check(seen):
-        check_runs(seen, [(pairs, 0)])
-        check_registry(seen, unchanged=True)
-
-    return Case(name, scenario(BOTH_VERBS_SETUP + UNRELATED_SETUP, [run_steps(answers=answers(*pairs))]), check)
+    return plain_case(name, BOTH_VERBS_SETUP + UNRELATED_SETUP, [("", [(QUESTION, action)], facts.EXIT_DONE)],
+                      unchanged=True)
 
 
-def activation_case(name, viewer, arguments="", silent=False, run_verb=False, **start):
+def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, **start):
     pairs = [(QUESTION, "yes")] + ([] if silent else [(CONFIRM_ON, "ok")])
-    extra = [("run_verb", VERB_COMMAND, PICTURES, STANDIN_OUT, "15000")] if run_verb else []
 
     def check(seen):
-        check_runs(seen, [(pairs, 0)])
+        check_runs(seen, [(pairs, facts.EXIT_DONE)])
         check_registry(seen, tree(*UNRELATED_STATE, VERB_WITH(viewer)))
-        if run_verb:
+        if shell_verb:
             check_viewer_arguments(seen, viewer)
 
-    steps = scenario(UNRELATED_SETUP, [run_steps(arguments, answers(*pairs), **start)], extra)
+    steps = scenario(UNRELATED_SETUP, [run_steps(arguments, answers(*pairs), **start)],
+                     shell_verb_steps() if shell_verb else ())
     return Case(name, steps, check)
 
 
 def deactivation_case(name, arguments="", silent=False):
     pairs = [(QUESTION, "no")] + ([] if silent else [(CONFIRM_OFF, "ok")])
+    # The verbs go; the parents that hold other verbs stay, with them.
+    return plain_case(name, BOTH_VERBS_SETUP + UNRELATED_SETUP, [(arguments, pairs, facts.EXIT_DONE)],
+                      tree(*UNRELATED_STATE))
+
+
+def refused_deactivation_cases(tag=""):
+    """Another program's key under one of the verbs: nothing is deleted, the
+    failure is told, silent or not, and the registry stays exactly as it was."""
+    failed_off = [(QUESTION, "no"), (FAILED_OFF, "ok")]
+    state = [("reg_set", VERB_COMMAND, "", "old command"), ("reg_set", FOLDER_VERB_COMMAND, "", "web old")]
+    return [
+        plain_case("deactivation%s: a key beside the command key keeps both verbs" % tag,
+                   state + UNRELATED_SETUP + [("reg_key", VERB + "\\extra")], [("", failed_off, 2)], unchanged=True),
+        plain_case("deactivation%s: a key under the folder verb keeps both verbs" % tag,
+                   state + [("reg_key", FOLDER_VERB + "\\extra")], [("/s", failed_off, 2)], unchanged=True),
+    ]
+
+
+def download_case(name, action, arguments="", setup=(), cwd="", extra_check=None, extra_steps=(), after=(),
+                  app=PROGRAM):
+    pairs = [(QUESTION, "yes"), (DOWNLOAD, action)] + list(after)
 
     def check(seen):
-        check_runs(seen, [(pairs, 0)])
-        # The verbs go; the parents that hold other verbs stay, with them.
-        check_registry(seen, tree(*UNRELATED_STATE))
-
-    return Case(name, scenario(BOTH_VERBS_SETUP + UNRELATED_SETUP, [run_steps(arguments, answers(*pairs))]), check)
-
-
-def download_case(name, action, arguments="", setup=(), cwd="", extra_check=None, extra_steps=()):
-    pairs = [(QUESTION, "yes"), (DOWNLOAD, action)]
-
-    def check(seen):
-        check_runs(seen, [(pairs, 1)])
+        check_runs(seen, [(pairs, facts.EXIT_NO_VIEWER)])
         check_registry(seen, unchanged=True)
         if extra_check:
             extra_check(seen)
 
     steps = scenario(list(setup) + UNRELATED_SETUP,
-                     [[("delete_file", STANDIN_OUT)] + run_steps(arguments, answers(*pairs), cwd=cwd)],
+                     [[("delete_file", STANDIN_OUT)] + run_steps(arguments, answers(*pairs), app=app, cwd=cwd)],
                      extra_steps)
     return Case(name, steps, check)
 
@@ -488,7 +454,8 @@ def cases_64_both():
     spaced = SPACED_FOLDER + "\\kompakto.exe"
     cases.append(activation_case("switch: unquoted program path with a space is silent", VIEWER64,
                                  silent=True, app=spaced, cmdline=spaced))
-    cases.append(deactivation_case("switch: silent deactivation has no confirmation", "/s", silent=True))
+    cases.append(deactivation_case("switch: silent deactivation has no confirmation", facts.SILENT_SWITCH,
+                                   silent=True))
 
     # Registry failures: exit code 2, the error box, and the registry as it was.
     failed_on = [(QUESTION, "yes"), (FAILED_ON, "ok")]
@@ -506,17 +473,10 @@ def cases_64_both():
         "failure: silent mode still reports a failed activation",
         [("reg_volatile_key", ALL_OBJECTS + "\\shell")],
         [("/s", failed_on, 2)], unchanged=True))
+    cases += refused_deactivation_cases()
 
-    # A verb key with a sub key of its own cannot be deleted; the rest goes.
-    stuck = BOTH_VERBS_SETUP + UNRELATED_SETUP + [("reg_key", VERB + "\\Extra")]
-    stuck_after = tree(*UNRELATED_STATE, VERB + "\\Extra")
-    failed_off = [(QUESTION, "no"), (FAILED_OFF, "ok")]
-    cases.append(plain_case("failure: verb key with another sub key cannot be deleted", stuck,
-                            [("", failed_off, 2)], stuck_after))
-    cases.append(plain_case("failure: silent mode still reports a failed deactivation", stuck,
-                            [("/s", failed_off, 2)], stuck_after))
-
-    cases.append(activation_case("contract: the viewer gets nine arguments", VIEWER64, run_verb=True))
+    cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,
+                                 shell_verb=True))
 
     # The test's own means: a command line reaches a program unchanged.
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
@@ -539,19 +499,14 @@ def check_acl_applied(seen):
     seen.expect(results and results[0]["result"] == 0, "the key's access could not be limited: %s" % results)
 
 
-def cases_64_viewer32():
-    return [activation_case("viewer: only the 32-bit one on 64-bit Windows", VIEWER32_ON_64, run_verb=True)]
-
-
 def check_page_opened(seen):
     files = seen.of("file")
     if not seen.expect(files and files[0]["exists"], "no browser was started"):
         return
     arguments = [line.partition("=")[2] for line in files[0]["content"].split("\n")
                  if line.startswith("argv[")]
-    seen.expect(len(arguments) == 2 and arguments[1].startswith("https://")
-                and arguments[1].split("/")[2].endswith("irfanview.com"),
-                "the browser was asked for %s" % describe(arguments[1:]))
+    page = facts.TEXTS[DOWNLOAD_FAILED].split("\r")[-1]  # the box that names the page when it fails
+    seen.expect(arguments[1:] == [page], "the browser was asked for %s, not %s" % (describe(arguments[1:]), page))
 
 
 def check_no_browser(seen):
@@ -559,23 +514,43 @@ def check_no_browser(seen):
     seen.expect(files and not files[0]["exists"], "a browser was started: %s" % describe(files))
 
 
-BROWSER_SETUP = [("reg_set", "HKLM\\Software\\Classes\\https\\shell\\open\\command", "",
-                  quoted(E2E_DIR + "\\standin.exe") + " \"%1\""),
-                 ("reg_set", "HKLM\\Software\\Classes\\http\\shell\\open\\command", "",
-                  quoted(E2E_DIR + "\\standin.exe") + " \"%1\"")]
+BROWSER_SETUP = [("reg_set", SHELL_CLASSES + "\\%s\\shell\\open\\command" % scheme, "",
+                  quoted(E2E_DIR + "\\standin.exe") + " \"%1\"") for scheme in ("https", "http")]
+NO_BROWSER_SETUP = [("reg_delete_tree", SHELL_CLASSES + "\\" + scheme) for scheme in ("https", "http")]
 SETTLE = [("read_file", STANDIN_OUT, "1500")]  # a browser would have written by now
 
 
+def page_not_opened_case(tag=""):
+    """No program for web addresses: the error box names the page; still 1.
+    It deletes the classes of web addresses: the last case of its group."""
+    return download_case("download offer%s: a page that cannot be opened is told" % tag, "yes",
+                         setup=NO_BROWSER_SETUP, after=[(DOWNLOAD_FAILED, "ok")])
+
+
 def cases_64_none():
+    def check_not_planted(seen):
+        check_page_opened(seen)
+        marks = seen.of("exists")
+        seen.expect(marks and not marks[0]["exists"], "the shell32.dll beside kompakto.exe was loaded")
+
+    # Wine takes a native shell32.dll, the one beside the program first, before its own.
+    app_defaults = "Software\\Wine\\AppDefaults\\kompakto.exe"
+    planted = [("reg_set", app_defaults + "\\DllOverrides", "shell32", "native,builtin")]
     return [
         download_case("download offer: No", "no", setup=BROWSER_SETUP,
                       extra_check=check_no_browser, extra_steps=SETTLE),
         download_case("download offer: Cancel", "cancel", setup=BROWSER_SETUP,
                       extra_check=check_no_browser, extra_steps=SETTLE),
         download_case("download offer: close box", "close"),
-        download_case("download offer: shown in silent mode too", "no", arguments="/s"),
+        download_case("download offer: shown in silent mode too", "no", arguments=facts.SILENT_SWITCH),
         download_case("download offer: Yes opens the page in the browser", "yes", setup=BROWSER_SETUP,
                       extra_check=check_page_opened, extra_steps=[("read_file", STANDIN_OUT, "15000")]),
+        download_case("download offer: a shell32.dll beside kompakto.exe is never loaded", "yes",
+                      setup=BROWSER_SETUP + [("delete_file", PLANTED_DLL_MARK)] + planted,
+                      app=DOWNLOADS + "\\kompakto.exe", extra_check=check_not_planted,
+                      extra_steps=[("read_file", STANDIN_OUT, "15000"), ("exists", PLANTED_DLL_MARK),
+                                   ("reg_delete_tree", app_defaults)]),
+        page_not_opened_case(),
     ]
 
 
@@ -586,10 +561,10 @@ def cases_32_viewer32():
             seen.expect(system[0]["program_w6432"] is None and not system[0]["wow64"],
                         "not a 32-bit Windows: %s" % system[0])
 
-    case = activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, run_verb=True)
+    case = activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)
     base = case.check
     case.check = lambda seen: (base(seen), check_system(seen))
-    return [case]
+    return [case] + refused_deactivation_cases(" on 32-bit Windows")
 
 
 def cases_32_planted():
@@ -601,7 +576,9 @@ def cases_32_planted():
                     "%%ProgramW6432%% expands to %s" % (system and system[0]["expanded_w6432"]))
 
     return [download_case("viewer: planted under a literal %ProgramW6432% folder is not taken", "no",
-                          setup=[("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant)]
+                          setup=[("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
+            download_case("viewer: a folder named like the viewer on 32-bit Windows is none", "no"),
+            page_not_opened_case(" on 32-bit Windows")]
 
 
 def code_page_cases(tag):
@@ -614,357 +591,128 @@ def code_page_cases(tag):
     ]
 
 
-STANDIN = "e2e-standin_viewer.exe"
-BOTH_VIEWERS_64 = {VIEWER64: STANDIN, VIEWER32_ON_64: STANDIN}
-
-
 def groups():
-    common = {E2E_DIR + "\\standin.exe": STANDIN, PICTURES: None}
+    common = {E2E_DIR + "\\standin.exe": STANDIN, PICTURES: None, PICTURE: "", PROGRAM: "kompakto.exe"}
+    both = dict(common, **{VIEWER64: STANDIN, VIEWER32_ON_64: STANDIN})
     return [
-        Group("64-bit, both viewers", "win64", "en_US.UTF-8", 1252,
-              dict(common, **BOTH_VIEWERS_64, **{SPACED_FOLDER + "\\kompakto.exe": "kompakto.exe"}),
-              cases_64_both()),
-        Group("64-bit, 32-bit viewer only", "win64", "en_US.UTF-8", 1252,
-              dict(common, **{VIEWER32_ON_64: STANDIN}), cases_64_viewer32()),
-        Group("64-bit, no viewer", "win64", "en_US.UTF-8", 1252, dict(common), cases_64_none()),
-        Group("32-bit, 32-bit viewer", "win32", "en_US.UTF-8", 1252,
-              dict(common, **{VIEWER32_ON_32: STANDIN}), cases_32_viewer32()),
-        Group("32-bit, planted viewer", "win32", "en_US.UTF-8", 1252,
-              dict(common, **{PLANTED_VIEWER: STANDIN}), cases_32_planted()),
-        Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, dict(common, **BOTH_VIEWERS_64),
-              code_page_cases("932 (Japanese)")),
-        Group("64-bit, Russian", "win64", "ru_RU.UTF-8", 1251, dict(common, **BOTH_VIEWERS_64),
-              code_page_cases("1251 (Russian)")),
+        Group("64-bit, both viewers", "win64", "C.UTF-8", 1252,
+              dict(both, **{SPACED_FOLDER + "\\kompakto.exe": "kompakto.exe"}), cases_64_both()),
+        Group("64-bit, 32-bit viewer only", "win64", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_64: STANDIN}),
+              [activation_case("viewer: only the 32-bit one on 64-bit Windows", VIEWER32_ON_64, shell_verb=True)]),
+        Group("64-bit, a folder named like the 64-bit viewer", "win64", "C.UTF-8", 1252,
+              dict(common, **{VIEWER64: None, VIEWER32_ON_64: STANDIN}),
+              [activation_case("viewer: a folder named like the 64-bit one is passed over", VIEWER32_ON_64)]),
+        Group("64-bit, no viewer", "win64", "C.UTF-8", 1252,
+              dict(common, **{DOWNLOADS + "\\kompakto.exe": "kompakto.exe", DOWNLOADS + "\\shell32.dll":
+                              "e2e-planted.dll"}), cases_64_none()),
+        Group("32-bit, 32-bit viewer", "win32", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_32: STANDIN}),
+              cases_32_viewer32()),
+        Group("32-bit, planted viewer, a folder named like the viewer", "win32", "C.UTF-8", 1252,
+              dict(common, **{PLANTED_VIEWER: STANDIN, VIEWER32_ON_32: None}), cases_32_planted()),
+        Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, both, code_page_cases("932 (Japanese)")),
+        Group("64-bit, Russian", "win64", "ru_RU.UTF-8", 1251, both, code_page_cases("1251 (Russian)")),
     ]
 
 
 # ---------------------------------------------------------------------------
-# Machinery: the screen, the prefixes, the driver.
 
 
 def log(message):
     print(message, flush=True)
 
 
-def wine_environment(prefix, display, lang, arch=None):
-    env = {key: value for key, value in os.environ.items()
-           if not key.startswith(("LC_", "WINE")) and key not in ("LANG", "LANGUAGE")}
-    env.update({
-        "WINEPREFIX": prefix,
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        "DISPLAY": display,
-        "LANG": lang,
-        "LC_ALL": lang,
-    })
-    if arch:
-        env["WINEARCH"] = arch
-    return env
-
-
-def run_quietly(command, env, timeout, log_path):
-    """Runs command with its output in log_path (a pipe could stay open for
-    ever: Wine's helper processes inherit it); kills its whole session when
-    the time is up. Returns the exit code, or None after a time-out."""
-    with open(log_path, "ab") as output:
-        process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                   stderr=subprocess.STDOUT, start_new_session=True)
-        try:
-            return process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            kill_session(process)
-            return None
-
-
-def kill_session(process):
-    try:
-        os.killpg(process.pid, signal.SIGKILL)
-    except OSError:
-        pass
-    try:
-        process.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        pass
-
-
-def stop_wine(env, log_path):
-    """Ends every process of the prefix and waits for its wineserver."""
-    run_quietly(["wineserver", "-k"], env, 30, log_path)
-    run_quietly(["wineserver", "-w"], env, 30, log_path)
-
-
-class Screen:
-    """An Xvfb of our own, on a display it picks itself."""
-
-    def __init__(self):
-        self.process = None
-        self.display = None
-
-    def start(self):
-        read_end, write_end = os.pipe()
-        self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-             "-noreset"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, start_new_session=True)
-        os.close(write_end)
-        number = b""
-        deadline = time.time() + 20
-        while not number.endswith(b"\n") and time.time() < deadline:
-            ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.time()))
-            if not ready:
-                break
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip().isdigit():
-            self.stop()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.strip().decode()
-        return self.display
-
-    def stop(self):
-        if self.process:
-            kill_session(self.process)
-            self.process = None
-
-
-def clone_prefix(template, destination):
-    """A fresh prefix from a template: big unchanging files (the DLLs) are hard
-    links, everything else, the registry above all, is copied. Wine writes a
-    registry file with more than one link in place, which would change the
-    template."""
-    for root, folders, files in os.walk(template):
-        relative = os.path.relpath(root, template)
-        target_root = os.path.join(destination, relative) if relative != "." else destination
-        os.makedirs(target_root, exist_ok=True)
-        for name in folders + files:
-            source = os.path.join(root, name)
-            target = os.path.join(target_root, name)
-            if os.path.islink(source):
-                os.symlink(os.readlink(source), target)
-            elif name in folders:
-                continue
-            elif os.path.getsize(source) >= 65536 and not name.endswith(".reg"):
-                try:
-                    os.link(source, target)
-                except OSError:  # a file system without hard links
-                    shutil.copy2(source, target)
-            else:
-                shutil.copy2(source, target)
-        folders[:] = [f for f in folders if not os.path.islink(os.path.join(root, f))]
-
-
-def wine_version():
-    try:
-        return subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=30).stdout.strip()
-    except (OSError, subprocess.TimeoutExpired):
-        return "unknown"
-
-
-def make_template(path, arch, display, work):
-    """Makes a prefix once; later runs find it ready by its stamp."""
-    stamp = os.path.join(path, ".kompakto-e2e-template")
-    wanted = "%s %s %s\n" % (TEMPLATE_FORMAT, arch, wine_version())
-    if os.path.exists(stamp) and open(stamp).read() == wanted:
-        return None
-    shutil.rmtree(path, ignore_errors=True)
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    env = wine_environment(path, display, "en_US.UTF-8", arch)
-    log_path = os.path.join(work, "template-%s.log" % arch)
-    with open(log_path, "ab") as output:
-        process = subprocess.Popen(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                   stderr=subprocess.STDOUT, start_new_session=True)
-    return (process, path, env, log_path, stamp, wanted)
-
-
-def finish_template(pending):
-    process, path, env, log_path, stamp, wanted = pending
-    try:
-        process.wait(timeout=300)
-    except subprocess.TimeoutExpired:
-        kill_session(process)
-        stop_wine(env, log_path)
-        raise RuntimeError("wineboot did not finish; see " + log_path)
-    # No crash dialog may ever wait for an answer. And with no window manager
-    # on the screen, Wine would wait 2 s for one whenever a managed window
-    # (every message box) closes: the windows are left unmanaged.
-    settings = os.path.join(path, "drive_c", "e2e-settings.reg")
-    with open(settings, "w", encoding="utf-8") as out:
-        out.write("REGEDIT4\n\n"
-                  "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
-                  "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
-    run_quietly(["wine", "regedit", "/S", "C:\\e2e-settings.reg"], env, 120, log_path)
-    os.unlink(settings)
-    stop_wine(env, log_path)
-    # The user's folders link to the home folder; a test prefix keeps to itself.
-    users = os.path.join(path, "drive_c", "users")
-    for user in os.listdir(users):
-        for name in os.listdir(os.path.join(users, user)):
-            link = os.path.join(users, user, name)
-            if os.path.islink(link):
-                os.unlink(link)
-                os.makedirs(link)
-    if not os.path.exists(os.path.join(path, "system.reg")):
-        raise RuntimeError("wineboot made no registry; see " + log_path)
-    with open(stamp, "w") as out:
-        out.write(wanted)
-
-
-def windows_to_host(prefix, path):
-    assert path[1:3] == ":\\", path
-    return os.path.join(prefix, "drive_c", *path[3:].split("\\"))
-
-
-def escape_field(text):
-    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
-
-
-def run_group(group, build, templates, display, work):
+def run_group(session, group):
     """Runs the group's cases in a fresh prefix; returns {case name: events}."""
-    prefix = os.path.join(work, "prefix")
-    shutil.rmtree(prefix, ignore_errors=True)
-    clone_prefix(templates[group.arch], prefix)
-    for path, source in list(group.files.items()) + [(PROGRAM, "kompakto.exe"),
-                                                      (E2E_DIR + "\\driver.exe", "e2e-driver.exe")]:
-        host = windows_to_host(prefix, path)
-        if source is None:
-            os.makedirs(host, exist_ok=True)
-        else:
-            os.makedirs(os.path.dirname(host), exist_ok=True)
-            shutil.copyfile(os.path.join(build, source), host)
-
-    script_lines = []
-    budget = 60
+    prefix = session.prefix(group.arch, group.files)
+    steps, budget = [], 60
     for case in group.cases:
-        script_lines.append("case\t" + escape_field(case.name))
+        steps.append(("case", case.name))
         for step in case.steps:
-            script_lines.append("\t".join(escape_field(field) for field in step))
-            wait = {"box": 2, "finish": 1, "run_verb": 4, "read_file": 2}.get(step[0])
+            steps.append(step)
+            wait = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2}.get(step[0])
             if wait:
                 budget += int(step[wait]) / 1000 + 1
-    with open(windows_to_host(prefix, E2E_DIR + "\\script.txt"), "w", encoding="utf-8") as script:
-        script.write("\n".join(script_lines) + "\n")
-
-    env = wine_environment(prefix, display, group.lang)
-    log_path = os.path.join(work, "wine.log")
-    transcript = windows_to_host(prefix, E2E_DIR + "\\transcript.txt")
     started = time.time()
-    code = run_quietly(["wine", E2E_DIR + "\\driver.exe", E2E_DIR + "\\script.txt", E2E_DIR + "\\transcript.txt"],
-                       env, budget, log_path)
-    stop_wine(env, log_path)
+    driver = session.driver(prefix, steps, lang=group.lang)
+    events = driver.finish(timeout=budget)
+    shutil.copyfile(driver.transcript, os.path.join(session.work, group.name.replace(" ", "_") + ".jsonl"))
     log("# %s: %d case(s) in %.0f s" % (group.name, len(group.cases), time.time() - started))
+    if events and events[-1]["event"] == "timeout":
+        log("# group %s: the driver ran out of time (%d s); see %s" % (group.name, budget, session.log))
+    by_case, current = {}, None
+    for event in events:
+        if event["event"] == "case":
+            current = by_case.setdefault(event["name"], [])
+        elif current is not None:
+            current.append(event)
+    if not session.keep:
+        shutil.rmtree(prefix, ignore_errors=True)
+    return by_case
 
-    events = {}
-    current = None
-    if os.path.exists(transcript):
-        with open(transcript, encoding="utf-8") as lines_in:
-            for line in lines_in:
-                try:
-                    event = json.loads(line)
-                except ValueError:
-                    continue  # a line cut short by a killed driver
-                if event["event"] == "case":
-                    current = events.setdefault(event["name"], [])
-                elif current is not None:
-                    current.append(event)
-        shutil.copyfile(transcript, os.path.join(work, "transcript.jsonl"))
-    if code is None:
-        log("# group %s: the driver ran out of time (%d s); see %s" % (group.name, budget, log_path))
-    return events
+
+def check_case(group, case, events):
+    seen = Seen(events or [])
+    if events is None:
+        seen.fail("the driver did not get to this case")
+        return seen.problems
+    for event in seen.of("bad_step"):
+        seen.fail("driver could not read step %s" % event)
+    try:
+        # Every case runs in the code page its group asks for.
+        for system in seen.of("system"):
+            seen.expect(system["acp"] == group.acp, "ANSI code page %s, expected %s under %s"
+                        % (system["acp"], group.acp, group.lang))
+        case.check(seen)
+    except Exception as error:  # a check that trips over odd data is a failure
+        seen.fail("check failed with %r" % error)
+    return seen.problems
 
 
 def main(argv):
     options = [a for a in argv[1:] if a.startswith("--")]
     positional = [a for a in argv[1:] if not a.startswith("--")]
-    if not positional or set(options) - {"--keep"}:
+    if len(positional) < 1 or set(options) - {"--keep"}:
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
-    build = os.path.abspath(positional[0])
-    filters = positional[1:]
-    keep = "--keep" in options
-    for name in ("kompakto.exe", "e2e-driver.exe", STANDIN):
+    build, filters = os.path.abspath(positional[0]), positional[1:]
+    for name in ("kompakto.exe", "e2e-driver.exe", STANDIN, "e2e-planted.dll"):
         if not os.path.exists(os.path.join(build, name)):
             print("missing %s in %s (run make first)" % (name, build), file=sys.stderr)
             return 2
-
     chosen = []
     for group in groups():
-        cases = [c for c in group.cases if not filters or any(f.lower() in c.name.lower() for f in filters)]
-        if cases:
-            group.cases = cases
+        group.cases = [c for c in group.cases if not filters or any(f.lower() in c.name.lower() for f in filters)]
+        if group.cases:
             chosen.append(group)
     if not chosen:
         print("no case matches %s" % filters, file=sys.stderr)
         return 2
 
     started = time.time()
-    screen = Screen()
-    work_root = os.path.join(build, "e2e-work")
-    shutil.rmtree(work_root, ignore_errors=True)  # what an earlier run kept
-    os.makedirs(work_root, exist_ok=True)
-    work = tempfile.mkdtemp(prefix="run-", dir=work_root)
+    work = os.path.join(build, "e2e-work")
+    shutil.rmtree(work, ignore_errors=True)  # what an earlier run kept
     passed = failed = 0
-    try:
+    with winesession.Session(work, build) as session:
+        session.keep = "--keep" in options
         try:
-            display = screen.start()
-            templates = {}
-            pending = []
-            for arch in sorted({g.arch for g in chosen}):
-                templates[arch] = os.path.join(build, "e2e-prefixes", arch)
-                job = make_template(templates[arch], arch, display, work)
-                if job:
-                    log("# making the %s template prefix (once)" % arch)
-                    pending.append(job)
-            for job in pending:
-                finish_template(job)
+            session.templates(sorted({g.arch for g in chosen}))
         except (OSError, RuntimeError) as error:
             log("# cannot run any case: %s" % error)
-            for group in chosen:
-                for case in group.cases:
-                    log("FAIL %s" % case.name)
-                    failed += 1
             chosen = []
-
-        for index, group in enumerate(chosen):
-            group_work = os.path.join(work, "group-%d" % index)
-            os.makedirs(group_work)
-            events = run_group(group, build, templates, display, group_work)
+            failed = 1
+        for group in chosen:
+            events = run_group(session, group)
             for case in group.cases:
-                seen = Seen(events.get(case.name, []))
-                if case.name not in events:
-                    seen.fail("the driver did not get to this case")
-                else:
-                    seen.events = events[case.name]
-                    bad = [e for e in seen.events if e["event"] == "bad_step"]
-                    for event in bad:
-                        seen.fail("driver could not read step %s" % event)
-                    try:
-                        # Every case runs in the code page its group asks for.
-                        for system in seen.of("system"):
-                            seen.expect(system["acp"] == group.acp, "ANSI code page %s, expected %s under %s"
-                                        % (system["acp"], group.acp, group.lang))
-                        case.check(seen)
-                    except Exception as error:  # a check that trips over odd data is a failure
-                        seen.fail("check failed with %r" % error)
-                if seen.problems:
-                    failed += 1
-                    log("FAIL %s" % case.name)
-                    for problem in seen.problems:
-                        log("     %s" % problem)
-                else:
-                    passed += 1
-                    log("PASS %s" % case.name)
-            if not keep:
-                shutil.rmtree(os.path.join(group_work, "prefix"), ignore_errors=True)
-    finally:
-        screen.stop()
-        if not keep and not failed:
-            shutil.rmtree(work, ignore_errors=True)
-    if os.path.exists(work):
+                problems = check_case(group, case, events.get(case.name))
+                log(("FAIL " if problems else "PASS ") + case.name)
+                for problem in problems:
+                    log("     %s" % problem)
+                failed += bool(problems)
+                passed += not problems
+    if failed or session.keep:
         log("# logs and transcripts: %s" % work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
     log("# %.0f s" % (time.time() - started))
     log("%d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 else 1

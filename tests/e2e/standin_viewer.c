@@ -12,6 +12,8 @@
  * sees half of it. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+// After windows.h, which they build on.
 #include <shellapi.h>
 #include <stdio.h>
 #include <wchar.h>

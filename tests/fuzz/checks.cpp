@@ -5,17 +5,6 @@
 
 #include "platform/fake/fake.h"
 
-const std::string kExpectedTail =
-    "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70 /convert=\"$N - ($W\xD7"
-    "$H).jpg\"";
-
-const char kVerbCommandKeyPath[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)\\command";
-const char kVerbKeyPath[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)";
-const char kFolderVerbKeyPath[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)";
-const char kQuestionCaptionText[] = "Kompakto 1.1.0.0";
-const char kDownloadCaptionText[] = "Kompakto: IrfanView nicht gefunden";
-const char kConfirmCaptionText[] = "Kompakto";
-
 void FuzzFail(const char* condition, const std::string& message, const char* file, int line) {
     fprintf(stderr, "\n%s:%d: check failed: %s\n  %s\n  calls:\n", file, line, condition, message.c_str());
     for (const FakeCall& call : FakeCalls()) {
@@ -34,7 +23,7 @@ bool IsAbsoluteFolderText(const std::string& path) {
 
 bool StoredCommand(std::string* command) {
     std::string value;
-    if (!FakeGetValue(kVerbCommandKeyPath, "", &value)) return false;
+    if (!FakeGetValue(facts::kVerbCommandKey, "", &value)) return false;
     FUZZ_CHECK(!value.empty() && value.back() == '\0', "the stored value lacks its terminating zero");
     value.pop_back();
     FUZZ_CHECK(value.find('\0') == std::string::npos, "the stored value has a zero inside: " + Printable(value));

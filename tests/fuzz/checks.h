@@ -5,23 +5,13 @@
 
 #include <string>
 
+#include "facts.h"
+
 // Aborts with the message (and the run's calls) when the condition is false,
 // so that libFuzzer keeps the input as a crash.
 #define FUZZ_CHECK(condition, message) ((condition) ? (void)0 : FuzzFail(#condition, (message), __FILE__, __LINE__))
 
 [[noreturn]] void FuzzFail(const char* condition, const std::string& message, const char* file, int line);
-
-// The text stored after the viewer's path: the quote that closes the path,
-// the selection, every file of a selected folder and the viewer's options.
-// 101 characters, × being the single byte 0xD7.
-extern const std::string kExpectedTail;
-
-extern const char kVerbCommandKeyPath[];
-extern const char kVerbKeyPath[];
-extern const char kFolderVerbKeyPath[];
-extern const char kQuestionCaptionText[];
-extern const char kDownloadCaptionText[];
-extern const char kConfirmCaptionText[];
 
 // Button identifiers as Windows returns them; 0 is a box that failed.
 enum { kYes = 6, kNo = 7, kCancel = 2 };

@@ -28,9 +28,9 @@ namespace {
 
 const size_t kLongestCommandLine = 32767;
 
-const char kViewer64[] = "C:\\Program Files\\IrfanView\\I_view64.exe";
-const char kViewer32On64[] = "C:\\Program Files (x86)\\IrfanView\\I_view32.exe";
-const char kViewer32On32[] = "C:\\Program Files\\IrfanView\\I_view32.exe";
+const std::string kViewer64 = std::string(facts::kProgramW6432On64) + facts::kViewer64Name;
+const std::string kViewer32On64 = std::string(facts::kProgramFilesOn64) + facts::kViewer32Name;
+const std::string kViewer32On32 = std::string("C:\\Program Files\\") + facts::kViewer32Name;
 
 bool IsSeparatorByte(unsigned char c) { return c >= 1 && c <= 32; }
 
@@ -107,17 +107,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(strlen(FirstArgument) == argument.size() && argument == FirstArgument,
                context + ", program took " + Printable(FirstArgument));
 
-    FUZZ_CHECK(!FakeBoxes().empty() && FakeBoxes()[0].caption == kQuestionCaptionText, context);
-    FUZZ_CHECK(BoxesCaptioned(kQuestionCaptionText) == 1, context);
+    FUZZ_CHECK(!FakeBoxes().empty() && FakeBoxes()[0].caption == facts::kQuestionCaption, context);
+    FUZZ_CHECK(BoxesCaptioned(facts::kQuestionCaption) == 1, context);
 
     const bool viewerThere = (has64 && !windows32) || has32;
     const bool offered = question == kYes && !viewerThere;
     FUZZ_CHECK(code == (offered ? 1 : 0), context + ", exit code " + std::to_string(code));
-    FUZZ_CHECK(BoxesCaptioned(kDownloadCaptionText) == (offered ? 1 : 0), context);
+    FUZZ_CHECK(BoxesCaptioned(facts::kDownloadCaption) == (offered ? 1 : 0), context);
     FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
 
     const bool acted = !offered && (question == kYes || question == kNo);
-    FUZZ_CHECK(BoxesCaptioned(kConfirmCaptionText) == (acted && !silent ? 1 : 0),
+    FUZZ_CHECK(BoxesCaptioned(facts::kConfirmCaption) == (acted && !silent ? 1 : 0),
                context + (silent ? ": silent, yet confirmed" : ": not silent, yet no confirmation"));
 
     std::string command;
@@ -126,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (stored) {
         bool named = false;
         for (const std::string& file : given) {
-            named = named || (!file.empty() && command == "\"" + file + kExpectedTail);
+            named = named || (!file.empty() && command == "\"" + file + facts::kCommandTail);
         }
         FUZZ_CHECK(named, "stored " + Printable(command));
     }

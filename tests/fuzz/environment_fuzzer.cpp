@@ -43,8 +43,8 @@ namespace {
 const size_t kLongestValue = 4096;
 const size_t kBufferCharacters = 512;  // the program's path buffers, zero excluded
 
-const char kName64[] = "IrfanView\\I_view64.exe";
-const char kName32[] = "IrfanView\\I_view32.exe";
+const char* const kName64 = facts::kViewer64Name;
+const char* const kName32 = facts::kViewer32Name;
 
 std::string LowerAscii(std::string text) {
     for (char& c : text) {
@@ -166,7 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string command;
     const bool stored = StoredCommand(&command);
     if (stored) {
-        const std::string& tail = kExpectedTail;
+        const std::string tail = facts::kCommandTail;
         FUZZ_CHECK(command.size() > tail.size() + 1 && command[0] == '"' &&
                        command.compare(command.size() - tail.size(), tail.size(), tail) == 0,
                    context + ", stored " + Printable(command));
@@ -181,11 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool offered = question == kYes && viewer.empty();
     FUZZ_CHECK(code == (offered ? 1 : 0), context + ", exit code " + std::to_string(code));
     FUZZ_CHECK(stored == (question == kYes && !offered), context);
-    FUZZ_CHECK(BoxesCaptioned(kDownloadCaptionText) == (offered ? 1 : 0), context);
+    FUZZ_CHECK(BoxesCaptioned(facts::kDownloadCaption) == (offered ? 1 : 0), context);
     FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
-    if (question != kYes) FUZZ_CHECK(!FakeKeyExists(kVerbKeyPath), context);
+    if (question != kYes) FUZZ_CHECK(!FakeKeyExists(facts::kVerbKey), context);
     const bool acted = question == kNo || (question == kYes && !offered);
-    FUZZ_CHECK(BoxesCaptioned(kConfirmCaptionText) == (acted && !silent ? 1 : 0), context);
+    FUZZ_CHECK(BoxesCaptioned(facts::kConfirmCaption) == (acted && !silent ? 1 : 0), context);
     FUZZ_CHECK(FakeOpenKeyHandles() == 0 && FakeLoadedLibraries() == 0, context);
     return 0;
 }

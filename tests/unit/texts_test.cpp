@@ -34,7 +34,9 @@ TEST(Texts, EveryBoxSaysExactlyWhatItMust) {
         EXPECT_NE('\r', t.text[0]);
         EXPECT_NE('\r', t.text[length - 1]);
         EXPECT_EQ(t.failure, strstr(t.text, "konnte nicht") != nullptr);
-        if (t.failure) EXPECT_EQ(nullptr, strstr(t.text, "wurde")) << "a failure never says done";
+        if (t.failure) {
+            EXPECT_EQ(nullptr, strstr(t.text, "wurde")) << "a failure never says done";
+        }
     }
     EXPECT_EQ(427u, strlen(kQuestionText));
 }

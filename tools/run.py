@@ -1,0 +1,52 @@
+#!/usr/bin/python3
+"""make run: kompakto.exe under Wine, as a German user sees it.
+
+With a reachable $DISPLAY it runs there, in a fresh prefix, and waits for
+you to answer. Without one it shows the question on a virtual screen in a
+Wine desktop window, saves a picture of it as build/question.png, answers
+Abbrechen (nothing changes) and says where the picture is.
+"""
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+import facts  # noqa: E402  (tests/facts.py)
+import winesession  # noqa: E402
+
+LANG = "de_DE.UTF-8"
+PROGRAM = winesession.HELPERS + "\\kompakto.exe"
+
+
+def display_reachable():
+    display = os.environ.get("DISPLAY")
+    return display and subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True,
+                                      timeout=5).returncode == 0
+
+
+def main():
+    winesession.ensure_locale(LANG)
+    display = os.environ["DISPLAY"] if display_reachable() else None
+    with winesession.Session(display=display) as session:
+        prefix = session.prefix("win64", {PROGRAM: "kompakto.exe"})
+        if display:
+            print("Starting kompakto.exe on %s; answer its question there." % display)
+            env = session.env(prefix, LANG)
+            code = subprocess.run(["wine", PROGRAM], env=env).returncode
+            print("kompakto.exe ended with exit code %d" % code)
+            return 0
+        print("No display: a virtual screen on %s" % session.display)
+        steps = [("start", PROGRAM, '"%s"' % PROGRAM, "")] + winesession.hold_steps(facts.QUESTION_CAPTION, 1, "cancel")
+        driver = session.driver(prefix, steps + [("finish", "15000")], lang=LANG, desktop="640x480")
+        shot = os.path.join(winesession.ROOT, "build", "question.png")
+        driver.picture(prefix, 1, shot)
+        ended = [e for e in driver.finish() if e["event"] == "exit"]
+        if not ended or ended[0].get("code") != facts.EXIT_DONE:
+            print("kompakto.exe did not end as expected: %s" % ended, file=sys.stderr)
+            return 1
+        print("Answered Abbrechen; kompakto.exe ended with exit code 0.\n" + shot)
+        return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,297 @@
+"""Wine on a virtual screen of its own, for the end-to-end tests and for
+make run, make screenshots and make bench.
+
+    with Session(work_folder) as session:
+        prefix = session.prefix("win64")             # a fresh copy of a template
+        driver = session.driver(prefix, steps, lang="de_DE.UTF-8", desktop="640x480")
+        driver.wait_for('"action":"hold"')           # the transcript so far
+        driver.finish()                              # its events, one dict each
+
+A Session starts Xvfb on a display it picks itself, makes the template
+prefixes once (build/wine/<arch>, kept between runs; no crash dialogs, and
+Managed=N so that Wine does not wait two seconds for a window manager after
+every box), gives out fresh copies of them, runs the end-to-end driver
+(tests/e2e/driver.c) in them, and at the end stops every Wine server it
+started and its Xvfb, whatever happened. Every wait has a time-out.
+"""
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build", "windows")
+TEMPLATES = os.path.join(ROOT, "build", "wine")
+TEMPLATE_FORMAT = "4"  # raise when the way templates are made changes
+HELPERS = "C:\\e2e"  # where the driver and its script live in a prefix
+
+
+def run_quietly(command, env, timeout, log_path):
+    """Runs command with its output in log_path (a pipe could stay open for
+    ever: Wine's helper processes inherit it); kills its whole session when
+    the time is up. Returns the exit code, or None after a time-out."""
+    with open(log_path, "ab") as output:
+        process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
+                                   stderr=subprocess.STDOUT, start_new_session=True)
+    try:
+        return process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        kill(process)
+        return None
+
+
+def kill(process):
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except OSError:
+        pass
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        pass
+
+
+def windows_to_host(prefix, path):
+    assert path[1:3] == ":\\", path
+    return os.path.join(prefix, "drive_c", *path[3:].split("\\"))
+
+
+def ensure_locale(lang):
+    """Generates a UTF-8 locale that the machine lacks (Wine takes its code
+    page and the language of its buttons from it)."""
+    name = lang.split(".")[0]
+    listed = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.lower().split()
+    if name != "C" and name.lower() + ".utf8" not in listed:
+        subprocess.run(["localedef", "-i", name, "-f", "UTF-8", lang], check=True, capture_output=True)
+
+
+def clone(template, destination):
+    """A fresh prefix: big unchanging files (the DLLs) are hard links,
+    everything else, the registry above all, is copied (Wine writes a
+    registry file with more than one link in place)."""
+    for root, folders, files in os.walk(template):
+        target_root = os.path.join(destination, os.path.relpath(root, template))
+        os.makedirs(target_root, exist_ok=True)
+        for name in folders + files:
+            source, target = os.path.join(root, name), os.path.join(target_root, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), target)
+            elif name in files and os.path.getsize(source) >= 65536 and not name.endswith(".reg"):
+                try:
+                    os.link(source, target)
+                except OSError:
+                    shutil.copy2(source, target)
+            elif name in files:
+                shutil.copy2(source, target)
+        folders[:] = [f for f in folders if not os.path.islink(os.path.join(root, f))]
+
+
+class Driver:
+    """The driver running a script in the background; its transcript grows
+    line by line."""
+
+    def __init__(self, process, transcript, env, log_path):
+        self.process, self.transcript, self.env, self.log_path = process, transcript, env, log_path
+
+    def text(self):
+        try:
+            with open(self.transcript, encoding="utf-8") as lines:
+                return lines.read()
+        except OSError:
+            return ""
+
+    def wait_for(self, needle, count=1, timeout=180):
+        """Waits until needle stands in count lines of the transcript."""
+        deadline = time.time() + timeout
+        while sum(needle in line for line in self.text().splitlines()) < count:
+            if time.time() > deadline or self.process.poll() is not None:
+                raise RuntimeError("the driver did not get as far as %r; it saw:\n%s" % (needle, self.text()))
+            time.sleep(0.1)
+
+    def picture(self, prefix, number, path, desktop="640x480"):
+        """Waits for the number-th held box, saves the Wine desktop window
+        cut down to it as path, and lets the driver go on."""
+        self.wait_for('"action":"hold"', number)
+        time.sleep(0.5)  # painted
+        shot = path + ".screen.png"
+        subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", shot], check=True,
+                       timeout=30)
+        subprocess.run(["convert", shot, "-crop", desktop + "+0+0", "+repage", "-trim", "+repage", "-strip", path],
+                       check=True, timeout=30)
+        os.unlink(shot)
+        open(windows_to_host(prefix, "%s\\go%d" % (HELPERS, number)), "w").close()
+
+    def finish(self, timeout=300):
+        """Waits for the driver's end and returns its events; None when it
+        ran out of time (what it saw is kept all the same)."""
+        try:
+            code = self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            kill(self.process)
+            code = None
+        stop_wine(self.env, self.log_path)
+        events = []
+        for line in self.text().splitlines():
+            try:
+                events.append(json.loads(line))
+            except ValueError:
+                pass  # a line cut short by a killed driver
+        return events if code is not None else events + [{"event": "timeout"}]
+
+
+def hold_steps(caption, number, action, wait_ms=60000):
+    """Driver steps that find the box, hold it until the picture numbered
+    number is taken (see Driver.picture), then answer it with action."""
+    go = "%s\\go%d" % (HELPERS, number)
+    return [("box", caption, str(wait_ms), "hold"), ("wait_file", go, str(wait_ms)), ("box", caption, "5000", action)]
+
+
+def stop_wine(env, log_path):
+    """Ends every process of the prefix and waits for its Wine server."""
+    run_quietly(["wineserver", "-k"], env, 30, log_path)
+    run_quietly(["wineserver", "-w"], env, 30, log_path)
+
+
+def escape_field(text):
+    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
+
+
+class Session:
+    def __init__(self, work=None, build=BUILD, display=None):
+        self.build = build  # where the files laid into a prefix come from
+        self.own_screen = display is None  # else Wine shows its windows on display
+        self.work = work or tempfile.mkdtemp(prefix="kompakto-wine.")
+        os.makedirs(self.work, exist_ok=True)
+        self.log = os.path.join(self.work, "wine.log")
+        self.xvfb = None
+        self.display = display
+        self.prefixes = []
+        self.keep = False  # leave the prefixes for a look afterwards
+
+    def __enter__(self):
+        if self.own_screen:
+            self.start_screen()
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
+    def start_screen(self):
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_end)
+        number = b""
+        deadline = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < deadline:
+            if not select.select([read_end], [], [], max(0.0, deadline - time.time()))[0]:
+                break
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read_end)
+        if not number.strip().isdigit():
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number.strip().decode()
+
+    def env(self, prefix, lang="C.UTF-8", arch=None):
+        env = {key: value for key, value in os.environ.items()
+               if not key.startswith(("LC_", "WINE")) and key not in ("LANG", "LANGUAGE", "DISPLAY")}
+        env.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+                    "DISPLAY": self.display, "LANG": lang, "LC_ALL": lang})
+        if arch:
+            env["WINEARCH"] = arch
+        return env
+
+    def templates(self, arches):
+        """Makes the missing template prefixes, side by side; later runs find
+        them ready by their stamp."""
+        version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+        pending = []
+        for arch in arches:
+            path = os.path.join(TEMPLATES, arch)
+            stamp, wanted = os.path.join(path, ".kompakto-template"), "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
+            if os.path.exists(stamp) and open(stamp).read() == wanted:
+                continue
+            print("# making the %s template prefix (once)" % arch, flush=True)
+            shutil.rmtree(path, ignore_errors=True)
+            os.makedirs(TEMPLATES, exist_ok=True)
+            env = self.env(path, arch=arch)
+            with open(self.log, "ab") as output:
+                process = subprocess.Popen(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=output,
+                                           stderr=subprocess.STDOUT, start_new_session=True)
+            pending.append((process, path, env, stamp, wanted))
+        for process, path, env, stamp, wanted in pending:
+            try:
+                process.wait(timeout=300)
+            except subprocess.TimeoutExpired:
+                kill(process)
+                stop_wine(env, self.log)
+                raise RuntimeError("wineboot did not finish; see " + self.log)
+            settings = os.path.join(path, "drive_c", "settings.reg")
+            with open(settings, "w", encoding="utf-8") as out:
+                out.write("REGEDIT4\n\n"
+                          "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
+                          "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
+            run_quietly(["wine", "regedit", "/S", "C:\\settings.reg"], env, 120, self.log)
+            os.unlink(settings)
+            stop_wine(env, self.log)
+            # The user's folders link to the home folder; a prefix keeps to itself.
+            users = os.path.join(path, "drive_c", "users")
+            for link in [os.path.join(users, u, n) for u in os.listdir(users) for n in os.listdir(os.path.join(users, u))]:
+                if os.path.islink(link):
+                    os.unlink(link)
+                    os.makedirs(link)
+            if not os.path.exists(os.path.join(path, "system.reg")):
+                raise RuntimeError("wineboot made no registry; see " + self.log)
+            with open(stamp, "w") as out:
+                out.write(wanted)
+
+    def prefix(self, arch, files=None):
+        """A fresh copy of the template of arch, with files laid in: Windows
+        path -> file of the build folder, "" for an empty file, or None for a
+        folder."""
+        self.templates([arch])
+        path = tempfile.mkdtemp(prefix="prefix-", dir=self.work)
+        clone(os.path.join(TEMPLATES, arch), path)
+        self.prefixes.append(path)
+        files = dict(files or {})
+        files.setdefault(HELPERS + "\\driver.exe", "e2e-driver.exe")
+        for windows_path, source in files.items():
+            host = windows_to_host(path, windows_path)
+            if source is None:
+                os.makedirs(host, exist_ok=True)
+            else:
+                os.makedirs(os.path.dirname(host), exist_ok=True)
+                shutil.copyfile(os.path.join(self.build, source) if source else os.devnull, host)
+        return path
+
+    def driver(self, prefix, steps, lang="C.UTF-8", desktop=None):
+        """Starts the driver on steps (tuples of fields) in prefix; with
+        desktop ("WIDTHxHEIGHT") inside a Wine desktop window, which draws
+        the frames of the boxes."""
+        script = windows_to_host(prefix, HELPERS + "\\script.txt")
+        with open(script, "w", encoding="utf-8") as out:
+            out.write("".join("\t".join(escape_field(f) for f in step) + "\n" for step in steps))
+        transcript = windows_to_host(prefix, HELPERS + "\\transcript.txt")
+        command = ["wine"] + (["explorer", "/desktop=Kompakto," + desktop] if desktop else [])
+        command += [HELPERS + "\\driver.exe", HELPERS + "\\script.txt", HELPERS + "\\transcript.txt"]
+        env = self.env(prefix, lang)
+        with open(self.log, "ab") as output:
+            process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
+                                       stderr=subprocess.STDOUT, start_new_session=True)
+        return Driver(process, transcript, env, self.log)
+
+    def close(self):
+        for prefix in self.prefixes:
+            stop_wine(self.env(prefix), self.log)
+        if self.xvfb:
+            kill(self.xvfb)
+            self.xvfb = None
