@@ -95,12 +95,6 @@ const char kProgramFilesFolder[] = "%ProgramFiles%\\";
 const char kProgramW6432Folder[] = "%ProgramW6432%\\";
 const char kViewer64Name[] = "IrfanView\\I_view64.exe";
 const char kViewer32Name[] = "IrfanView\\I_view32.exe";
-// Everything after the viewer's path: the selection (%1), every file of a
-// selected folder, and the batch options of the viewer.
-const char kCommandTail[] =
-    "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70"
-    " /convert=\"$N - ($W\xD7" "$H).jpg\"";
-
 #define VERB_KEY "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)"
 #define FOLDER_VERB_KEY "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)"
 const char kVerbKey[] = VERB_KEY;

@@ -29,11 +29,19 @@ extern const char kProgramFilesFolder[];
 extern const char kProgramW6432Folder[];
 extern const char kViewer64Name[];
 extern const char kViewer32Name[];
-extern const char kCommandTail[];
 
 extern const char kVerbKey[];
 extern const char kVerbCommandKey[];
 extern const char kFolderVerbKey[];
 extern const char kFolderVerbCommandKey[];
+
+// Everything after the viewer's path: the quote that closes it, the selection
+// (%1), every file of a selected folder, and the batch options of the viewer.
+// In the header, so that its length is known where the command's buffer is.
+// clang-format off
+constexpr char kCommandTail[] =
+    "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70"
+    " /convert=\"$N - ($W\xD7" "$H).jpg\"";
+// clang-format on
 
 #endif

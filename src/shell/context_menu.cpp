@@ -34,7 +34,7 @@ void ExpandInPlace(char* text) {
 }
 
 // A folder of the viewer's name does not count: it is no program to run.
-bool PathExists(const char* path) {
+static bool PathExists(const char* path) {
     uint32_t attributes = OsGetFileAttributes(path);
     return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
 }
@@ -53,7 +53,7 @@ bool IsAbsoluteFolder(const char* path) {
 
 // path := folder followed by name; false, with path empty, when the folder is
 // not absolute or the two do not fit into kPathSize.
-bool BuildCandidate(const char* folder, const char* name, char* path) {
+static bool BuildCandidate(const char* folder, const char* name, char* path) {
     path[0] = '\0';
     if (!IsAbsoluteFolder(folder)) {
         return false;
@@ -70,11 +70,12 @@ static bool TryCandidate(const char* folder, const char* name) {
     return BuildCandidate(folder, name, ViewerPath) && PathExists(ViewerPath);
 }
 
-bool LocateViewer() {
+static bool LocateViewer() {
     return TryCandidate(ProgramW6432Path, kViewer64Name) || TryCandidate(ProgramFilesPath, kViewer32Name);
 }
 
-void BuildCommandLine(const char* viewerPath, char* commandLine) {
+static void BuildCommandLine(const char* viewerPath, char* commandLine) {
+    static_assert(1 + (kPathSize - 1) + kCommandTailLength + 1 <= kCommandSize, "the longest path fits");
     commandLine[0] = '"';
     int length = TextLength(viewerPath);
     CopyText(viewerPath, commandLine + 1, kCommandSize - 1);
@@ -130,7 +131,7 @@ static void DeleteCreatedKeys(OsKey root, const char* subKey, int count) {
 // the value was written; otherwise the keys this call created are removed
 // again, and a value that was there before is left as it was. Nothing is
 // written when the registry does not tell which keys are there already.
-bool WriteRegString(OsKey root, const char* subKey, const char* valueName, const char* text) {
+static bool WriteRegString(OsKey root, const char* subKey, const char* valueName, const char* text) {
     int missing = CountMissingKeys(root, subKey);
     if (missing < 0) {
         return false;

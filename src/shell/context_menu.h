@@ -3,13 +3,14 @@
 #ifndef KOMPAKTO_CONTEXT_MENU_H
 #define KOMPAKTO_CONTEXT_MENU_H
 
+#include "app/texts.h"
 #include "platform/platform.h"
 
 constexpr int kPathSize = 513;  // 512 characters and the terminating zero
 constexpr uint32_t kExpandSize = 512;
-constexpr int kCommandTailLength = 101;
-// The command is the viewer's path plus 102 characters; this fits any path.
-constexpr int kCommandSize = kPathSize + 1 + kCommandTailLength;
+constexpr int kCommandTailLength = sizeof(kCommandTail) - 1;
+// The command is '"', the viewer's path and the tail: any path fits.
+constexpr int kCommandSize = 1 + kPathSize + kCommandTailLength;
 
 constexpr unsigned kExitDone = 0;
 constexpr unsigned kExitNoViewer = 1;
@@ -25,12 +26,10 @@ extern char CommandLine[kCommandSize];
 // missing and with kExitRegistryFailed when the registry refuses the change.
 void SetContextMenu(bool activate);
 
-bool LocateViewer();
+// Replaces text (of kPathSize) by its environment-expanded form when that
+// fits; otherwise text stays as it is.
 void ExpandInPlace(char* text);
-bool PathExists(const char* path);
+// A drive folder (C:\...) or a network share (\\server\...).
 bool IsAbsoluteFolder(const char* path);
-bool BuildCandidate(const char* folder, const char* name, char* path);
-void BuildCommandLine(const char* viewerPath, char* commandLine);
-bool WriteRegString(OsKey root, const char* subKey, const char* valueName, const char* text);
 
 #endif

@@ -22,13 +22,10 @@ bool IsAbsoluteFolderText(const std::string& path) {
 }
 
 bool StoredCommand(std::string* command) {
-    std::string value;
-    if (!FakeGetValue(facts::kVerbCommandKey, "", &value)) return false;
-    FUZZ_CHECK(!value.empty() && value.back() == '\0', "the stored value lacks its terminating zero");
-    value.pop_back();
-    FUZZ_CHECK(value.find('\0') == std::string::npos, "the stored value has a zero inside: " + Printable(value));
-    *command = value;
-    return true;
+    bool stored = FakeGetString(facts::kVerbCommandKey, "", command);
+    FUZZ_CHECK(stored == FakeKeyExists(facts::kVerbCommandKey),
+               "a command key without a proper text: " + Printable(FakeRegistryDump()));
+    return stored;
 }
 
 std::string Printable(const std::string& text) {

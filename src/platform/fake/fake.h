@@ -81,7 +81,9 @@ void FakeAddKey(const std::string& path);
 void FakeSetValue(const std::string& path, const std::string& name, const std::string& text);
 void FakeLockKey(const std::string& path);  // deleting it, or writing into it, is refused
 bool FakeKeyExists(const std::string& path);
-bool FakeGetValue(const std::string& path, const std::string& name, std::string* text);
+// A text value as the program must store one: REG_SZ bytes ending in their
+// only zero; text is without it. False when there is none, or it is not so.
+bool FakeGetString(const std::string& path, const std::string& name, std::string* text);
 std::string FakeRegistryDump();  // every key and value, one a line, sorted
 
 // Runs the program to its end and returns the exit code.

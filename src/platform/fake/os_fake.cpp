@@ -220,12 +220,12 @@ void FakeLockKey(const std::string& path) {
 
 bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
 
-bool FakeGetValue(const std::string& path, const std::string& name, std::string* text) {
+bool FakeGetString(const std::string& path, const std::string& name, std::string* text) {
     auto key = state.keys.find(Lower(path));
     if (key == state.keys.end()) return false;
     auto value = key->second.values.find(Lower(name));
-    if (value == key->second.values.end()) return false;
-    *text = value->second;
+    if (value == key->second.values.end() || value->second.find('\0') != value->second.size() - 1) return false;
+    *text = value->second.substr(0, value->second.size() - 1);
     return true;
 }
 
