@@ -22,6 +22,7 @@
  *   reg_set PATH NAME DATA          stores DATA as the REG_SZ value NAME
  *   reg_sddl PATH SDDL              gives the existing key PATH this DACL
  *   delete_file PATH
+ *   make_folder PATH                creates PATH and its missing parents
  *   start APP CMDLINE CWD           CreateProcessW; empty APP or CWD = none
  *   box CAPTION TIMEOUT_MS ACTION   waits for the next box of the started
  *                                   process, reports it, then ACTION:
@@ -52,6 +53,7 @@
 // After windows.h, which they build on.
 #include <sddl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -926,6 +928,9 @@ static void RunStep(wchar_t** f, int n) {
     } else if (wcscmp(step, L"delete_file") == 0) {
         NEED(2);
         DeleteFileW(f[1]);
+    } else if (wcscmp(step, L"make_folder") == 0) {
+        NEED(2);
+        SHCreateDirectoryExW(NULL, f[1], NULL); /* with its parents */
     } else if (wcscmp(step, L"start") == 0) {
         NEED(4);
         StepStart(f[1], f[2], f[3]);

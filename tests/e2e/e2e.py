@@ -370,7 +370,7 @@ def unanswered_question_case(name, action):
                       unchanged=True)
 
 
-def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, **start):
+def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, setup=(), **start):
     pairs = [(QUESTION, "yes")] + ([] if silent else [(CONFIRM_ON, "ok")])
 
     def check(seen):
@@ -379,7 +379,7 @@ def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, 
         if shell_verb:
             check_viewer_arguments(seen, viewer)
 
-    steps = scenario(UNRELATED_SETUP, [run_steps(arguments, answers(*pairs), **start)],
+    steps = scenario(list(setup) + UNRELATED_SETUP, [run_steps(arguments, answers(*pairs), **start)],
                      shell_verb_steps() if shell_verb else ())
     return Case(name, steps, check)
 
@@ -554,7 +554,13 @@ def cases_64_none():
     ]
 
 
-def cases_32_viewer32():
+def cases_64_viewer32():
+    return [activation_case("viewer: only the 32-bit one on 64-bit Windows", VIEWER32_ON_64, shell_verb=True),
+            activation_case("viewer: a folder named like the 64-bit one is passed over", VIEWER32_ON_64,
+                            setup=[("make_folder", VIEWER64)])]
+
+
+def cases_32():
     def check_system(seen):
         system = seen.of("system")
         if seen.expect(system, "no system report"):
@@ -564,10 +570,13 @@ def cases_32_viewer32():
     case = activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)
     base = case.check
     case.check = lambda seen: (base(seen), check_system(seen))
-    return [case] + refused_deactivation_cases(" on 32-bit Windows")
+    return [case] + refused_deactivation_cases(" on 32-bit Windows") + cases_32_no_viewer()
 
 
-def cases_32_planted():
+def cases_32_no_viewer():
+    """From here on the viewer's place holds a folder of its name."""
+    no_viewer = [("delete_file", VIEWER32_ON_32), ("make_folder", VIEWER32_ON_32)]
+
     def check_plant(seen):
         exists = seen.of("exists")
         seen.expect(exists and exists[0]["exists"], "the planted viewer is not where it should be")
@@ -576,7 +585,7 @@ def cases_32_planted():
                     "%%ProgramW6432%% expands to %s" % (system and system[0]["expanded_w6432"]))
 
     return [download_case("viewer: planted under a literal %ProgramW6432% folder is not taken", "no",
-                          setup=[("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
+                          setup=no_viewer + [("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
             download_case("viewer: a folder named like the viewer on 32-bit Windows is none", "no"),
             page_not_opened_case(" on 32-bit Windows")]
 
@@ -598,17 +607,12 @@ def groups():
         Group("64-bit, both viewers", "win64", "C.UTF-8", 1252,
               dict(both, **{SPACED_FOLDER + "\\kompakto.exe": "kompakto.exe"}), cases_64_both()),
         Group("64-bit, 32-bit viewer only", "win64", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_64: STANDIN}),
-              [activation_case("viewer: only the 32-bit one on 64-bit Windows", VIEWER32_ON_64, shell_verb=True)]),
-        Group("64-bit, a folder named like the 64-bit viewer", "win64", "C.UTF-8", 1252,
-              dict(common, **{VIEWER64: None, VIEWER32_ON_64: STANDIN}),
-              [activation_case("viewer: a folder named like the 64-bit one is passed over", VIEWER32_ON_64)]),
+              cases_64_viewer32()),
         Group("64-bit, no viewer", "win64", "C.UTF-8", 1252,
               dict(common, **{DOWNLOADS + "\\kompakto.exe": "kompakto.exe", DOWNLOADS + "\\shell32.dll":
                               "e2e-planted.dll"}), cases_64_none()),
-        Group("32-bit, 32-bit viewer", "win32", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_32: STANDIN}),
-              cases_32_viewer32()),
-        Group("32-bit, planted viewer, a folder named like the viewer", "win32", "C.UTF-8", 1252,
-              dict(common, **{PLANTED_VIEWER: STANDIN, VIEWER32_ON_32: None}), cases_32_planted()),
+        Group("32-bit", "win32", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_32: STANDIN, PLANTED_VIEWER: STANDIN}),
+              cases_32()),
         Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, both, code_page_cases("932 (Japanese)")),
         Group("64-bit, Russian", "win64", "ru_RU.UTF-8", 1251, both, code_page_cases("1251 (Russian)")),
     ]
