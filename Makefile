@@ -5,12 +5,13 @@
 #   make run    builds it and shows its question under Wine, as a German
 #               user sees it
 #   make test   every test: the unit tests (also under ASan and UBSan), the
-#               fuzz corpus, the resource checks, the reproducibility check
-#               and the end-to-end tests under Wine
+#               fuzz corpus, the resource checks, the reproducibility check,
+#               the end-to-end tests under Wine and the check of the release
+#   make release  dist/kompakto-VERSION.zip, what a Windows user downloads
 PYTHON := /usr/bin/python3
 
 .PHONY: all deps windows linux checked run test unit sanitize fuzz fuzz-corpus resources repro e2e \
-        lint screenshots bench icon clean
+        release release-check lint screenshots bench icon clean
 
 all: windows
 
@@ -27,7 +28,7 @@ windows linux checked: %: deps build/%/CMakeCache.txt
 run: windows
 	$(PYTHON) tools/run.py
 
-test: unit sanitize fuzz-corpus resources repro e2e
+test: unit sanitize fuzz-corpus resources repro e2e release-check
 
 unit: linux
 	ctest --preset linux
@@ -54,6 +55,15 @@ repro: deps
 e2e: windows
 	$(PYTHON) tests/e2e/e2e.py build/windows
 
+# The zip, its checksums and the German guide; kompakto.exe is signed when
+# KOMPAKTO_SIGN_PFX and KOMPAKTO_SIGN_PASSWORD_FILE are set (tools/release.py).
+release: windows
+	$(PYTHON) tools/release.py
+
+# Two releases and a signed one, checked (tests/release/check_release.py).
+release-check: windows
+	$(PYTHON) tests/release/check_release.py
+
 lint: deps linux
 	sh tools/lint.sh
 
@@ -70,4 +80,4 @@ icon:
 	$(PYTHON) res/make_icon.py
 
 clean:
-	rm -rf build
+	rm -rf build dist

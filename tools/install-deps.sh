@@ -6,7 +6,8 @@ need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for package in cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 wine wine32:i386 wine64 \
                xvfb imagemagick xdotool locales python3 python3-pefile icoutils clang libclang-rt-14-dev \
-               clang-tidy clang-format cppcheck shellcheck python3-pyflakes; do
+               clang-tidy clang-format cppcheck shellcheck python3-pyflakes \
+               openssl osslsigncode; do
     have "$package" || need="$need $package"
 done
 [ -z "$need" ] && exit 0

@@ -398,9 +398,9 @@ def refused_deactivation_cases(tag=""):
     state = [("reg_set", VERB_COMMAND, "", "old command"), ("reg_set", FOLDER_VERB_COMMAND, "", "web old")]
     return [
         plain_case("deactivation%s: a key beside the command key keeps both verbs" % tag,
-                   state + UNRELATED_SETUP + [("reg_key", VERB + "\\extra")], [("", failed_off, 2)], unchanged=True),
+                   state + UNRELATED_SETUP + [("reg_key", VERB + "\\extra")], [("", failed_off, facts.EXIT_REGISTRY_FAILED)], unchanged=True),
         plain_case("deactivation%s: a key under the folder verb keeps both verbs" % tag,
-                   state + [("reg_key", FOLDER_VERB + "\\extra")], [("/s", failed_off, 2)], unchanged=True),
+                   state + [("reg_key", FOLDER_VERB + "\\extra")], [("/s", failed_off, facts.EXIT_REGISTRY_FAILED)], unchanged=True),
     ]
 
 
@@ -433,10 +433,10 @@ def cases_64_both():
 
     # Deactivating with nothing there still confirms.
     cases.append(plain_case("deactivate: nothing registered still confirms", UNRELATED_SETUP,
-                            [("", [(QUESTION, "no"), (CONFIRM_OFF, "ok")], 0)], unchanged=True))
+                            [("", [(QUESTION, "no"), (CONFIRM_OFF, "ok")], facts.EXIT_DONE)], unchanged=True))
 
     # Activating twice over an older command leaves one verb, the latest.
-    twice = ("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], 0)
+    twice = ("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], facts.EXIT_DONE)
     cases.append(plain_case("activate: twice over an old command leaves one verb", BOTH_VERBS_SETUP,
                             [twice, twice],
                             tree(VERB_WITH(VIEWER64), (FOLDER_VERB_COMMAND, {"": OLD_FOLDER_COMMAND}))))
@@ -463,16 +463,16 @@ def cases_64_both():
         "failure: command key that may not be written",
         [("reg_set", VERB_COMMAND, "", OLD_COMMAND),
          ("reg_sddl", VERB_COMMAND, "D:(D;;0x6;;;WD)(A;;KA;;;WD)")] + UNRELATED_SETUP,
-        [("", failed_on, 2)], unchanged=True, extra_check=check_acl_applied))
+        [("", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True, extra_check=check_acl_applied))
     # A non-volatile key cannot be made below a volatile one.
     cases.append(plain_case(
         "failure: verb key that cannot be created",
         [("reg_volatile_key", ALL_OBJECTS + "\\shell")] + UNRELATED_SETUP[1:],
-        [("", failed_on, 2)], unchanged=True))
+        [("", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True))
     cases.append(plain_case(
         "failure: silent mode still reports a failed activation",
         [("reg_volatile_key", ALL_OBJECTS + "\\shell")],
-        [("/s", failed_on, 2)], unchanged=True))
+        [("/s", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True))
     cases += refused_deactivation_cases()
 
     cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,

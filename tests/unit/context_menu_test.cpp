@@ -115,7 +115,7 @@ TEST_F(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
     FakeSetEnv("ProgramFiles", "Programme");
     FakeAddFile("%ProgramW6432%\\IrfanView\\I_view64.exe");
     FakeAddFile("Programme\\IrfanView\\I_view32.exe");
-    EXPECT_EQ(1, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
     EXPECT_EQ(kDownloadCaption, LastCaption());
     EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
@@ -131,9 +131,9 @@ TEST_F(Activation, FailedExpansionIsNotFound) {
 
 TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
     FakeAddFile(kViewer32Path);
-    EXPECT_EQ(0, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(0, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
     EXPECT_EQ(
         "[SOFTWARE]\n[SOFTWARE\\Classes]\n[SOFTWARE\\Classes\\AllFilesystemObjects]\n"
@@ -145,7 +145,7 @@ TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
 
 TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(0, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
     Names registry = CallNamesOf("Reg");
     // Probing from the command key upwards tells which keys this run creates.
     EXPECT_EQ((Names{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegCloseKey",
@@ -167,7 +167,7 @@ TEST_F(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
     for (int answer : {kIdYes, kIdNo, kIdCancel, 0}) {
         for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
             FakeReset();
-            EXPECT_EQ(1, RunAnswering(kIdYes, commandLine, answer));
+            EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, commandLine, answer));
             ASSERT_EQ(2u, FakeBoxes().size());
             const FakeBox& offer = FakeBoxes()[1];
             EXPECT_EQ(kDownloadText, offer.text);
@@ -209,7 +209,7 @@ TEST_F(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
     FakeLockKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell", "", "kept");
     std::string before = FakeRegistryDump();
-    EXPECT_EQ(2, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, "kompakto.exe /s"));
     EXPECT_EQ(kErrorCaption, LastCaption());
     EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
     EXPECT_EQ(0x10010u, FakeBoxes().back().style);
@@ -254,11 +254,11 @@ TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
     FakeSetCommandLine("k /s");
     int code = FakeRun();
     if (viewerLength <= 512) {
-        EXPECT_EQ(0, code);
+        EXPECT_EQ(facts::kExitDone, code);
         EXPECT_EQ(ExpectedCommand(viewer), StoredCommand());
         EXPECT_EQ(static_cast<size_t>(viewerLength + 102), StoredCommand().size());
     } else {
-        EXPECT_EQ(1, code);
+        EXPECT_EQ(facts::kExitNoViewer, code);
         EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
         for (const FakeCall& call : FakeCalls()) {
             if (call.op == "GetFileAttributes") {
@@ -311,7 +311,7 @@ TEST_F(Deactivation, RemovesBothVerbsAndNothingElse) {
     FakeSetValue(facts::kFolderVerbCommandKey, "", "y");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "z");
     FakeAddKey("SOFTWARE\\Classes\\Directory\\shell\\Other");
-    EXPECT_EQ(0, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
     EXPECT_FALSE(FakeKeyExists(facts::kFolderVerbKey));
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command"));
@@ -331,13 +331,13 @@ TEST_F(Deactivation, RemovesBothVerbsAndNothingElse) {
 }
 
 TEST_F(Deactivation, NothingRegisteredIsStillDone) {
-    EXPECT_EQ(0, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
 }
 
 TEST_F(Deactivation, SilentShowsNoConfirmation) {
     FakeSetValue(facts::kVerbCommandKey, "", "x");
-    EXPECT_EQ(0, RunAnswering(kIdNo, "kompakto.exe -S"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo, "kompakto.exe -S"));
     EXPECT_EQ(1u, FakeBoxes().size());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }

@@ -83,29 +83,29 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
     SCOPED_TRACE(std::string(s.name) + where);
     std::string after = AnyViewer(FakeRegistryDump());
     bool verbGone = !FakeKeyExists(facts::kVerbKey) && !FakeKeyExists(facts::kFolderVerbKey);
-    ASSERT_TRUE(code == 0 || code == 1 || code == 2) << code;
+    ASSERT_TRUE(code == facts::kExitDone || code == facts::kExitNoViewer || code == facts::kExitRegistryFailed) << code;
     EXPECT_EQ(0, FakeOpenKeyHandles());
     EXPECT_EQ(0, FakeLoadedLibraries());
 
     if (Shown(kActivatedText)) {
         EXPECT_EQ(done, after) << "confirmed an activation that did not happen";
-        EXPECT_EQ(0, code);
+        EXPECT_EQ(facts::kExitDone, code);
     }
     if (Shown(kDeactivatedText)) {
         EXPECT_TRUE(verbGone) << "confirmed a deactivation that did not happen";
-        EXPECT_EQ(0, code);
+        EXPECT_EQ(facts::kExitDone, code);
     }
-    if (code == 0) {
+    if (code == facts::kExitDone) {
         EXPECT_TRUE(after == before || after == done) << after;
         if (after != done && before != done) {
             EXPECT_TRUE(Called("MessageBoxIndirect", true)) << "the answer was lost without a failed question";
         }
     }
-    if (code == 1) {
+    if (code == facts::kExitNoViewer) {
         EXPECT_EQ(before, after);
         EXPECT_TRUE(s.answers[0] == kIdYes);
     }
-    if (code == 2) {
+    if (code == facts::kExitRegistryFailed) {
         EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "failure not told";
         EXPECT_FALSE(Shown(kActivatedText) || Shown(kDeactivatedText));
         // Only a delete that Windows refused can leave a change behind.
@@ -175,11 +175,11 @@ TEST(FaultSweep, EveryFailurePointOfEveryScenario) {
 TEST(FaultSweep, RefusedRegistryIsNeverConfirmed) {
     Prepare(kScenarios[0]);
     FakeLockKey("SOFTWARE\\Classes");
-    EXPECT_EQ(2, FakeRun());
+    EXPECT_EQ(facts::kExitRegistryFailed, FakeRun());
     EXPECT_FALSE(Shown(kActivatedText));
     Prepare(kScenarios[7]);
     FakeLockKey(facts::kFolderVerbKey);
-    EXPECT_EQ(2, FakeRun());
+    EXPECT_EQ(facts::kExitRegistryFailed, FakeRun());
     EXPECT_FALSE(Shown(kDeactivatedText));
 }
 

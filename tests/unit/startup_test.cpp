@@ -89,7 +89,7 @@ TEST_P(Switch, DecidesWhetherTheConfirmationIsShown) {
     FakeAddFile(kViewer64Path);
     FakeSetCommandLine(GetParam().commandLine);
     FakeQueueAnswer(kIdYes);
-    EXPECT_EQ(0, FakeRun());
+    EXPECT_EQ(facts::kExitDone, FakeRun());
     ASSERT_GE(FakeBoxes().size(), 1u);
     EXPECT_EQ(kQuestionCaption, FakeBoxes()[0].caption);
     EXPECT_EQ(GetParam().silent ? 1u : 2u, FakeBoxes().size());
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
 
 TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
     FakeReset();
-    EXPECT_EQ(0, FakeRun());
+    EXPECT_EQ(facts::kExitDone, FakeRun());
     ASSERT_EQ(1u, FakeBoxes().size());
     const FakeBox& box = FakeBoxes()[0];
     EXPECT_EQ("MessageBoxIndirect", box.via);
@@ -123,7 +123,7 @@ TEST(Question, AnythingButYesOrNoChangesNothing) {
         FakeAddFile(kViewer64Path);
         FakeQueueAnswer(answer);
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(0, FakeRun()) << answer;
+        EXPECT_EQ(facts::kExitDone, FakeRun()) << answer;
         EXPECT_EQ(1u, FakeBoxes().size()) << answer;
         EXPECT_EQ(before, FakeRegistryDump()) << answer;
         EXPECT_TRUE(CallNamesOf("Reg").empty()) << answer;
@@ -134,11 +134,11 @@ TEST(Question, YesActivatesAndNoDeactivates) {
     FakeReset();
     FakeAddFile(kViewer64Path);
     FakeQueueAnswer(kIdYes);
-    EXPECT_EQ(0, FakeRun());
+    EXPECT_EQ(facts::kExitDone, FakeRun());
     EXPECT_TRUE(FakeKeyExists(facts::kVerbCommandKey));
 
     FakeQueueAnswer(kIdNo);
-    EXPECT_EQ(0, FakeRun());
+    EXPECT_EQ(facts::kExitDone, FakeRun());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 

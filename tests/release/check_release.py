@@ -1,0 +1,145 @@
+#!/usr/bin/python3
+"""The release of tools/release.py, checked (make test).
+
+    /usr/bin/python3 tests/release/check_release.py
+
+Makes the release twice, unsigned, in two temporary folders, and once signed
+with a throwaway self-signed certificate made here with openssl (nothing
+secret is committed), and checks: the zip holds exactly kompakto.exe,
+LIESMICH.txt and SHA256SUMS.txt, in that order; its exe is the build's; both
+checksum lists verify; the two unsigned zips are the same bytes; the guide
+is UTF-8 with a byte-order mark, CRLF line ends and at most 80 columns, and
+the names, numbers, switch and exit codes it states are those of
+tests/facts.h and tests/texts.txt; the signed exe verifies against the
+certificate, names the program and its address, passes the resource checks
+and still asks its question under Wine.
+"""
+import hashlib
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path[:0] = [os.path.dirname(HERE), os.path.join(ROOT, "tools"), os.path.join(os.path.dirname(HERE), "resources")]
+import check_resources  # noqa: E402  (tests/resources/check_resources.py)
+import facts  # noqa: E402  (tests/facts.py)
+import winesession  # noqa: E402  (tools/winesession.py)
+
+RELEASE = os.path.join(ROOT, "tools", "release.py")
+ZIP = "kompakto-%s.zip" % facts.VERSION
+ENTRIES = ["kompakto.exe", "LIESMICH.txt", "SHA256SUMS.txt"]
+SIGN_URL = "https://example.org/kompakto"
+r = check_resources.Report()
+
+
+def release(out, env=None):
+    done = subprocess.run([sys.executable, RELEASE, "--out", out], env=env, capture_output=True, text=True)
+    r.check("release into %s" % os.path.basename(out), done.returncode == 0, done.stderr[-400:])
+    with zipfile.ZipFile(os.path.join(out, ZIP)) as archive:
+        return {name: archive.read(name) for name in archive.namelist()}, archive.namelist()
+
+
+def check_sums(out, files):
+    done = subprocess.run(["sha256sum", "-c", "SHA256SUMS.txt"], cwd=out, capture_output=True, text=True)
+    r.check("SHA256SUMS.txt beside the zip verifies the zip and the exe",
+            done.returncode == 0 and done.stdout.count(": OK") == 2, done.stdout + done.stderr)
+    exe_sum = hashlib.sha256(files["kompakto.exe"]).hexdigest()
+    r.equal("SHA256SUMS.txt in the zip names the exe", files["SHA256SUMS.txt"],
+            ("%s  kompakto.exe\r\n" % exe_sum).encode())
+    return exe_sum
+
+
+def check_guide(data, exe_sum):
+    r.check("guide starts with a UTF-8 byte-order mark", data.startswith(b"\xef\xbb\xbf"))
+    text = data[3:].decode("utf-8")
+    r.check("guide has CRLF line ends only", "\n" not in text.replace("\r\n", "") and "\r" not in
+            text.replace("\r\n", ""))
+    lines = text.split("\r\n")
+    r.check("guide lines fit 80 columns", max(map(len, lines)) <= 80, max(lines, key=len))
+    verb = facts.VERB_KEY.rsplit("\\", 1)[1].replace("&", "")
+    copy_name = re.search("«(.+?)»", facts.TEXTS["menu description"]).group(1)
+    options = dict(re.findall(r"/(\w+)=(\d+)", facts.COMMAND_TAIL))
+    r.check("guide names the entry %s" % verb, "»%s«" % verb in text)
+    r.check("guide names the copies %s" % copy_name, "\r\n    %s\r\n" % copy_name in text)
+    r.check("guide: long side %s pixels" % options["resize_long"], "%s Pixel" % options["resize_long"] in text)
+    r.check("guide: quality %s" % options["jpgq"], "Qualitätsstufe %s" % options["jpgq"] in text)
+    r.check("guide: the switch %s" % facts.SILENT_SWITCH, "Schalter %s " % facts.SILENT_SWITCH in text
+            and "kompakto.exe %s " % facts.SILENT_SWITCH in text)
+    codes = sorted(int(code) for code in re.findall(r"^  (\d)   ", text, re.M))
+    r.equal("guide: the exit codes", codes, sorted([facts.EXIT_DONE, facts.EXIT_NO_VIEWER, facts.EXIT_REGISTRY_FAILED]))
+    r.equal("guide: the version", set(re.findall(r"(?:Kompakto|Version) (\d+(?:\.\d+)+)", text)), {facts.VERSION})
+    maker = facts.TEXTS["header"].split("\r")[1]
+    r.check("guide: the maker's line %s" % maker, maker in lines)
+    r.equal("guide: the checksum line", re.findall(r"SHA-256 von kompakto.exe:\s+(\S+)", text), [exe_sum])
+
+
+def check_unsigned(work):
+    one, two = os.path.join(work, "one"), os.path.join(work, "two")
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KOMPAKTO_SIGN")}
+    files, names = release(one, env)
+    release(two, env)
+    r.equal("zip holds exactly the three files, in order", names, ENTRIES)
+    with open(os.path.join(winesession.BUILD, "kompakto.exe"), "rb") as build:
+        r.check("the zip's exe is the build, byte for byte", files["kompakto.exe"] == build.read())
+    with open(os.path.join(one, ZIP), "rb") as a, open(os.path.join(two, ZIP), "rb") as b:
+        r.check("two releases give the same zip bytes", a.read() == b.read())
+    check_guide(files["LIESMICH.txt"], check_sums(one, files))
+
+
+def check_signed(work):
+    key, cert, pfx, password = (os.path.join(work, name) for name in ("key.pem", "cert.pem", "sign.pfx", "pass"))
+    with open(password, "w") as out:
+        out.write("throwaway\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=Kompakto Test", "-addext", "extendedKeyUsage=codeSigning"],
+                   check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pfx,
+                    "-passout", "file:" + password], check=True, capture_output=True)
+    out = os.path.join(work, "signed")
+    env = dict(os.environ, KOMPAKTO_SIGN_PFX=pfx, KOMPAKTO_SIGN_PASSWORD_FILE=password, KOMPAKTO_SIGN_URL=SIGN_URL)
+    env.pop("KOMPAKTO_SIGN_TIMESTAMP_URL", None)
+    files, names = release(out, env)
+    r.equal("signed zip holds exactly the three files, in order", names, ENTRIES)
+    exe = os.path.join(out, "kompakto.exe")
+    print("signed kompakto.exe: %d bytes" % os.path.getsize(exe))
+    done = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe], capture_output=True, text=True)
+    r.check("the signature verifies against the certificate", done.returncode == 0, done.stdout[-600:])
+    r.check("the signature names the program and its address",
+            "Text description: Kompakto" in done.stdout and "URL description: " + SIGN_URL in done.stdout,
+            done.stdout[-600:])
+    r.check("the signature uses SHA-256", "SHA256" in done.stdout.upper().replace("-", ""))
+    check_guide(files["LIESMICH.txt"], check_sums(out, files))
+    resources = check_resources.Report(quiet=True)
+    check_resources.run_checks(resources, files["kompakto.exe"])
+    r.check("the signed exe passes the resource checks", not resources.failures, ", ".join(resources.failures))
+    check_question(exe)
+
+
+def check_question(exe):
+    program = winesession.HELPERS + "\\kompakto.exe"
+    with winesession.Session(build=os.path.dirname(exe)) as session:
+        prefix = session.prefix("win64", {program: "kompakto.exe", winesession.HELPERS + "\\driver.exe":
+                                          os.path.join(winesession.BUILD, "e2e-driver.exe")})
+        events = session.driver(prefix, [("start", program, '"%s"' % program, ""),
+                                         ("box", facts.QUESTION_CAPTION, "30000", "cancel"),
+                                         ("finish", "15000")]).finish(timeout=90)
+    boxes = [e for e in events if e["event"] == "box"]
+    ends = [e for e in events if e["event"] == "exit"]
+    r.check("the signed exe asks its question under Wine",
+            boxes and boxes[0]["text"] == facts.TEXTS["question"] and ends and ends[0].get("code") == 0,
+            str(events)[-400:])
+
+
+def main():
+    with tempfile.TemporaryDirectory() as work:
+        check_unsigned(work)
+        check_signed(work)
+    r.finish()
+
+
+if __name__ == "__main__":
+    main()
