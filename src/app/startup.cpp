@@ -13,10 +13,7 @@ static unsigned char UpperAscii(char c) {
 }
 
 bool ContainsNoCase(const char* haystack, const char* needle) {
-    int n = 0;
-    while (needle[n]) {
-        n++;
-    }
+    int n = TextLength(needle);
     for (int i = 0; haystack[i]; i++) {
         int j = 0;
         while (j < n && haystack[i + j] && UpperAscii(haystack[i + j]) == UpperAscii(needle[j])) {

@@ -229,17 +229,14 @@ static void Activate() {
 
 // Looks at all four keys before it deletes any, so that a key it may not
 // take leaves the registry as it was. A key with a sub key cannot be
-// deleted: each "command" key goes first.
+// deleted: each "command" key goes first. A delete that Windows refuses all
+// the same (its rights changed since the look) stops the rest.
 static void Deactivate() {
     OsKey user = OsCurrentUserKey();
-    if (!VerbDeletesWhole(user, kVerbKey, kVerbCommandKey) ||
-        !VerbDeletesWhole(user, kFolderVerbKey, kFolderVerbCommandKey)) {
-        FailAndExit(kDeactivationFailedText);
-    }
-    bool deleted = DeleteKey(user, kVerbCommandKey);
-    deleted = DeleteKey(user, kVerbKey) && deleted;
-    deleted = DeleteKey(user, kFolderVerbCommandKey) && deleted;
-    deleted = DeleteKey(user, kFolderVerbKey) && deleted;
+    bool whole = VerbDeletesWhole(user, kVerbKey, kVerbCommandKey) &&
+                 VerbDeletesWhole(user, kFolderVerbKey, kFolderVerbCommandKey);
+    bool deleted = whole && DeleteKey(user, kVerbCommandKey) && DeleteKey(user, kVerbKey) &&
+                   DeleteKey(user, kFolderVerbCommandKey) && DeleteKey(user, kFolderVerbKey);
     if (!deleted) {
         FailAndExit(kDeactivationFailedText);
     }

@@ -17,6 +17,7 @@ and writes a transcript, which is then checked here case by case. What the
 program must show and store is read from tests/facts.h and tests/texts.txt.
 """
 
+import collections
 import json
 import os
 import shutil
@@ -89,28 +90,10 @@ def quoted(path):
     return '"' + path + '"'
 
 
-class Case:
-    def __init__(self, name, steps, check):
-        self.name = name
-        self.steps = steps
-        self.check = check
-
-
-class Group:
-    """Cases that share one prefix: its kind, its locale and its files."""
-
-    def __init__(self, name, arch, lang, acp, files, cases):
-        self.name = name
-        self.arch = arch
-        self.lang = lang
-        self.acp = acp
-        self.files = files  # Windows path -> build file name, or None for a folder
-        self.cases = cases
-
-
-def reset_steps():
-    """Every case starts from the same registry: none of the watched trees."""
-    return [("reg_delete_tree", tree) for tree in WATCHED_TREES]
+Case = collections.namedtuple("Case", "name steps check")
+# Cases that share one prefix: its kind, its locale, its code page and its
+# files (Windows path -> build file name, "" for an empty file, None for a folder).
+Group = collections.namedtuple("Group", "name arch lang acp files cases")
 
 
 def run_steps(arguments="", answers=(), app=PROGRAM, cmdline=None, cwd=""):
@@ -130,8 +113,9 @@ def snapshot(label):
 
 
 def scenario(setup, runs, extra=()):
-    """Reset, set up, take the registry before, run, take it after."""
-    steps = [("system",)] + reset_steps() + list(setup) + snapshot("before")
+    """Reset (none of the watched trees), set up, take the registry before,
+    run, take it after."""
+    steps = [("system",)] + [("reg_delete_tree", tree) for tree in WATCHED_TREES] + list(setup) + snapshot("before")
     for run in runs:
         steps += run
     steps += snapshot("after")
@@ -569,7 +553,7 @@ def cases_32():
 
     case = activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)
     base = case.check
-    case.check = lambda seen: (base(seen), check_system(seen))
+    case = case._replace(check=lambda seen: (base(seen), check_system(seen)))
     return [case] + refused_deactivation_cases(" on 32-bit Windows") + cases_32_no_viewer()
 
 
@@ -683,11 +667,9 @@ def main(argv):
         if not os.path.exists(os.path.join(build, name)):
             print("missing %s in %s (run make first)" % (name, build), file=sys.stderr)
             return 2
-    chosen = []
-    for group in groups():
-        group.cases = [c for c in group.cases if not filters or any(f.lower() in c.name.lower() for f in filters)]
-        if group.cases:
-            chosen.append(group)
+    chosen = [g._replace(cases=[c for c in g.cases if not filters or any(f.lower() in c.name.lower() for f in filters)])
+              for g in groups()]
+    chosen = [g for g in chosen if g.cases]
     if not chosen:
         print("no case matches %s" % filters, file=sys.stderr)
         return 2

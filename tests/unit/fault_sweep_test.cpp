@@ -49,12 +49,17 @@ bool Called(const std::string& op, bool failed) {
     return false;
 }
 
-// Deactivation looks at every key before it deletes one.
-bool LookedAfterDeleting() {
-    bool deleting = false;
+// Deactivation looks at every key before it deletes one, and a delete that
+// fails stops the rest.
+bool DeletedOutOfTurn() {
+    bool deleting = false, refused = false;
     for (const FakeCall& call : FakeCalls()) {
+        if ((deleting && (call.op == "RegOpenKeyEx" || call.op == "RegQueryInfoKey")) ||
+            (refused && call.op == "RegDeleteKey")) {
+            return true;
+        }
         deleting = deleting || call.op == "RegDeleteKey";
-        if (deleting && (call.op == "RegOpenKeyEx" || call.op == "RegQueryInfoKey")) return true;
+        refused = refused || (call.op == "RegDeleteKey" && call.failed);
     }
     return false;
 }
@@ -114,7 +119,7 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
         }
     }
     if (s.answers[0] == kIdNo) {
-        EXPECT_FALSE(LookedAfterDeleting());
+        EXPECT_FALSE(DeletedOutOfTurn());
     }
     if (Called("ShellExecute", true)) {
         EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "a page not opened was not told";

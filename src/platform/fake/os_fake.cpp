@@ -419,9 +419,9 @@ long OsRegDeleteKey(OsKey root, const char* subKey) {
     bool fail = Call(kOpRegDeleteKey, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return kErrorInvalidHandle;
+    if (fail) return state.error;
     std::string lower = Lower(path);
     if (!state.keys.count(lower)) return kErrorFileNotFound;
-    if (fail) return state.error;
     if (state.keys[lower].locked || CountSubKeys(lower) > 0) return kErrorAccessDenied;
     state.keys.erase(lower);
     return kErrorSuccess;
