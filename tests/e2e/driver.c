@@ -45,7 +45,6 @@
  *                                   every other round
  *   read_file PATH TIMEOUT_MS       waits for PATH to appear, reports it
  *   wait_file PATH TIMEOUT_MS       waits for PATH to appear
- *   sleep MS
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -54,6 +53,7 @@
 #include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -66,6 +66,7 @@
 enum { kBoxTextId = 0xFFFF, kWineBoxIconId = 0x440, kWindowsBoxIconId = 0x14 };
 
 static HANDLE g_out = INVALID_HANDLE_VALUE;
+static DWORD g_startTick;
 static PROCESS_INFORMATION g_proc;
 static int g_running;
 static HMODULE g_program; /* the started program's file, loaded as data for its icon */
@@ -75,10 +76,12 @@ static HMODULE g_program; /* the started program's file, loaded as data for its 
 static char g_line[65536];
 static int g_lineLength;
 
+static void PutChar(char c) {
+    if (g_lineLength < (int)sizeof(g_line) - 8) g_line[g_lineLength++] = c;
+}
+
 static void Put(const char* text) {
-    while (*text && g_lineLength < (int)sizeof(g_line) - 8) {
-        g_line[g_lineLength++] = *text++;
-    }
+    while (*text) PutChar(*text++);
 }
 
 static void PutJsonString(const wchar_t* text, int length) {
@@ -86,15 +89,11 @@ static void PutJsonString(const wchar_t* text, int length) {
     Put("\"");
     for (int i = 0; i < length; i++) {
         wchar_t c = text[i];
-        if (c == L'"') {
-            Put("\\\"");
-        } else if (c == L'\\') {
-            Put("\\\\");
-        } else if (c < 0x20 || c == 0x7F) {
-            snprintf(utf8, sizeof(utf8), "\\u%04x", (unsigned)c);
-            Put(utf8);
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            /* Surrogates go through as escapes, paired or not. */
+        if (c == L'"' || c == L'\\') {
+            PutChar('\\');
+            PutChar((char)c);
+        } else if (c < 0x20 || c == 0x7F || (c >= 0xD800 && c <= 0xDFFF)) {
+            /* Surrogates too go through as escapes, paired or not. */
             snprintf(utf8, sizeof(utf8), "\\u%04x", (unsigned)c);
             Put(utf8);
         } else {
@@ -106,92 +105,85 @@ static void PutJsonString(const wchar_t* text, int length) {
     Put("\"");
 }
 
-static DWORD g_startTick;
-
-static void BeginEvent(const char* event) {
-    char ms[32];
-    g_lineLength = 0;
-    Put("{\"event\":\"");
-    Put(event);
-    snprintf(ms, sizeof(ms), "\",\"ms\":%lu", (unsigned long)(GetTickCount() - g_startTick));
-    Put(ms);
-}
-
-static void FieldText(const char* name, const wchar_t* value) {
-    Put(",\"");
-    Put(name);
-    Put("\":");
-    if (value) {
-        PutJsonString(value, (int)wcslen(value));
-    } else {
-        Put("null");
+/* Adds fields to the event begun last. format names them, each as KEY:KIND,
+ * one space between two; each kind takes its arguments in turn:
+ *   s  const wchar_t* (NULL gives null)    n  const wchar_t* (not NULL), int length
+ *   r  const char* (JSON as it is)         b  int (true or false)
+ *   d  int                                 u  DWORD, or a LONG that is no error
+ *   q  long long */
+static void AddFields(const char* format, va_list args) {
+    while (*format) {
+        Put(",\"");
+        while (*format != ':') PutChar(*format++);
+        Put("\":");
+        char kind = format[1];
+        format += format[2] ? 3 : 2;
+        if (kind == 's' || kind == 'n') {
+            const wchar_t* text = va_arg(args, const wchar_t*);
+            if (text) {
+                PutJsonString(text, kind == 'n' ? va_arg(args, int) : (int)wcslen(text));
+            } else {
+                Put("null");
+            }
+        } else if (kind == 'r') {
+            Put(va_arg(args, const char*));
+        } else if (kind == 'b') {
+            Put(va_arg(args, int) ? "true" : "false");
+        } else {
+            char number[32];
+            long long value = kind == 'd'   ? va_arg(args, int)
+                              : kind == 'u' ? (long long)va_arg(args, DWORD)
+                                            : va_arg(args, long long);
+            snprintf(number, sizeof(number), "%lld", value);
+            Put(number);
+        }
     }
 }
 
-static void FieldTextN(const char* name, const wchar_t* value, int length) {
-    Put(",\"");
-    Put(name);
-    Put("\":");
-    PutJsonString(value, length);
+static void Add(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    AddFields(format, args);
+    va_end(args);
 }
 
-static void FieldInt(const char* name, long long value) {
-    char number[32];
-    snprintf(number, sizeof(number), "%lld", value);
-    Put(",\"");
-    Put(name);
-    Put("\":");
-    Put(number);
-}
-
-static void FieldBool(const char* name, int value) {
-    Put(",\"");
-    Put(name);
-    Put(value ? "\":true" : "\":false");
-}
-
-static void FieldRaw(const char* name, const char* json) {
-    Put(",\"");
-    Put(name);
-    Put("\":");
-    Put(json);
-}
-
-static void FieldAscii(const char* name, const char* value) {
-    Put(",\"");
-    Put(name);
-    Put("\":\"");
-    Put(value);
+static void Begin(const char* event) {
+    g_lineLength = 0;
+    Put("{\"event\":\"");
+    Put(event);
     Put("\"");
+    Add("ms:u", GetTickCount() - g_startTick);
 }
 
-static void EndEvent(void) {
+static void End(void) {
     DWORD written;
     Put("}\n");
     WriteFile(g_out, g_line, (DWORD)g_lineLength, &written, NULL);
 }
 
-static void Note(const char* event, const char* name, const wchar_t* text) {
-    BeginEvent(event);
-    FieldText(name, text);
-    EndEvent();
+/* A whole event at once; its time is taken after the arguments are. */
+static void Emit(const char* event, const char* format, ...) {
+    va_list args;
+    Begin(event);
+    va_start(args, format);
+    AddFields(format, args);
+    va_end(args);
+    End();
 }
 
 /* ---- script ----------------------------------------------------------- */
 
-/* Splits line (changed in place) at tabs and undoes the escapes. */
+/* Splits line (changed in place) at tabs and undoes the escapes; a NULL
+ * follows the last field. */
 static int SplitFields(wchar_t* line, wchar_t** fields) {
-    int count = 0;
-    wchar_t* read = line;
-    wchar_t* write = line;
-    fields[count++] = write;
+    int count = 1;
+    wchar_t *read = line, *write = line;
+    fields[0] = line;
     while (*read) {
         if (*read == L'\t') {
             *write++ = 0;
             read++;
-            if (count == MAX_FIELDS) {
-                break;
-            }
+            if (count == MAX_FIELDS) break;
             fields[count++] = write;
         } else if (*read == L'\\' && read[1]) {
             wchar_t c = read[1];
@@ -202,15 +194,14 @@ static int SplitFields(wchar_t* line, wchar_t** fields) {
         }
     }
     *write = 0;
+    fields[count] = NULL;
     return count;
 }
 
 static wchar_t* ReadTextFile(const wchar_t* path, int* length) {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                               OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return NULL;
-    }
+    if (file == INVALID_HANDLE_VALUE) return NULL;
     DWORD size = GetFileSize(file, NULL);
     char* bytes = (char*)malloc(size + 1);
     DWORD got = 0;
@@ -220,38 +211,31 @@ static wchar_t* ReadTextFile(const wchar_t* path, int* length) {
     int n = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, wide, (int)got);
     wide[n] = 0;
     free(bytes);
-    if (length) {
-        *length = n;
-    }
+    if (length) *length = n;
     return wide;
 }
 
+static DWORD Ms(const wchar_t* field) { return (DWORD)wcstoul(field, NULL, 10); }
+
 /* ---- message boxes ---------------------------------------------------- */
 
-struct Finder {
-    DWORD pid;
-    HWND found;
-};
-
-static BOOL CALLBACK FindBoxOfProcess(HWND hwnd, LPARAM param) {
-    struct Finder* finder = (struct Finder*)param;
+static BOOL CALLBACK FindBoxOfProcess(HWND hwnd, LPARAM found) {
     DWORD pid = 0;
     wchar_t className[64];
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != finder->pid || !IsWindowVisible(hwnd)) {
+    if (pid != g_proc.dwProcessId || !IsWindowVisible(hwnd) || !GetClassNameW(hwnd, className, 64) ||
+        wcscmp(className, L"#32770") != 0) {
         return TRUE;
     }
-    if (GetClassNameW(hwnd, className, 64) && wcscmp(className, L"#32770") == 0) {
-        finder->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
+    *(HWND*)found = hwnd;
+    return FALSE;
 }
 
+/* The started program's visible dialog, NULL when it shows none. */
 static HWND FindBox(void) {
-    struct Finder finder = {g_proc.dwProcessId, NULL};
-    EnumWindows(FindBoxOfProcess, (LPARAM)&finder);
-    return finder.found;
+    HWND found = NULL;
+    EnumWindows(FindBoxOfProcess, (LPARAM)&found);
+    return found;
 }
 
 static int ProcessEnded(void) { return WaitForSingleObject(g_proc.hProcess, 0) == WAIT_OBJECT_0; }
@@ -264,23 +248,15 @@ static int Difference(const DWORD* a, const DWORD* b, int count) {
         int dr = (int)((a[i] >> 16) & 0xFF) - (int)((b[i] >> 16) & 0xFF);
         int dg = (int)((a[i] >> 8) & 0xFF) - (int)((b[i] >> 8) & 0xFF);
         int db = (int)(a[i] & 0xFF) - (int)(b[i] & 0xFF);
-        if (abs(dr) + abs(dg) + abs(db) > 24) {
-            differ++;
-        }
+        if (abs(dr) + abs(dg) + abs(db) > 24) differ++;
     }
     return count ? differ * 1000 / count : 1000;
 }
 
 static HBITMAP MakeDib(HDC dc, int width, int height, DWORD** bits) {
-    BITMAPINFO info;
-    memset(&info, 0, sizeof(info));
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    return CreateDIBSection(dc, &info, DIB_RGB_COLORS, (void**)bits, NULL, 0);
+    /* Top-down, 32 bits a pixel: no colour table follows the header. */
+    BITMAPINFOHEADER header = {sizeof(header), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    return CreateDIBSection(dc, (BITMAPINFO*)&header, DIB_RGB_COLORS, (void**)bits, NULL, 0);
 }
 
 /* Which icon the box shows, told by its pixels on the screen: one of the
@@ -288,80 +264,48 @@ static HBITMAP MakeDib(HDC dc, int width, int height, DWORD** bits) {
  * program's own file, "other" for any other picture, or "none" when the box
  * has no icon. An icon handle of another process cannot be looked into, so
  * the picture on the screen is what is compared. */
-static const char* ClassifyIcon(HWND box, int* differenceOut) {
-    static const struct {
-        const char* name;
-        LPCWSTR id;
-    } kSystemIcons[] = {
-        {"information", IDI_INFORMATION},
-        {"error", IDI_ERROR},
-        {"warning", IDI_WARNING},
-        {"question", IDI_QUESTION},
-    };
+static const wchar_t* ClassifyIcon(HWND box, int* differenceOut) {
+    static const wchar_t* const kNames[] = {L"information", L"error", L"warning", L"question", L"program"};
+    static const LPCWSTR kIds[] = {IDI_INFORMATION, IDI_ERROR, IDI_WARNING, IDI_QUESTION, NULL /* the program's */};
     HWND iconControl = GetDlgItem(box, kWineBoxIconId);
-    if (!iconControl) {
-        iconControl = GetDlgItem(box, kWindowsBoxIconId);
+    if (!iconControl) iconControl = GetDlgItem(box, kWindowsBoxIconId);
+    DWORD_PTR icon = 0;
+    if (iconControl && IsWindowVisible(iconControl)) {
+        SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
     }
     *differenceOut = -1;
-    if (!iconControl || !IsWindowVisible(iconControl)) {
-        return "none";
-    }
-    DWORD_PTR icon = 0;
-    SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
-    if (!icon) {
-        return "none";
-    }
+    if (!icon) return L"none";
     RECT rect;
     GetWindowRect(iconControl, &rect);
-    int width = rect.right - rect.left;
-    int height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0 || width > 256 || height > 256) {
-        return "other";
-    }
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0 || width > 256 || height > 256) return L"other";
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
-    DWORD* shot;
+    DWORD *shot, *drawn;
     HBITMAP shotBitmap = MakeDib(screen, width, height, &shot);
+    HBITMAP drawnBitmap = MakeDib(screen, width, height, &drawn);
     HGDIOBJ old = SelectObject(memory, shotBitmap);
     BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
     GdiFlush();
-    SelectObject(memory, old);
+    SelectObject(memory, drawnBitmap);
 
-    const char* best = "other";
+    const wchar_t* best = L"other";
     int bestDifference = 1000;
-    int count = (int)(sizeof(kSystemIcons) / sizeof(kSystemIcons[0]));
-    for (int i = 0; i <= count; i++) {
-        HICON candidate;
-        const char* name;
-        if (i < count) {
-            candidate = LoadIconW(NULL, kSystemIcons[i].id);
-            name = kSystemIcons[i].name;
-        } else {
-            candidate = g_program ? LoadIconW(g_program, L"i") : NULL;
-            name = "program";
-        }
-        if (!candidate) {
-            continue;
-        }
-        DWORD* drawn;
-        HBITMAP drawnBitmap = MakeDib(screen, width, height, &drawn);
-        old = SelectObject(memory, drawnBitmap);
+    for (size_t i = 0; i < ARRAYSIZE(kIds); i++) {
+        HICON candidate = kIds[i] ? LoadIconW(NULL, kIds[i]) : g_program ? LoadIconW(g_program, L"i") : NULL;
+        if (!candidate) continue;
         /* The control's corner is background: icons leave it transparent. */
-        for (int p = 0; p < width * height; p++) {
-            drawn[p] = shot[0];
-        }
+        for (int p = 0; p < width * height; p++) drawn[p] = shot[0];
         DrawIconEx(memory, 0, 0, candidate, 0, 0, 0, NULL, DI_NORMAL);
         GdiFlush();
-        SelectObject(memory, old);
         int difference = Difference(shot, drawn, width * height);
         if (difference < bestDifference) {
             bestDifference = difference;
-            if (difference <= 20) {
-                best = name;
-            }
+            if (difference <= 20) best = kNames[i];
         }
-        DeleteObject(drawnBitmap);
     }
+    SelectObject(memory, old);
+    DeleteObject(drawnBitmap);
     DeleteObject(shotBitmap);
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
@@ -369,19 +313,18 @@ static const char* ClassifyIcon(HWND box, int* differenceOut) {
     return best;
 }
 
-static void ReportButtons(HWND box) {
+/* The visible buttons' ids as a JSON list. */
+static const char* Buttons(HWND box) {
     static const int kButtons[] = {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDTRYAGAIN, IDCONTINUE};
-    char list[128] = "[";
-    for (size_t i = 0; i < sizeof(kButtons) / sizeof(kButtons[0]); i++) {
-        HWND button = GetDlgItem(box, kButtons[i]);
-        if (button && IsWindowVisible(button)) {
-            char number[16];
-            snprintf(number, sizeof(number), "%s%d", list[1] ? "," : "", kButtons[i]);
-            strcat(list, number);
+    static char list[128];
+    int length = snprintf(list, sizeof(list), "[");
+    for (size_t i = 0; i < ARRAYSIZE(kButtons); i++) {
+        if (IsWindowVisible(GetDlgItem(box, kButtons[i]))) {
+            length += snprintf(list + length, sizeof(list) - length, "%s%d", length > 1 ? "," : "", kButtons[i]);
         }
     }
-    strcat(list, "]");
-    FieldRaw("buttons", list);
+    snprintf(list + length, sizeof(list) - length, "]");
+    return list;
 }
 
 /* The button that carries the default frame (BS_DEFPUSHBUTTON), -1 if none. */
@@ -399,41 +342,34 @@ static int DefaultStyledButton(HWND box) {
 static int WaitUntilGone(HWND box, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (IsWindow(box) && IsWindowVisible(box)) {
-        if (GetTickCount() - start > timeoutMs) {
-            return 0;
-        }
+        if (GetTickCount() - start > timeoutMs) return 0;
         Sleep(20);
     }
     return 1;
 }
 
-static void PostKey(HWND target, UINT key) {
-    PostMessageW(target, WM_KEYDOWN, key, 1);
-    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
-}
-
-/* Carries out action on box; false when the action is unknown. */
+/* Carries out action on box; false when the action is unknown. A button is
+ * clicked, a key goes to the focused control, close is the close box. */
 static int Act(HWND box, const wchar_t* action, HWND focus) {
     static const struct {
         const wchar_t* name;
-        int id;
-    } kPress[] = {{L"ok", IDOK}, {L"cancel", IDCANCEL}, {L"yes", IDYES}, {L"no", IDNO}};
-    for (size_t i = 0; i < sizeof(kPress) / sizeof(kPress[0]); i++) {
-        if (wcscmp(action, kPress[i].name) == 0) {
-            PostMessageW(box, WM_COMMAND, MAKEWPARAM(kPress[i].id, BN_CLICKED), (LPARAM)GetDlgItem(box, kPress[i].id));
-            return 1;
+        UINT message;
+        WPARAM wParam;
+    } kActions[] = {{L"ok", WM_COMMAND, IDOK},           {L"cancel", WM_COMMAND, IDCANCEL},
+                    {L"yes", WM_COMMAND, IDYES},         {L"no", WM_COMMAND, IDNO},
+                    {L"enter", WM_KEYDOWN, VK_RETURN},   {L"esc", WM_KEYDOWN, VK_ESCAPE},
+                    {L"close", WM_SYSCOMMAND, SC_CLOSE}, {L"wm_close", WM_CLOSE, 0}};
+    for (size_t i = 0; i < ARRAYSIZE(kActions); i++) {
+        UINT message = kActions[i].message;
+        WPARAM wParam = kActions[i].wParam;
+        if (wcscmp(action, kActions[i].name) != 0) continue;
+        if (message == WM_KEYDOWN) {
+            PostMessageW(focus ? focus : box, WM_KEYDOWN, wParam, 1);
+            PostMessageW(focus ? focus : box, WM_KEYUP, wParam, 0xC0000001);
+        } else {
+            /* BN_CLICKED is 0: a button's wParam is its id alone. */
+            PostMessageW(box, message, wParam, message == WM_COMMAND ? (LPARAM)GetDlgItem(box, (int)wParam) : 0);
         }
-    }
-    if (wcscmp(action, L"enter") == 0 || wcscmp(action, L"esc") == 0) {
-        PostKey(focus ? focus : box, wcscmp(action, L"enter") == 0 ? VK_RETURN : VK_ESCAPE);
-        return 1;
-    }
-    if (wcscmp(action, L"close") == 0) {
-        PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
-        return 1;
-    }
-    if (wcscmp(action, L"wm_close") == 0) {
-        PostMessageW(box, WM_CLOSE, 0, 0);
         return 1;
     }
     return 0;
@@ -443,238 +379,170 @@ static int Act(HWND box, const wchar_t* action, HWND focus) {
  * for a box with another caption than expected, whatever makes it go away,
  * so that the program can run on. */
 static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCaption, const wchar_t* action) {
-    static wchar_t caption[TEXT_SIZE];
-    static wchar_t text[TEXT_SIZE];
-    DWORD_PTR ignored;
+    static wchar_t caption[TEXT_SIZE], text[TEXT_SIZE];
+    DWORD_PTR ignored, defId = 0;
     /* The box's thread answers only once its modal loop runs. */
     SendMessageTimeoutW(box, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
     Sleep(150); /* and the screen shows it only once it has painted */
-    caption[0] = 0;
-    text[0] = 0;
+    caption[0] = text[0] = 0;
     GetWindowTextW(box, caption, TEXT_SIZE);
     GetDlgItemTextW(box, kBoxTextId, text, TEXT_SIZE);
 
-    DWORD thread = GetWindowThreadProcessId(box, NULL);
-    GUITHREADINFO gui;
-    memset(&gui, 0, sizeof(gui));
-    gui.cbSize = sizeof(gui);
-    int focusId = -1;
+    GUITHREADINFO gui = {.cbSize = sizeof(gui)};
     HWND focus = NULL;
-    if (GetGUIThreadInfo(thread, &gui) && gui.hwndFocus && GetParent(gui.hwndFocus) == box) {
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &gui) && gui.hwndFocus &&
+        GetParent(gui.hwndFocus) == box) {
         focus = gui.hwndFocus;
-        focusId = GetDlgCtrlID(focus);
     }
-    DWORD_PTR defId = 0;
     SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId);
 
-    int iconDifference = -1;
-    const char* icon = ClassifyIcon(box, &iconDifference);
-    for (int attempt = 0; attempt < 10 && strcmp(icon, "other") == 0; attempt++) {
+    int iconDifference;
+    const wchar_t* icon = ClassifyIcon(box, &iconDifference);
+    for (int attempt = 0; attempt < 10 && wcscmp(icon, L"other") == 0; attempt++) {
         Sleep(100); /* not painted yet, or covered for a moment */
         icon = ClassifyIcon(box, &iconDifference);
     }
 
-    int expected = expectedCaption && wcscmp(caption, expectedCaption) == 0;
-    const wchar_t* done = expected ? action : L"wm_close";
-
-    BeginEvent(event);
-    FieldText("caption", caption);
-    FieldText("text", text);
-    ReportButtons(box);
-    FieldInt("focus", focusId);
-    FieldInt("defid", HIWORD(defId) == DC_HASDEFID ? (long long)LOWORD(defId) : -1);
-    FieldInt("defstyle", DefaultStyledButton(box));
-    FieldAscii("icon", icon);
-    FieldInt("icon_difference", iconDifference);
-    FieldBool("foreground", GetForegroundWindow() == box);
-    FieldText("action", done);
-    if (wcscmp(done, L"hold") == 0) {
-        EndEvent();
-        return;
-    }
-    int known = Act(box, done, focus);
-    FieldBool("action_known", known);
-    int gone = known && WaitUntilGone(box, 5000);
-    if (!gone) {
-        /* Still there: take the first button that closes it. */
-        PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
-        if (!WaitUntilGone(box, 1000)) {
-            PostMessageW(box, WM_COMMAND, IDOK, 0);
-            WaitUntilGone(box, 1000);
+    const wchar_t* done = expectedCaption && wcscmp(caption, expectedCaption) == 0 ? action : L"wm_close";
+    Begin(event);
+    Add("caption:s text:s buttons:r focus:d defid:d defstyle:d icon:s icon_difference:d foreground:b action:s", caption,
+        text, Buttons(box), focus ? GetDlgCtrlID(focus) : -1, HIWORD(defId) == DC_HASDEFID ? (int)LOWORD(defId) : -1,
+        DefaultStyledButton(box), icon, iconDifference, GetForegroundWindow() == box, done);
+    if (wcscmp(done, L"hold") != 0) {
+        int known = Act(box, done, focus);
+        int gone = known && WaitUntilGone(box, 5000);
+        if (!gone) {
+            /* Still there: take the first button that closes it. */
+            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+            if (!WaitUntilGone(box, 1000)) {
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                WaitUntilGone(box, 1000);
+            }
         }
+        Add("action_known:b closed:b closed_ms:u", known, gone, GetTickCount() - g_startTick);
     }
-    FieldBool("closed", gone);
-    FieldInt("closed_ms", (long long)(GetTickCount() - g_startTick));
-    EndEvent();
+    End();
 }
 
 /* ---- process ---------------------------------------------------------- */
 
-static void StepStart(const wchar_t* app, const wchar_t* commandLine, const wchar_t* folder) {
-    static wchar_t buffer[32768];
-    STARTUPINFOW startup;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
-    wcsncpy(buffer, commandLine, 32767);
-    buffer[32767] = 0;
-    if (g_program) {
-        FreeLibrary(g_program);
-    }
-    g_program = app[0] ? LoadLibraryExW(app, NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
-    g_running = CreateProcessW(app[0] ? app : NULL, buffer, NULL, NULL, FALSE, 0, NULL, folder[0] ? folder : NULL,
-                               &startup, &g_proc);
-    BeginEvent("start");
-    FieldText("app", app);
-    FieldText("cmdline", commandLine);
-    FieldBool("started", g_running);
-    FieldInt("error", g_running ? 0 : (long long)GetLastError());
-    EndEvent();
+static void Kill(void) {
+    TerminateProcess(g_proc.hProcess, 999);
+    WaitForSingleObject(g_proc.hProcess, 5000);
 }
 
-static void StepBox(const wchar_t* caption, DWORD timeoutMs, const wchar_t* action) {
+/* Lets go of the ended process; returns its exit code. */
+static DWORD Reap(void) {
+    DWORD code = 0;
+    GetExitCodeProcess(g_proc.hProcess, &code);
+    CloseHandle(g_proc.hProcess);
+    CloseHandle(g_proc.hThread);
+    g_running = 0;
+    return code;
+}
+
+static void StepStart(wchar_t** f) {
+    static wchar_t commandLine[32768]; /* CreateProcessW may write into it */
+    const wchar_t *app = f[1], *folder = f[3];
+    STARTUPINFOW startup = {.cb = sizeof(startup)};
+    wcsncpy(commandLine, f[2], 32767);
+    if (g_program) FreeLibrary(g_program);
+    g_program = app[0] ? LoadLibraryExW(app, NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
+    g_running = CreateProcessW(app[0] ? app : NULL, commandLine, NULL, NULL, FALSE, 0, NULL, folder[0] ? folder : NULL,
+                               &startup, &g_proc);
+    Emit("start", "app:s cmdline:s started:b error:u", app, f[2], g_running, g_running ? 0 : GetLastError());
+}
+
+static void StepBox(wchar_t** f) {
     DWORD start = GetTickCount();
     if (!g_running) {
-        BeginEvent("no_box");
-        FieldAscii("reason", "not started");
-        EndEvent();
+        Emit("no_box", "reason:s", L"not started");
         return;
     }
     for (;;) {
         HWND box = FindBox();
+        int ended = !box && ProcessEnded();
+        if (ended) box = FindBox(); /* one shown at the very end */
         if (box) {
-            ReportAndAct("box", box, caption, action);
+            ReportAndAct("box", box, f[1], f[3]);
             return;
         }
-        if (ProcessEnded()) {
-            /* A box shown at the very end would still be found above. */
-            box = FindBox();
-            if (box) {
-                continue;
-            }
-            BeginEvent("no_box");
-            FieldAscii("reason", "exited");
-            FieldText("expected", caption);
-            EndEvent();
-            return;
-        }
-        if (GetTickCount() - start > timeoutMs) {
-            BeginEvent("no_box");
-            FieldAscii("reason", "timeout");
-            FieldText("expected", caption);
-            EndEvent();
+        if (ended || GetTickCount() - start > Ms(f[2])) {
+            Emit("no_box", "reason:s expected:s", ended ? L"exited" : L"timeout", f[1]);
             return;
         }
         Sleep(20);
     }
 }
 
-static void StepFinish(DWORD timeoutMs) {
+static void StepFinish(wchar_t** f) {
     DWORD start = GetTickCount();
+    int unexpected = 0, timedOut = 0;
     if (!g_running) {
-        BeginEvent("exit");
-        FieldAscii("reason", "not started");
-        EndEvent();
+        Emit("exit", "reason:s", L"not started");
         return;
     }
-    int unexpected = 0;
-    for (;;) {
-        if (ProcessEnded()) {
-            break;
-        }
+    while (!ProcessEnded() && !timedOut) {
         HWND box = FindBox();
         if (box && unexpected < 5) {
             unexpected++;
             ReportAndAct("unexpected_box", box, NULL, NULL);
-            continue;
+        } else if (!(timedOut = GetTickCount() - start > Ms(f[1]))) {
+            Sleep(20);
         }
-        if (GetTickCount() - start > timeoutMs) {
-            TerminateProcess(g_proc.hProcess, 999);
-            WaitForSingleObject(g_proc.hProcess, 5000);
-            BeginEvent("exit");
-            FieldAscii("reason", "timeout");
-            EndEvent();
-            CloseHandle(g_proc.hProcess);
-            CloseHandle(g_proc.hThread);
-            g_running = 0;
-            return;
-        }
-        Sleep(20);
     }
-    DWORD code = 0;
-    GetExitCodeProcess(g_proc.hProcess, &code);
-    BeginEvent("exit");
-    FieldAscii("reason", "ended");
-    FieldInt("code", code);
-    EndEvent();
-    CloseHandle(g_proc.hProcess);
-    CloseHandle(g_proc.hThread);
-    g_running = 0;
+    if (timedOut) {
+        Kill();
+        Emit("exit", "reason:s", L"timeout");
+        Reap();
+    } else {
+        Emit("exit", "reason:s code:u", L"ended", Reap());
+    }
 }
 
 /* ---- registry --------------------------------------------------------- */
 
 /* A path is under HKEY_CURRENT_USER unless it starts with HKLM\. */
 static HKEY Root(const wchar_t** path) {
-    if (_wcsnicmp(*path, L"HKLM\\", 5) == 0) {
-        *path += 5;
-        return HKEY_LOCAL_MACHINE;
-    }
-    return HKEY_CURRENT_USER;
+    if (_wcsnicmp(*path, L"HKLM\\", 5) != 0) return HKEY_CURRENT_USER;
+    *path += 5;
+    return HKEY_LOCAL_MACHINE;
 }
 
 static void DumpKey(const wchar_t* path) {
+    static wchar_t name[16384];
+    static BYTE data[65536];
     HKEY key;
     const wchar_t* sub = path;
     HKEY root = Root(&sub);
     LONG result = RegOpenKeyExW(root, sub, 0, KEY_READ, &key);
     if (result != ERROR_SUCCESS) {
-        BeginEvent(result == ERROR_FILE_NOT_FOUND ? "missing" : "key_error");
-        FieldText("key", path);
-        FieldInt("error", result);
-        EndEvent();
+        Emit(result == ERROR_FILE_NOT_FOUND ? "missing" : "key_error", "key:s error:u", path, result);
         return;
     }
-    BeginEvent("key");
-    FieldText("key", path);
-    EndEvent();
-
-    static wchar_t name[16384];
-    static BYTE data[65536];
+    Emit("key", "key:s", path);
     for (DWORD index = 0;; index++) {
-        DWORD nameLength = 16384;
-        DWORD dataSize = sizeof(data) - 4;
-        DWORD type = 0;
-        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &dataSize) != ERROR_SUCCESS) {
-            break;
-        }
-        BeginEvent("value");
-        FieldText("key", path);
-        FieldTextN("name", name, (int)nameLength);
-        FieldInt("type", type);
-        FieldInt("bytes", dataSize);
+        DWORD nameLength = 16384, dataSize = sizeof(data) - 4, type = 0;
+        if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &dataSize) != ERROR_SUCCESS) break;
+        Begin("value");
+        Add("key:s name:n type:u bytes:u", path, name, (int)nameLength, type, dataSize);
         if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
             int chars = (int)(dataSize / sizeof(wchar_t));
             const wchar_t* text = (const wchar_t*)data;
             int terminated = chars > 0 && text[chars - 1] == 0;
-            FieldTextN("data", text, terminated ? chars - 1 : chars);
-            FieldBool("terminated", terminated);
+            Add("data:n terminated:b", text, terminated ? chars - 1 : chars, terminated);
         } else {
-            char hex[3];
-            Put(",\"hex\":\"");
-            for (DWORD i = 0; i < dataSize && i < 1024; i++) {
-                snprintf(hex, sizeof(hex), "%02x", data[i]);
-                Put(hex);
-            }
-            Put("\"");
+            /* Anything else in hex, at most its first 1024 bytes. */
+            char hex[2 + 2 * 1024 + 1] = "\"";
+            for (DWORD i = 0; i < dataSize && i < 1024; i++) snprintf(hex + 1 + 2 * i, 3, "%02x", data[i]);
+            Add("hex:r", strcat(hex, "\""));
         }
-        EndEvent();
+        End();
     }
     /* Sub keys by name; the path buffer of each is made afresh. */
     for (DWORD index = 0;; index++) {
         DWORD nameLength = 16384;
-        if (RegEnumKeyExW(key, index, name, &nameLength, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
-            break;
-        }
+        if (RegEnumKeyExW(key, index, name, &nameLength, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
         size_t length = wcslen(path) + 1 + nameLength + 1;
         wchar_t* child = (wchar_t*)malloc(length * sizeof(wchar_t));
         swprintf(child, length, L"%ls\\%ls", path, name);
@@ -684,44 +552,29 @@ static void DumpKey(const wchar_t* path) {
     RegCloseKey(key);
 }
 
-static void Result(const char* event, const wchar_t* path, LONG result) {
-    BeginEvent(event);
-    FieldText("key", path);
-    FieldInt("result", result);
-    EndEvent();
-}
-
-static void StepRegKey(const wchar_t* path, DWORD options) {
+/* Creates the key path, if it is not there, with options; then stores data,
+ * if any, as the REG_SZ value name. */
+static void WriteKey(const char* event, const wchar_t* path, DWORD options, const wchar_t* name, const wchar_t* data) {
     HKEY key;
     const wchar_t* sub = path;
     HKEY root = Root(&sub);
     LONG result = RegCreateKeyExW(root, sub, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL);
     if (result == ERROR_SUCCESS) {
+        DWORD size = data ? (DWORD)((wcslen(data) + 1) * sizeof(wchar_t)) : 0;
+        if (data) result = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data, size);
         RegCloseKey(key);
     }
-    Result(options == REG_OPTION_VOLATILE ? "reg_volatile_key" : "reg_key", path, result);
+    Emit(event, "key:s result:u", path, result);
 }
 
-static void StepRegSet(const wchar_t* path, const wchar_t* name, const wchar_t* data) {
-    HKEY key;
-    const wchar_t* sub = path;
-    HKEY root = Root(&sub);
-    LONG result = RegCreateKeyExW(root, sub, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-    if (result == ERROR_SUCCESS) {
-        result = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data, (DWORD)((wcslen(data) + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    Result("reg_set", path, result);
-}
-
-static void StepRegSddl(const wchar_t* path, const wchar_t* sddl) {
+static void StepRegSddl(wchar_t** f) {
     PSECURITY_DESCRIPTOR descriptor = NULL;
     LONG result;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, NULL)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(f[2], SDDL_REVISION_1, &descriptor, NULL)) {
         result = (LONG)GetLastError();
     } else {
         HKEY key;
-        const wchar_t* sub = path;
+        const wchar_t* sub = f[1];
         HKEY root = Root(&sub);
         result = RegOpenKeyExW(root, sub, 0, WRITE_DAC | READ_CONTROL, &key);
         if (result == ERROR_SUCCESS) {
@@ -730,75 +583,82 @@ static void StepRegSddl(const wchar_t* path, const wchar_t* sddl) {
         }
         LocalFree(descriptor);
     }
-    Result("reg_sddl", path, result);
+    Emit("reg_sddl", "key:s result:u", f[1], result);
 }
 
-static void StepRegDeleteTree(const wchar_t* path) {
-    const wchar_t* sub = path;
+static void StepRegDeleteTree(wchar_t** f) {
+    const wchar_t* sub = f[1];
     HKEY root = Root(&sub);
-    Result("reg_delete_tree", path, RegDeleteTreeW(root, sub));
+    Emit("reg_delete_tree", "key:s result:u", f[1], RegDeleteTreeW(root, sub));
 }
+
+static void StepRegCopy(wchar_t** f) {
+    static wchar_t value[8192];
+    DWORD size = sizeof(value) - sizeof(wchar_t);
+    const wchar_t* sub = f[1];
+    HKEY root = Root(&sub);
+    LONG result = RegGetValueW(root, sub, L"", RRF_RT_REG_SZ, NULL, value, &size);
+    if (result == ERROR_SUCCESS) {
+        WriteKey("reg_set", f[2], 0, L"", value);
+    } else {
+        Emit("reg_copy", "key:s result:u", f[1], result);
+    }
+}
+
+static void StepRegKey(wchar_t** f) { WriteKey("reg_key", f[1], REG_OPTION_NON_VOLATILE, NULL, NULL); }
+static void StepRegVolatileKey(wchar_t** f) { WriteKey("reg_volatile_key", f[1], REG_OPTION_VOLATILE, NULL, NULL); }
+static void StepRegSet(wchar_t** f) { WriteKey("reg_set", f[1], 0, f[2], f[3]); }
+static void StepDump(wchar_t** f) { DumpKey(f[1]); }
 
 /* ---- files and the verb ----------------------------------------------- */
-
-static void ReportFile(const wchar_t* path) {
-    int length = 0;
-    wchar_t* content = ReadTextFile(path, &length);
-    BeginEvent("file");
-    FieldText("path", path);
-    FieldBool("exists", content != NULL);
-    if (content) {
-        FieldTextN("content", content, length);
-        free(content);
-    }
-    EndEvent();
-}
 
 static int WaitForFile(const wchar_t* path, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount() - start > timeoutMs) {
-            return 0;
-        }
+        if (GetTickCount() - start > timeoutMs) return 0;
         Sleep(50);
     }
     return 1;
 }
 
-static void StepRegCopy(const wchar_t* from, const wchar_t* to) {
-    static wchar_t value[8192];
-    DWORD size = sizeof(value) - sizeof(wchar_t);
-    const wchar_t* sub = from;
-    HKEY root = Root(&sub);
-    LONG result = RegGetValueW(root, sub, L"", RRF_RT_REG_SZ, NULL, value, &size);
-    if (result == ERROR_SUCCESS) {
-        StepRegSet(to, L"", value);
-    } else {
-        Result("reg_copy", from, result);
-    }
+static void StepReadFile(wchar_t** f) {
+    int length = 0;
+    WaitForFile(f[1], Ms(f[2])); /* the stand-in renames it into place whole */
+    wchar_t* content = ReadTextFile(f[1], &length);
+    Begin("file");
+    Add("path:s exists:b", f[1], content != NULL);
+    if (content) Add("content:n", content, length);
+    End();
+    free(content);
 }
 
-/* Runs verb on path as Explorer does: the shell reads the verb's command
- * from the item's class and puts path in place of %1. */
-static void StepShellVerb(const wchar_t* verb, const wchar_t* path, DWORD timeoutMs) {
-    SHELLEXECUTEINFOW info;
-    memset(&info, 0, sizeof(info));
-    info.cbSize = sizeof(info);
+static void StepWaitFile(wchar_t** f) {
+    Begin("wait_file");
+    Add("path:s exists:b", f[1], WaitForFile(f[1], Ms(f[2])));
+    End();
+}
+
+/* Runs a verb on a path as Explorer does: the shell reads the verb's command
+ * from the item's class and puts the path in place of %1. */
+static void StepShellVerb(wchar_t** f) {
+    SHELLEXECUTEINFOW info = {.cbSize = sizeof(info), .lpVerb = f[1], .lpFile = f[2], .nShow = SW_SHOWNORMAL};
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    info.lpVerb = verb;
-    info.lpFile = path;
-    info.nShow = SW_SHOWNORMAL;
     BOOL done = ShellExecuteExW(&info);
-    BeginEvent("shell_verb");
-    FieldText("path", path);
-    FieldBool("done", done);
-    FieldInt("error", done ? 0 : (long long)GetLastError());
+    DWORD error = done ? 0 : GetLastError();
+    Begin("shell_verb");
+    Add("path:s done:b error:u", f[2], done, error);
     if (info.hProcess) {
-        FieldBool("waited", WaitForSingleObject(info.hProcess, timeoutMs) == WAIT_OBJECT_0);
+        Add("waited:b", WaitForSingleObject(info.hProcess, Ms(f[3])) == WAIT_OBJECT_0);
         CloseHandle(info.hProcess);
     }
-    EndEvent();
+    End();
 }
+
+static void StepExists(wchar_t** f) {
+    Emit("exists", "path:s exists:b", f[1], GetFileAttributesW(f[1]) != INVALID_FILE_ATTRIBUTES);
+}
+static void StepDeleteFile(wchar_t** f) { DeleteFileW(f[1]); }
+static void StepMakeFolder(wchar_t** f) { SHCreateDirectoryExW(NULL, f[1], NULL); } /* with its parents */
 
 /* ---- timing ----------------------------------------------------------- */
 
@@ -806,26 +666,20 @@ static void StepShellVerb(const wchar_t* verb, const wchar_t* path, DWORD timeou
  * and the wait for its end. */
 static void TimeOne(int round, int index, const wchar_t* caption, const wchar_t* program, LARGE_INTEGER frequency) {
     static wchar_t commandLine[MAX_PATH + 3];
-    STARTUPINFOW startup;
+    STARTUPINFOW startup = {.cb = sizeof(startup)};
     LARGE_INTEGER start, found, ended;
     HWND box = NULL;
     swprintf(commandLine, MAX_PATH + 3, L"\"%ls\"", program);
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
     QueryPerformanceCounter(&start);
     if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &g_proc)) {
-        BeginEvent("timed_fail");
-        FieldInt("error", GetLastError());
-        EndEvent();
+        Emit("timed_fail", "error:u", GetLastError());
         return;
     }
     g_running = 1;
     for (;;) {
         box = FindBox();
         QueryPerformanceCounter(&found);
-        if (box || ProcessEnded() || (found.QuadPart - start.QuadPart) / frequency.QuadPart > 20) {
-            break;
-        }
+        if (box || ProcessEnded() || (found.QuadPart - start.QuadPart) / frequency.QuadPart > 20) break;
         Sleep(1);
     }
     if (box) {
@@ -834,28 +688,21 @@ static void TimeOne(int round, int index, const wchar_t* caption, const wchar_t*
         PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
         box = wcscmp(seen, caption) == 0 ? box : NULL;
     }
-    if (WaitForSingleObject(g_proc.hProcess, 5000) != WAIT_OBJECT_0) {
-        TerminateProcess(g_proc.hProcess, 999);
-        WaitForSingleObject(g_proc.hProcess, 5000);
-    }
+    if (WaitForSingleObject(g_proc.hProcess, 5000) != WAIT_OBJECT_0) Kill();
     QueryPerformanceCounter(&ended);
-    DWORD code = 0;
-    GetExitCodeProcess(g_proc.hProcess, &code);
-    CloseHandle(g_proc.hProcess);
-    CloseHandle(g_proc.hThread);
-    g_running = 0;
-    BeginEvent(box ? "timed" : "timed_fail");
-    FieldInt("round", round);
-    FieldInt("index", index);
-    FieldInt("us", (found.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
-    FieldInt("closing_us", (ended.QuadPart - found.QuadPart) * 1000000 / frequency.QuadPart);
-    FieldInt("code", code);
-    EndEvent();
+    Emit(box ? "timed" : "timed_fail", "round:d index:d us:q closing_us:q code:u", round, index,
+         (found.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart,
+         (ended.QuadPart - found.QuadPart) * 1000000 / frequency.QuadPart, Reap());
 }
 
-static void StepTimeBoxes(int rounds, wchar_t** pairs, int count) {
+/* A warm-up round and ROUNDS rounds over the pairs of caption and program,
+ * the order turned round every other round. */
+static void StepTimeBoxes(wchar_t** f) {
+    wchar_t** pairs = f + 2;
+    int rounds = _wtoi(f[1]), count = 0;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
+    while (pairs[2 * count] && pairs[2 * count + 1]) count++;
     for (int round = 0; round <= rounds; round++) {
         for (int k = 0; k < count; k++) {
             int index = round % 2 ? count - 1 - k : k;
@@ -866,109 +713,57 @@ static void StepTimeBoxes(int rounds, wchar_t** pairs, int count) {
 
 /* ---- main ------------------------------------------------------------- */
 
-static void FieldVariable(const char* name, const wchar_t* variable) {
-    static wchar_t value[4096];
-    if (GetEnvironmentVariableW(variable, value, 4096)) {
-        FieldText(name, value);
-    } else {
-        FieldText(name, NULL);
-    }
+static const wchar_t* Variable(const wchar_t* name, wchar_t* value) {
+    return GetEnvironmentVariableW(name, value, 4096) ? value : NULL;
 }
 
-static void StepSystem(void) {
-    static wchar_t expanded[4096];
-    BeginEvent("system");
-    FieldInt("acp", GetACP());
-    FieldInt("oemcp", GetOEMCP());
-    FieldVariable("program_files", L"ProgramFiles");
-    FieldVariable("program_w6432", L"ProgramW6432");
+static void StepSystem(wchar_t** f) {
+    static wchar_t files[4096], w6432[4096], expanded[4096], wow64[4096];
+    (void)f;
     expanded[0] = 0;
     ExpandEnvironmentStringsW(L"%ProgramW6432%\\", expanded, 4096);
-    FieldText("expanded_w6432", expanded);
-    FieldBool("wow64", GetSystemWow64DirectoryW(expanded, 4096) != 0);
-    EndEvent();
+    Emit("system", "acp:d oemcp:d program_files:s program_w6432:s expanded_w6432:s wow64:b", GetACP(), GetOEMCP(),
+         Variable(L"ProgramFiles", files), Variable(L"ProgramW6432", w6432), expanded,
+         GetSystemWow64DirectoryW(wow64, 4096) != 0);
 }
 
+static void StepCase(wchar_t** f) { Emit("case", "name:s", f[1]); }
+static void StepLabel(wchar_t** f) { Emit("label", "name:s", f[1]); }
+
+/* Each step with the number of fields it needs, its name included. */
+static const struct {
+    const wchar_t* name;
+    int fields;
+    void (*run)(wchar_t** f);
+} kSteps[] = {{L"case", 2, StepCase},
+              {L"label", 2, StepLabel},
+              {L"system", 1, StepSystem},
+              {L"exists", 2, StepExists},
+              {L"reg_delete_tree", 2, StepRegDeleteTree},
+              {L"reg_key", 2, StepRegKey},
+              {L"reg_volatile_key", 2, StepRegVolatileKey},
+              {L"reg_set", 4, StepRegSet},
+              {L"reg_sddl", 3, StepRegSddl},
+              {L"delete_file", 2, StepDeleteFile},
+              {L"make_folder", 2, StepMakeFolder},
+              {L"start", 4, StepStart},
+              {L"box", 4, StepBox},
+              {L"finish", 2, StepFinish},
+              {L"dump", 2, StepDump},
+              {L"reg_copy", 3, StepRegCopy},
+              {L"shell_verb", 4, StepShellVerb},
+              {L"time_boxes", 4, StepTimeBoxes},
+              {L"read_file", 3, StepReadFile},
+              {L"wait_file", 3, StepWaitFile}};
+
 static void RunStep(wchar_t** f, int n) {
-#define NEED(count)                     \
-    if (n < (count)) {                  \
-        Note("bad_step", "step", f[0]); \
-        return;                         \
-    }
-    const wchar_t* step = f[0];
-    if (wcscmp(step, L"case") == 0) {
-        NEED(2);
-        Note("case", "name", f[1]);
-    } else if (wcscmp(step, L"label") == 0) {
-        NEED(2);
-        Note("label", "name", f[1]);
-    } else if (wcscmp(step, L"system") == 0) {
-        StepSystem();
-    } else if (wcscmp(step, L"exists") == 0) {
-        NEED(2);
-        BeginEvent("exists");
-        FieldText("path", f[1]);
-        FieldBool("exists", GetFileAttributesW(f[1]) != INVALID_FILE_ATTRIBUTES);
-        EndEvent();
-    } else if (wcscmp(step, L"reg_delete_tree") == 0) {
-        NEED(2);
-        StepRegDeleteTree(f[1]);
-    } else if (wcscmp(step, L"reg_key") == 0) {
-        NEED(2);
-        StepRegKey(f[1], REG_OPTION_NON_VOLATILE);
-    } else if (wcscmp(step, L"reg_volatile_key") == 0) {
-        NEED(2);
-        StepRegKey(f[1], REG_OPTION_VOLATILE);
-    } else if (wcscmp(step, L"reg_set") == 0) {
-        NEED(4);
-        StepRegSet(f[1], f[2], f[3]);
-    } else if (wcscmp(step, L"reg_sddl") == 0) {
-        NEED(3);
-        StepRegSddl(f[1], f[2]);
-    } else if (wcscmp(step, L"delete_file") == 0) {
-        NEED(2);
-        DeleteFileW(f[1]);
-    } else if (wcscmp(step, L"make_folder") == 0) {
-        NEED(2);
-        SHCreateDirectoryExW(NULL, f[1], NULL); /* with its parents */
-    } else if (wcscmp(step, L"start") == 0) {
-        NEED(4);
-        StepStart(f[1], f[2], f[3]);
-    } else if (wcscmp(step, L"box") == 0) {
-        NEED(4);
-        StepBox(f[1], (DWORD)wcstoul(f[2], NULL, 10), f[3]);
-    } else if (wcscmp(step, L"finish") == 0) {
-        NEED(2);
-        StepFinish((DWORD)wcstoul(f[1], NULL, 10));
-    } else if (wcscmp(step, L"dump") == 0) {
-        NEED(2);
-        DumpKey(f[1]);
-    } else if (wcscmp(step, L"reg_copy") == 0) {
-        NEED(3);
-        StepRegCopy(f[1], f[2]);
-    } else if (wcscmp(step, L"shell_verb") == 0) {
-        NEED(4);
-        StepShellVerb(f[1], f[2], (DWORD)wcstoul(f[3], NULL, 10));
-    } else if (wcscmp(step, L"time_boxes") == 0) {
-        NEED(4);
-        StepTimeBoxes(_wtoi(f[1]), f + 2, (n - 2) / 2);
-    } else if (wcscmp(step, L"read_file") == 0) {
-        NEED(3);
-        WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10)); /* the stand-in renames it into place whole */
-        ReportFile(f[1]);
-    } else if (wcscmp(step, L"wait_file") == 0) {
-        NEED(3);
-        BeginEvent("wait_file");
-        FieldText("path", f[1]);
-        FieldBool("exists", WaitForFile(f[1], (DWORD)wcstoul(f[2], NULL, 10)));
-        EndEvent();
-    } else if (wcscmp(step, L"sleep") == 0) {
-        NEED(2);
-        Sleep((DWORD)wcstoul(f[1], NULL, 10));
+    size_t i = 0;
+    while (i < ARRAYSIZE(kSteps) && wcscmp(f[0], kSteps[i].name) != 0) i++;
+    if (i < ARRAYSIZE(kSteps) && n >= kSteps[i].fields) {
+        kSteps[i].run(f);
     } else {
-        Note("bad_step", "step", step);
+        Emit("bad_step", "step:s", f[0]);
     }
-#undef NEED
 }
 
 int wmain(int argc, wchar_t** argv) {
@@ -978,40 +773,27 @@ int wmain(int argc, wchar_t** argv) {
     }
     g_startTick = GetTickCount();
     g_out = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
-    if (g_out == INVALID_HANDLE_VALUE) {
-        return 3;
-    }
+    if (g_out == INVALID_HANDLE_VALUE) return 3;
     wchar_t* script = ReadTextFile(argv[1], NULL);
     if (!script) {
-        Note("bad_script", "path", argv[1]);
+        Emit("bad_script", "path:s", argv[1]);
         CloseHandle(g_out);
         return 4;
     }
-    wchar_t* line = script;
-    while (*line) {
-        wchar_t* end = wcschr(line, L'\n');
-        if (end) {
-            *end = 0;
-        }
+    for (wchar_t *line = script, *next; line; line = next) {
+        next = wcschr(line, L'\n');
+        if (next) *next++ = 0;
         size_t length = wcslen(line);
-        if (length && line[length - 1] == L'\r') {
-            line[length - 1] = 0;
-        }
+        if (length && line[length - 1] == L'\r') line[length - 1] = 0;
         if (line[0] && line[0] != L'#') {
-            wchar_t* fields[MAX_FIELDS];
+            wchar_t* fields[MAX_FIELDS + 1];
             int n = SplitFields(line, fields);
             RunStep(fields, n);
         }
-        if (!end) {
-            break;
-        }
-        line = end + 1;
     }
-    if (g_running) {
-        /* A script that forgot to finish: leave nothing behind. */
-        TerminateProcess(g_proc.hProcess, 999);
-    }
-    Note("done", "script", argv[1]);
+    /* A script that forgot to finish: leave nothing behind. */
+    if (g_running) TerminateProcess(g_proc.hProcess, 999);
+    Emit("done", "script:s", argv[1]);
     CloseHandle(g_out);
     free(script);
     return 0;
