@@ -12,7 +12,8 @@ prefixes once (build/wine/<arch>, kept between runs; no crash dialogs, and
 Managed=N so that Wine does not wait two seconds for a window manager after
 every box), gives out fresh copies of them, runs the end-to-end driver
 (tests/e2e/driver.c) in them, and at the end stops every Wine server it
-started and its Xvfb, whatever happened. Every wait has a time-out.
+started and its Xvfb and removes a work folder it made itself, whatever
+happened. Every wait has a time-out.
 """
 import json
 import os
@@ -164,6 +165,7 @@ class Session:
     def __init__(self, work=None, build=BUILD, display=None):
         self.build = build  # where the files laid into a prefix come from
         self.own_screen = display is None  # else Wine shows its windows on display
+        self.own_work = work is None  # a folder of its own goes at the end
         self.work = work or tempfile.mkdtemp(prefix="kompakto-wine.")
         os.makedirs(self.work, exist_ok=True)
         self.log = os.path.join(self.work, "wine.log")
@@ -295,3 +297,5 @@ class Session:
         if self.xvfb:
             kill(self.xvfb)
             self.xvfb = None
+        if self.own_work and not self.keep:
+            shutil.rmtree(self.work, ignore_errors=True)
