@@ -4,22 +4,29 @@
 set -eu
 need=""
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
-for package in cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 wine wine32:i386 wine64 \
+for package in cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 \
                xvfb imagemagick xdotool locales python3 python3-pefile icoutils clang libclang-rt-14-dev \
                clang-tidy clang-format cppcheck shellcheck python3-pyflakes \
                openssl osslsigncode; do
     have "$package" || need="$need $package"
 done
-[ -z "$need" ] && exit 0
-if [ "$(id -u)" != 0 ]; then
-    echo "missing packages:$need (run as root to install them)" >&2
-    exit 1
+install() {
+    if [ "$(id -u)" != 0 ]; then
+        echo "missing packages:$1 (run as root to install them)" >&2
+        exit 1
+    fi
+    echo "installing:$1"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    # shellcheck disable=SC2086  # one word a package
+    apt-get install -y -q --no-install-recommends $1
+}
+[ -z "$need" ] || install "$need"
+# A kernel that cannot execute 32-bit x86 code runs Wine's 32-bit loader
+# under qemu's emulator (tools/winesession.py registers it).
+if ! have qemu-user-static && [ "$(/usr/bin/python3 "$(dirname "$0")/winesession.py" mode)" = none ]; then
+    install " qemu-user-static"
 fi
-echo "installing:$need"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-# shellcheck disable=SC2086  # one word a package
-apt-get install -y -q --no-install-recommends $need

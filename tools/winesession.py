@@ -14,21 +14,195 @@ every box), gives out fresh copies of them, runs the end-to-end driver
 (tests/e2e/driver.c) in them, and at the end stops every Wine server it
 started and its Xvfb and removes a work folder it made itself, whatever
 happened. Every wait has a time-out.
+
+Wine runs kompakto.exe, a 32-bit program, with its 32-bit loader. Some
+kernels cannot execute 32-bit x86 code at all; on such a machine the session
+registers qemu's user-mode emulator for it with binfmt_misc (as root; it says
+so, and how to remove it), and every wait for the program is stretched,
+since each of its starts then takes about a minute. The helpers run in a
+64-bit prefix as 64-bit programs, natively, so that only kompakto.exe itself
+is emulated there. `python3 tools/winesession.py mode` prints how this
+machine runs 32-bit code: native, emulated or none.
 """
+import errno
 import json
 import os
 import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build", "windows")
+BUILD = os.path.join(ROOT, "build", "windows")  # kompakto.exe and the 32-bit helpers
 TEMPLATES = os.path.join(ROOT, "build", "wine")
 TEMPLATE_FORMAT = "4"  # raise when the way templates are made changes
 HELPERS = "C:\\e2e"  # where the driver and its script live in a prefix
+# The helpers that run in a prefix are built for each kind of prefix and
+# started with its own loader: only kompakto.exe is 32-bit in a 64-bit prefix.
+HELPER_PROGRAMS = ("e2e-driver.exe", "e2e-standin_viewer.exe")
+HELPER_BUILDS = {"win32": BUILD, "win64": os.path.join(ROOT, "build", "windows-x64")}
+LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
+
+# Running 32-bit code on a machine whose kernel cannot: qemu's user-mode
+# emulator, registered with binfmt_misc for 32-bit x86 ELF executables and
+# shared objects (e_type 2 or 3). The F flag opens the emulator at once, so
+# that it serves every mount namespace.
+QEMU = "/usr/bin/qemu-i386-static"
+BINFMT = "/proc/sys/fs/binfmt_misc"
+HANDLER = "kompakto-i386"
+I386_MAGIC = bytes.fromhex("7f454c4601010100000000000000000002000300")
+I386_MASK = bytes.fromhex("fffffffffffefe00fffffffffffffffffeffffff")
+# How much longer every wait for Wine may take under emulation: there a start
+# of kompakto.exe takes 60 to 80 s before its question shows (a tenth of a
+# second natively), and making a 64-bit prefix 2 to 5 minutes.
+SLOWDOWN = {"native": 1, "emulated": 6}
+EMULATED_START_S = 70
+# What the tests say of the cases they leave out under emulation.
+NOT_RUN = "not run here: %d (this machine cannot execute 32-bit code natively)"
+# Set to 1, every end-to-end case runs even under emulation, however long it takes.
+ALL_CASES = os.environ.get("KOMPAKTO_E2E_ALL") == "1"
+# Steps of the driver that wait, and the field that holds the wait in ms.
+WAIT_FIELDS = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2, "wait_file": 2}
+
+
+class SetupError(Exception):
+    """Wine cannot run here; the message names the cause and the remedy."""
+
+
+def guarded(main):
+    """Runs main; a SetupError ends it with its message and exit code 3."""
+    try:
+        return main()
+    except SetupError as error:
+        print("kompakto: %s" % error, file=sys.stderr, flush=True)
+        return 3
+
+
+# --- how this machine runs 32-bit x86 code -------------------------------------
+
+
+def parse_handler(text):
+    """A binfmt_misc handler as /proc shows it: {"enabled", "interpreter",
+    "offset", "magic", "mask"}; magic is None for one that matches by the
+    file name's extension."""
+    lines = text.split("\n")
+    handler = {"enabled": lines[0] == "enabled", "interpreter": None, "offset": 0, "magic": None, "mask": None}
+    for line in lines[1:]:
+        key, _, value = line.partition(" ")
+        if key == "interpreter":
+            handler["interpreter"] = value
+        elif key == "offset":
+            handler["offset"] = int(value)
+        elif key in ("magic", "mask"):
+            handler[key] = bytes.fromhex(value)
+    return handler
+
+
+def handler_matches(handler, header):
+    """Whether the kernel hands a file that begins with header to handler."""
+    magic, offset = handler["magic"], handler["offset"]
+    if not handler["enabled"] or magic is None or offset + len(magic) > len(header):
+        return False
+    mask = handler["mask"] or b"\xff" * len(magic)
+    return all(header[offset + i] & mask[i] == magic[i] & mask[i] for i in range(len(magic)))
+
+
+def decide(runs, handlers, header):
+    """native, emulated or none: whether a 32-bit program whose file begins
+    with header runs at all, and whether an enabled handler (asked before the
+    kernel's own loader) takes it."""
+    if not runs:
+        return "none"
+    return "emulated" if any(handler_matches(h, header) for h in handlers) else "native"
+
+
+def registered_handlers():
+    """The handlers binfmt_misc uses now, {name: handler}."""
+    try:
+        with open(os.path.join(BINFMT, "status")) as status:
+            if status.read().strip() != "enabled":
+                return {}
+        names = [n for n in os.listdir(BINFMT) if n not in ("register", "status")]
+    except OSError:
+        return {}  # not mounted
+    handlers = {}
+    for name in names:
+        try:
+            with open(os.path.join(BINFMT, name)) as entry:
+                handlers[name] = parse_handler(entry.read())
+        except OSError:
+            pass  # removed meanwhile
+    return handlers
+
+
+def runs_32bit():
+    """Whether Wine's 32-bit loader starts here."""
+    try:
+        done = subprocess.run([LOADERS["win32"], "--version"], capture_output=True, timeout=120)
+    except FileNotFoundError:
+        raise SetupError("Wine's 32-bit loader %s is missing: run tools/install-deps.sh as root" % LOADERS["win32"])
+    except OSError as error:
+        if error.errno == errno.ENOEXEC:
+            return False
+        raise SetupError("Wine's 32-bit loader does not start: %s" % error)
+    except subprocess.TimeoutExpired:
+        raise SetupError("Wine's 32-bit loader did not answer within 120 s")
+    return done.returncode == 0
+
+
+def machine_mode():
+    with open(LOADERS["win32"], "rb") as loader:
+        header = loader.read(64)
+    return decide(runs_32bit(), registered_handlers().values(), header)
+
+
+_mode = None
+
+
+def prepare_machine():
+    """How this machine runs 32-bit code, once it can: where its kernel
+    cannot, qemu's emulator is registered for it first (which takes root).
+    Raises SetupError when that cannot be done."""
+    global _mode
+    if _mode is None:
+        _mode = machine_mode()
+        if _mode == "none":
+            register_emulator()
+            _mode = machine_mode()
+            if _mode != "emulated":
+                raise SetupError("qemu's emulator is registered for 32-bit x86 code, but Wine's 32-bit loader "
+                                 "still does not start; remove it with: echo -1 > %s/%s" % (BINFMT, HANDLER))
+    return _mode
+
+
+def register_emulator():
+    cause = "this machine cannot execute 32-bit x86 code, which Wine needs for kompakto.exe"
+    if os.geteuid() != 0:
+        raise SetupError("%s; only root can register qemu's emulator for it: run make as root" % cause)
+    if not os.path.exists(QEMU):
+        raise SetupError("%s; its emulator %s is missing: run tools/install-deps.sh as root" % (cause, QEMU))
+    if not os.path.exists(os.path.join(BINFMT, "register")):
+        done = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], capture_output=True, text=True)
+        if done.returncode != 0:
+            raise SetupError("%s, and binfmt_misc, which would hand it to qemu's emulator, cannot be mounted "
+                             "here (%s): mount it on %s, or run the tests on a machine that executes 32-bit "
+                             "code" % (cause, done.stderr.strip() or "exit code %d" % done.returncode, BINFMT))
+    entry = os.path.join(BINFMT, HANDLER)
+    escaped = lambda data: "".join("\\x%02x" % byte for byte in data)  # noqa: E731  (read by the kernel)
+    try:
+        if os.path.exists(entry):  # ours, left disabled
+            with open(entry, "w") as out:
+                out.write("1")
+        else:
+            with open(os.path.join(BINFMT, "register"), "w") as out:
+                out.write(":%s:M::%s:%s:%s:F" % (HANDLER, escaped(I386_MAGIC), escaped(I386_MASK), QEMU))
+    except OSError as error:
+        raise SetupError("%s, and qemu's emulator cannot be registered for it: %s" % (cause, error))
+    print("# this machine cannot execute 32-bit x86 code: registered qemu's emulator for it (binfmt_misc "
+          "handler %s); remove it with: echo -1 > %s" % (HANDLER, entry), flush=True)
 
 
 def run_quietly(command, env, timeout, log_path):
@@ -43,6 +217,14 @@ def run_quietly(command, env, timeout, log_path):
     except subprocess.TimeoutExpired:
         kill(process)
         return None
+
+
+def tail(path, lines=20):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as log:
+            return "".join(log.readlines()[-lines:]).rstrip() or "(empty)"
+    except OSError:
+        return "(no log)"
 
 
 def kill(process):
@@ -95,8 +277,9 @@ class Driver:
     """The driver running a script in the background; its transcript grows
     line by line."""
 
-    def __init__(self, process, transcript, env, log_path):
+    def __init__(self, process, transcript, env, log_path, budget, slowdown):
         self.process, self.transcript, self.env, self.log_path = process, transcript, env, log_path
+        self.budget, self.slowdown = budget, slowdown  # seconds for the whole script; how much slower Wine is here
 
     def text(self):
         try:
@@ -107,7 +290,7 @@ class Driver:
 
     def wait_for(self, needle, count=1, timeout=180):
         """Waits until needle stands in count lines of the transcript."""
-        deadline = time.time() + timeout
+        deadline = time.time() + timeout * self.slowdown
         while sum(needle in line for line in self.text().splitlines()) < count:
             if time.time() > deadline or self.process.poll() is not None:
                 raise RuntimeError("the driver did not get as far as %r; it saw:\n%s" % (needle, self.text()))
@@ -126,11 +309,12 @@ class Driver:
         os.unlink(shot)
         open(windows_to_host(prefix, "%s\\go%d" % (HELPERS, number)), "w").close()
 
-    def finish(self, timeout=300):
-        """Waits for the driver's end and returns its events; None when it
-        ran out of time (what it saw is kept all the same)."""
+    def finish(self, timeout=None):
+        """Waits for the driver's end (at most timeout seconds, or the time
+        its steps may take) and returns its events, the last of them
+        {"event": "timeout"} when it ran out of time."""
         try:
-            code = self.process.wait(timeout=timeout)
+            code = self.process.wait(timeout=timeout or self.budget)
         except subprocess.TimeoutExpired:
             kill(self.process)
             code = None
@@ -171,16 +355,37 @@ class Session:
         self.log = os.path.join(self.work, "wine.log")
         self.xvfb = None
         self.display = display
-        self.prefixes = []
+        self.prefixes = {}  # path: arch
         self.keep = False  # leave the prefixes for a look afterwards
+        self.mode, self.slowdown = None, 1
 
     def __enter__(self):
-        if self.own_screen:
-            self.start_screen()
+        try:
+            self.mode = prepare_machine()
+            self.slowdown = SLOWDOWN[self.mode]
+            if self.own_screen:
+                self.start_screen()
+        except BaseException:
+            self.close()
+            raise
         return self
 
     def __exit__(self, *exception):
         self.close()
+
+    @property
+    def emulated(self):
+        return self.mode == "emulated"
+
+    def about(self, steps):
+        """Roughly how long steps take under emulation, as words for the
+        user; "" natively, where it is a matter of seconds."""
+        starts = sum(step[0] in ("start", "time_boxes") for step in steps)
+        if not self.emulated or not starts:
+            return ""
+        minutes = max(1, round(starts * EMULATED_START_S / 60))
+        return "about %d minute%s (each start of kompakto.exe takes a minute under emulation)" % (
+            minutes, "" if minutes == 1 else "s")
 
     def start_screen(self):
         read_end, write_end = os.pipe()
@@ -213,48 +418,69 @@ class Session:
         return env
 
     def templates(self, arches):
-        """Makes the missing template prefixes, side by side; later runs find
-        them ready by their stamp."""
-        version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+        """Makes the missing template prefixes (side by side, or one after
+        the other under emulation, where each keeps both cores busy); later
+        runs find them ready by their stamp."""
+        try:
+            version = subprocess.run([LOADERS["win64"], "--version"], capture_output=True, text=True).stdout.strip()
+        except OSError as error:
+            raise SetupError("Wine cannot be started (%s): run tools/install-deps.sh as root" % error)
         pending = []
         for arch in arches:
             path = os.path.join(TEMPLATES, arch)
             stamp, wanted = os.path.join(path, ".kompakto-template"), "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
             if os.path.exists(stamp) and open(stamp).read() == wanted:
                 continue
-            print("# making the %s template prefix (once)" % arch, flush=True)
+            print("# making the %s template prefix (once%s)" % (arch, "; a few minutes under emulation"
+                                                                  if self.emulated else ""), flush=True)
             shutil.rmtree(path, ignore_errors=True)
             os.makedirs(TEMPLATES, exist_ok=True)
-            env = self.env(path, arch=arch)
-            with open(self.log, "ab") as output:
-                process = subprocess.Popen(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                           stderr=subprocess.STDOUT, start_new_session=True)
-            pending.append((process, path, env, stamp, wanted))
-        for process, path, env, stamp, wanted in pending:
-            try:
-                process.wait(timeout=300)
-            except subprocess.TimeoutExpired:
-                kill(process)
-                stop_wine(env, self.log)
-                raise RuntimeError("wineboot did not finish; see " + self.log)
-            settings = os.path.join(path, "drive_c", "settings.reg")
-            with open(settings, "w", encoding="utf-8") as out:
-                out.write("REGEDIT4\n\n"
-                          "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
-                          "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
-            run_quietly(["wine", "regedit", "/S", "C:\\settings.reg"], env, 120, self.log)
-            os.unlink(settings)
-            stop_wine(env, self.log)
-            # The user's folders link to the home folder; a prefix keeps to itself.
-            users = os.path.join(path, "drive_c", "users")
-            for link in [os.path.join(users, u, n) for u in os.listdir(users) for n in os.listdir(os.path.join(users, u))]:
-                if os.path.islink(link):
-                    os.unlink(link)
-                    os.makedirs(link)
-            if not os.path.exists(os.path.join(path, "system.reg")):
-                raise RuntimeError("wineboot made no registry; see " + self.log)
-            with open(stamp, "w") as out:
-                out.write(wanted)
+            log = os.path.join(TEMPLATES, arch + "-wineboot.log")  # kept, for a look after a failure
+            if os.path.exists(log):
+                os.unlink(log)
+            pending.append((arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log)))
+            if self.emulated:
+                self.finish_template(*pending.pop())
+        for job in pending:
+            self.finish_template(*job)
+
+    def start_wineboot(self, arch, path, log):
+        with open(log, "ab") as output:
+            return subprocess.Popen([LOADERS[arch], "wineboot", "-i"], env=self.env(path, arch=arch),
+                                    stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                                    start_new_session=True)
+
+    def finish_template(self, arch, path, stamp, wanted, log, process):
+        env = self.env(path, arch=arch)
+        limit = 300 * self.slowdown
+        try:
+            code = process.wait(timeout=limit)
+        except subprocess.TimeoutExpired:
+            kill(process)
+            code = "none: it did not finish within %d s" % limit
+        stop_wine(env, log)
+        if code != 0 or not os.path.exists(os.path.join(path, "system.reg")):
+            raise SetupError("wineboot could not make the %s prefix (exit code %s); the end of its log %s:\n%s"
+                             % (arch, code, os.path.relpath(log, ROOT), tail(log)))
+        settings = os.path.join(path, "drive_c", "settings.reg")
+        with open(settings, "w", encoding="utf-8") as out:
+            out.write("REGEDIT4\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
+                      "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
+        code = run_quietly([LOADERS[arch], "regedit", "/S", "C:\\settings.reg"], env, 120 * self.slowdown, log)
+        os.unlink(settings)
+        stop_wine(env, log)
+        if code != 0:
+            raise SetupError("regedit could not set up the %s prefix (exit code %s); the end of its log %s:\n%s"
+                             % (arch, code, os.path.relpath(log, ROOT), tail(log)))
+        # The user's folders link to the home folder; a prefix keeps to itself.
+        users = os.path.join(path, "drive_c", "users")
+        for link in [os.path.join(users, u, n) for u in os.listdir(users) for n in os.listdir(os.path.join(users, u))]:
+            if os.path.islink(link):
+                os.unlink(link)
+                os.makedirs(link)
+        with open(stamp, "w") as out:
+            out.write(wanted)
 
     def prefix(self, arch, files=None):
         """A fresh copy of the template of arch, with files laid in: Windows
@@ -263,33 +489,49 @@ class Session:
         self.templates([arch])
         path = tempfile.mkdtemp(prefix="prefix-", dir=self.work)
         clone(os.path.join(TEMPLATES, arch), path)
-        self.prefixes.append(path)
+        self.prefixes[path] = arch
         files = dict(files or {})
         files.setdefault(HELPERS + "\\driver.exe", "e2e-driver.exe")
         for windows_path, source in files.items():
             host = windows_to_host(path, windows_path)
             if source is None:
                 os.makedirs(host, exist_ok=True)
-            else:
-                os.makedirs(os.path.dirname(host), exist_ok=True)
-                shutil.copyfile(os.path.join(self.build, source) if source else os.devnull, host)
+                continue
+            os.makedirs(os.path.dirname(host), exist_ok=True)
+            if not source:
+                open(host, "w").close()
+                continue
+            origin = os.path.join(HELPER_BUILDS[arch] if source in HELPER_PROGRAMS else self.build, source)
+            if not os.path.exists(origin):
+                raise SetupError("%s is missing: run make first" % os.path.relpath(origin, ROOT))
+            shutil.copyfile(origin, host)
         return path
 
     def driver(self, prefix, steps, lang="C.UTF-8", desktop=None):
         """Starts the driver on steps (tuples of fields) in prefix; with
         desktop ("WIDTHxHEIGHT") inside a Wine desktop window, which draws
         the frames of the boxes."""
+        steps = [self.stretched(step) for step in steps]
         script = windows_to_host(prefix, HELPERS + "\\script.txt")
         with open(script, "w", encoding="utf-8") as out:
             out.write("".join("\t".join(escape_field(f) for f in step) + "\n" for step in steps))
         transcript = windows_to_host(prefix, HELPERS + "\\transcript.txt")
-        command = ["wine"] + (["explorer", "/desktop=Kompakto," + desktop] if desktop else [])
+        command = [LOADERS[self.prefixes[prefix]]] + (["explorer", "/desktop=Kompakto," + desktop] if desktop else [])
         command += [HELPERS + "\\driver.exe", HELPERS + "\\script.txt", HELPERS + "\\transcript.txt"]
         env = self.env(prefix, lang)
         with open(self.log, "ab") as output:
             process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
                                        stderr=subprocess.STDOUT, start_new_session=True)
-        return Driver(process, transcript, env, self.log)
+        budget = 60 * self.slowdown + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1
+                                          for step in steps if step[0] in WAIT_FIELDS)
+        return Driver(process, transcript, env, self.log, budget, self.slowdown)
+
+    def stretched(self, step):
+        """step with its wait made as much longer as Wine is slower here."""
+        if step[0] not in WAIT_FIELDS or self.slowdown == 1:
+            return step
+        field = WAIT_FIELDS[step[0]]
+        return step[:field] + (str(int(step[field]) * self.slowdown),) + step[field + 1:]
 
     def close(self):
         for prefix in self.prefixes:
@@ -299,3 +541,15 @@ class Session:
             self.xvfb = None
         if self.own_work and not self.keep:
             shutil.rmtree(self.work, ignore_errors=True)
+
+
+def main(argv):
+    if argv[1:] != ["mode"]:
+        print("usage: winesession.py mode  (prints how this machine runs 32-bit x86 code: native, emulated "
+              "or none)", file=sys.stderr)
+        return 2
+    return guarded(lambda: print(machine_mode()))
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,78 @@
+"""How the Wine session tells whether this machine runs 32-bit x86 code
+natively, under an emulator that binfmt_misc hands it to, or not at all
+(tools/winesession.py), checked on handlers as /proc shows them.
+
+    /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
+"""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
+                                "tools"))
+import winesession  # noqa: E402  (tools/winesession.py)
+
+ET_REL, ET_EXEC, ET_DYN = 1, 2, 3
+EM_386, EM_ARM, EM_X86_64 = 3, 40, 62
+
+
+def elf_header(bits, e_type, machine):
+    """The first 20 bytes of a little-endian ELF file."""
+    return (b"\x7fELF" + bytes([1 if bits == 32 else 2, 1, 1]) + bytes(9)
+            + e_type.to_bytes(2, "little") + machine.to_bytes(2, "little"))
+
+
+WINE32 = elf_header(32, ET_DYN, EM_386)  # Wine's 32-bit loader, a position-independent executable
+QEMU_I386 = """enabled
+interpreter /usr/bin/qemu-i386-static
+flags: F
+offset 0
+magic 7f454c4601010100000000000000000002000300
+mask fffffffffffefe00fffffffffffffffffeffffff
+"""
+QEMU_ARM = """enabled
+interpreter /usr/bin/qemu-arm-static
+flags: OCF
+offset 0
+magic 7f454c4601010100000000000000000002002800
+mask ffffffffffffff00fffffffffffffffffeffffff
+"""
+WINE_EXE = """enabled
+interpreter /usr/bin/wine
+flags: 
+extension .exe
+"""
+
+
+class MachineTest(unittest.TestCase):
+    def mode(self, runs, *texts, header=WINE32):
+        return winesession.decide(runs, [winesession.parse_handler(t) for t in texts], header)
+
+    def test_a_machine_that_cannot_execute_it_is_none_whatever_is_registered(self):
+        self.assertEqual(self.mode(False), "none")
+        self.assertEqual(self.mode(False, QEMU_I386), "none")
+
+    def test_an_enabled_i386_handler_is_emulation_even_where_the_kernel_could(self):
+        self.assertEqual(self.mode(True, QEMU_ARM, QEMU_I386), "emulated")
+        self.assertEqual(self.mode(True, QEMU_I386, header=elf_header(32, ET_EXEC, EM_386)), "emulated")
+
+    def test_native_when_no_enabled_handler_takes_32_bit_x86(self):
+        self.assertEqual(self.mode(True), "native")
+        self.assertEqual(self.mode(True, QEMU_ARM, WINE_EXE), "native")
+        self.assertEqual(self.mode(True, QEMU_I386.replace("enabled", "disabled", 1)), "native")
+        self.assertEqual(self.mode(True, QEMU_I386.replace("offset 0", "offset 4")), "native")
+
+    def test_a_handler_without_a_mask_compares_every_byte(self):
+        exact = "enabled\ninterpreter /x\noffset 0\nmagic %s\n" % WINE32.hex()
+        self.assertEqual(self.mode(True, exact), "emulated")
+        self.assertEqual(self.mode(True, exact, header=elf_header(32, ET_EXEC, EM_386)), "native")
+
+    def test_the_handler_registered_here_takes_32_bit_x86_programs_and_nothing_else(self):
+        ours = {"enabled": True, "offset": 0, "magic": winesession.I386_MAGIC, "mask": winesession.I386_MASK}
+        takes = {(bits, e_type, machine): winesession.handler_matches(ours, elf_header(bits, e_type, machine))
+                 for bits in (32, 64) for e_type in (ET_REL, ET_EXEC, ET_DYN) for machine in (EM_386, EM_X86_64)}
+        self.assertEqual({key for key, taken in takes.items() if taken}, {(32, ET_EXEC, EM_386), (32, ET_DYN, EM_386)})
+
+
+if __name__ == "__main__":
+    unittest.main()
