@@ -43,6 +43,7 @@ constexpr char kSilentSwitch[] = "/s";
 constexpr int kExitDone = 0;
 constexpr int kExitNoViewer = 1;
 constexpr int kExitRegistryFailed = 2;
+constexpr int kExitQuestionNotShown = 3;
 constexpr int kConfirmTimeoutMs = 5555;
 
 }  // namespace facts

@@ -81,6 +81,11 @@ void RunKompakto() {
         SilentMode = true;
     }
     int answer = ShowIconBox(OsGetDesktopWindow(), kQuestionText, kQuestionCaption, kIconName, kQuestionStyle);
+    if (answer == 0) {
+        // No button at all: the box could not be shown (no interactive
+        // desktop, as for a scheduled task), so no other box can be either.
+        OsExitProcess(kExitQuestionNotShown);
+    }
     if (answer == kIdYes) {
         SetContextMenu(true);
     } else if (answer == kIdNo) {

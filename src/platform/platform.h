@@ -41,6 +41,8 @@ constexpr intptr_t kShellExecuteLastError = 32;  // ShellExecute results up to t
 // Registry values.
 constexpr uint32_t kRegOptionNonVolatile = 0;
 constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeyRead = 0x20019;  // query values, enumerate and be notified, read the access list
+constexpr uint32_t kDelete = 0x00010000;
 constexpr uint32_t kKeyAllAccess = 0xF003F;
 constexpr uint32_t kRegSz = 1;
 

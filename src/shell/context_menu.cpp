@@ -159,10 +159,12 @@ constexpr int kKeyAbsent = -1;
 constexpr int kKeyUnknown = -2;
 
 // How many sub keys subKey has; kKeyAbsent when it is not there, kKeyUnknown
-// when the registry does not tell.
+// when the registry does not tell, or when the key's access list does not
+// let the user delete it: it is opened with that right too, so that such a
+// key is found before anything is deleted.
 static int CountSubKeys(OsKey root, const char* subKey) {
     OsKey key = nullptr;
-    long result = OsRegOpenKeyEx(root, subKey, kKeyQueryValue, &key);
+    long result = OsRegOpenKeyEx(root, subKey, kKeyQueryValue | kDelete, &key);
     if (result == kErrorFileNotFound) {
         return kKeyAbsent;
     }

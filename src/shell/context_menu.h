@@ -15,6 +15,7 @@ constexpr int kCommandSize = 1 + kPathSize + kCommandTailLength;
 constexpr unsigned kExitDone = 0;
 constexpr unsigned kExitNoViewer = 1;
 constexpr unsigned kExitRegistryFailed = 2;
+constexpr unsigned kExitQuestionNotShown = 3;  // no desktop to show it on; nothing changed
 
 extern char ProgramFilesPath[kPathSize];
 extern char ProgramW6432Path[kPathSize];

@@ -342,29 +342,44 @@ TEST_F(Deactivation, SilentShowsNoConfirmation) {
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
-// Another program's sub key on any of the four keys, or a registry that
-// does not tell: nothing is deleted, and the failure is told, silent or not.
+// Another program's sub key on any of the four keys, a key whose access list
+// lets the user only read it, or a registry that does not tell: nothing is
+// deleted, and the failure is told, silent or not.
 TEST_F(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
     struct Obstacle {
         const char* name;
         std::string foreignKey;
         FakeOp failing;
         long error;
+        std::string lockedKey;
+        const char* absentCommandKey;  // a verb that holds no command key of its own
     };
+    const std::string verbExtra = std::string(facts::kVerbKey) + "\\extra";
+    const std::string folderVerbExtra = std::string(facts::kFolderVerbKey) + "\\extra";
     const Obstacle obstacles[] = {
-        {"sub key under the command key", std::string(facts::kVerbCommandKey) + "\\extra", kOpCount, 0},
-        {"sub key beside the command key", std::string(facts::kVerbKey) + "\\extra", kOpCount, 0},
-        {"sub key under the folder command key", std::string(facts::kFolderVerbCommandKey) + "\\extra", kOpCount, 0},
-        {"sub key beside the folder command key", std::string(facts::kFolderVerbKey) + "\\extra", kOpCount, 0},
-        {"a key that may not be opened", "", kOpRegOpenKeyEx, kErrorAccessDenied},
-        {"a key that does not tell its sub keys", "", kOpRegQueryInfoKey, kErrorAccessDenied},
+        {"sub key under the command key", std::string(facts::kVerbCommandKey) + "\\extra", kOpCount, 0, "", nullptr},
+        {"sub key beside the command key", verbExtra, kOpCount, 0, "", nullptr},
+        {"sub key under the folder command key", std::string(facts::kFolderVerbCommandKey) + "\\extra", kOpCount, 0,
+         "", nullptr},
+        {"sub key beside the folder command key", folderVerbExtra, kOpCount, 0, "", nullptr},
+        {"sub key under a verb without its command key", verbExtra, kOpCount, 0, "", facts::kVerbCommandKey},
+        {"sub key under a folder verb without its command key", folderVerbExtra, kOpCount, 0, "",
+         facts::kFolderVerbCommandKey},
+        {"a key that may not be opened", "", kOpRegOpenKeyEx, kErrorAccessDenied, "", nullptr},
+        {"a key that does not tell its sub keys", "", kOpRegQueryInfoKey, kErrorAccessDenied, "", nullptr},
+        {"a command key the user may only read", "", kOpCount, 0, facts::kVerbCommandKey, nullptr},
+        {"a verb key the user may only read", "", kOpCount, 0, facts::kVerbKey, nullptr},
+        {"a folder command key the user may only read", "", kOpCount, 0, facts::kFolderVerbCommandKey, nullptr},
+        {"a folder verb key the user may only read", "", kOpCount, 0, facts::kFolderVerbKey, nullptr},
     };
     for (const Obstacle& o : obstacles) {
         SCOPED_TRACE(o.name);
         FakeReset();
-        FakeSetValue(facts::kVerbCommandKey, "", "old command");
-        FakeSetValue(facts::kFolderVerbCommandKey, "", "web old");
+        for (const char* command : {facts::kVerbCommandKey, facts::kFolderVerbCommandKey}) {
+            if (command != o.absentCommandKey) FakeSetValue(command, "", "old command");
+        }
         if (!o.foreignKey.empty()) FakeAddKey(o.foreignKey);
+        if (!o.lockedKey.empty()) FakeLockKey(o.lockedKey);
         if (o.failing != kOpCount) FakeFailOp(o.failing, 4, o.error);
         std::string before = FakeRegistryDump();
         EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdNo, "kompakto.exe /s"));

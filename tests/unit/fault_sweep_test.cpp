@@ -2,6 +2,8 @@
 // then the second, and so on; and once more with every call failing from that
 // point on. Whatever fails, the user is never told of a change that did not
 // happen, no verb is left half-written, and the exit code tells the outcome.
+// Each planted failure must be met, and the sweep must see failures change
+// what happens: a fake that failed nothing would not pass.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -88,7 +90,9 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
     SCOPED_TRACE(std::string(s.name) + where);
     std::string after = AnyViewer(FakeRegistryDump());
     bool verbGone = !FakeKeyExists(facts::kVerbKey) && !FakeKeyExists(facts::kFolderVerbKey);
-    ASSERT_TRUE(code == facts::kExitDone || code == facts::kExitNoViewer || code == facts::kExitRegistryFailed) << code;
+    ASSERT_TRUE(code == facts::kExitDone || code == facts::kExitNoViewer || code == facts::kExitRegistryFailed ||
+                code == facts::kExitQuestionNotShown)
+        << code;
     EXPECT_EQ(0, FakeOpenKeyHandles());
     EXPECT_EQ(0, FakeLoadedLibraries());
 
@@ -101,10 +105,12 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
         EXPECT_EQ(facts::kExitDone, code);
     }
     if (code == facts::kExitDone) {
-        EXPECT_TRUE(after == before || after == done) << after;
-        if (after != done && before != done) {
-            EXPECT_TRUE(Called("MessageBoxIndirect", true)) << "the answer was lost without a failed question";
-        }
+        EXPECT_EQ(done, after) << "done, but not as asked";
+    }
+    if (code == facts::kExitQuestionNotShown) {
+        EXPECT_TRUE(Called("MessageBoxIndirect", true));
+        EXPECT_TRUE(FakeBoxes().empty()) << "a box after a question that could not be shown";
+        EXPECT_TRUE(CallNamesOf("Reg").empty());
     }
     if (code == facts::kExitNoViewer) {
         EXPECT_EQ(before, after);
@@ -148,29 +154,47 @@ const Scenario kScenarios[] = {
     {"cancel silently", true, 0, {kIdCancel}, false, false},
 };
 
-int sweptPoints = 0;
+// What a run came to: its exit code, the registry and the boxes shown.
+std::string Outcome(int code) {
+    std::string outcome = std::to_string(code) + "\n" + AnyViewer(FakeRegistryDump());
+    for (const FakeBox& box : FakeBoxes()) outcome += box.caption + "\n";
+    return outcome;
+}
+
+// Two runs for every call of the scenarios' runs without failures; a change
+// of the program's calls changes it, and this with it, on purpose.
+constexpr int kFailurePoints = 424;
 
 TEST(FaultSweep, EveryFailurePointOfEveryScenario) {
+    int sweptPoints = 0;
     for (const Scenario& s : kScenarios) {
         Prepare(s);
         std::string before = FakeRegistryDump();
         int cleanCode = FakeRun();
         std::string done = AnyViewer(FakeRegistryDump());
+        std::string cleanOutcome = Outcome(cleanCode);
         int calls = static_cast<int>(FakeCalls().size());
         CheckRun(s, before, done, cleanCode, " without failures");
         EXPECT_EQ(s.foreignSubKey, cleanCode == facts::kExitRegistryFailed) << s.name;
+        int changed = 0;
         for (int failAt = 1; failAt <= calls; failAt++) {
             for (bool fromThereOn : {false, true}) {
                 Prepare(s);
                 FakeFailCall(failAt, fromThereOn);
                 int code = FakeRun();
+                ASSERT_GE(FakeCalls().size(), static_cast<size_t>(failAt)) << s.name << ": the run went another way";
+                const FakeCall& planted = FakeCalls()[failAt - 1];
+                EXPECT_TRUE(planted.failed) << s.name << ": call " << failAt << " (" << planted.op << ") did not fail";
                 CheckRun(s, before, done, code,
                          ", call " + std::to_string(failAt) + (fromThereOn ? " and every later call" : "") + " (" +
-                             FakeCalls()[failAt - 1].op + ") failing");
+                             planted.op + ") failing");
+                changed += Outcome(code) != cleanOutcome;
                 sweptPoints++;
             }
         }
+        EXPECT_GT(changed, 0) << s.name << ": no failure changed what happened";
     }
+    EXPECT_EQ(kFailurePoints, sweptPoints);
     RecordProperty("fault_points", sweptPoints);
     printf("swept %d failure points over %zu scenarios\n", sweptPoints, sizeof kScenarios / sizeof kScenarios[0]);
 }

@@ -1,6 +1,8 @@
 // The switch, the question and what each answer leads to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/startup.h"
 #include "app/texts.h"
 #include "platform/fake/fake.h"
@@ -107,6 +109,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
 
 TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
     FakeReset();
+    FakeQueueAnswer(kIdCancel);
     EXPECT_EQ(facts::kExitDone, FakeRun());
     ASSERT_EQ(1u, FakeBoxes().size());
     const FakeBox& box = FakeBoxes()[0];
@@ -118,7 +121,7 @@ TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
 }
 
 TEST(Question, AnythingButYesOrNoChangesNothing) {
-    for (int answer : {0, kIdCancel, kIdOk, 3, 42}) {
+    for (int answer : {kIdCancel, kIdOk, 3, 42}) {
         FakeReset();
         FakeAddFile(kViewer64Path);
         FakeQueueAnswer(answer);
@@ -127,6 +130,28 @@ TEST(Question, AnythingButYesOrNoChangesNothing) {
         EXPECT_EQ(1u, FakeBoxes().size()) << answer;
         EXPECT_EQ(before, FakeRegistryDump()) << answer;
         EXPECT_TRUE(CallNamesOf("Reg").empty()) << answer;
+    }
+}
+
+// No button at all: the box could not be shown (no desktop). That is no
+// cancel: nothing changes, nothing else is tried, and the exit code says so.
+TEST(Question, OneThatCannotBeShownEndsWithThree) {
+    for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
+        for (bool boxFails : {false, true}) {
+            SCOPED_TRACE(std::string(commandLine) + (boxFails ? ", the box call fails" : ", the box gives 0"));
+            FakeReset();
+            FakeAddFile(kViewer64Path);
+            FakeSetCommandLine(commandLine);
+            if (boxFails) FakeFailOp(kOpMessageBoxIndirect, 1, 0);
+            std::string before = FakeRegistryDump();
+            EXPECT_EQ(facts::kExitQuestionNotShown, FakeRun());
+            EXPECT_EQ(before, FakeRegistryDump());
+            std::vector<std::string> names = CallNames();
+            auto question = std::find(names.begin(), names.end(), "MessageBoxIndirect");
+            ASSERT_NE(names.end(), question);
+            EXPECT_EQ((std::vector<std::string>{"MessageBoxIndirect", "ExitProcess"}),
+                      std::vector<std::string>(question, names.end()));
+        }
     }
 }
 

@@ -79,7 +79,9 @@ void FakeFailOp(FakeOp op, int nth, long error);
 // Registry, paths relative to HKEY_CURRENT_USER, compared without case.
 void FakeAddKey(const std::string& path);
 void FakeSetValue(const std::string& path, const std::string& name, const std::string& text);
-void FakeLockKey(const std::string& path);  // deleting it, or writing into it, is refused
+// An access list that lets the user only read the key: opening it for any
+// other right, deleting it, or writing into it, is refused.
+void FakeLockKey(const std::string& path);
 bool FakeKeyExists(const std::string& path);
 // A text value as the program must store one: REG_SZ bytes ending in their
 // only zero; text is without it. False when there is none, or it is not so.

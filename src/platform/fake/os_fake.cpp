@@ -380,7 +380,9 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
     std::string path = Resolve(root, subKey);
     if (fail) return state.error;
     if (path.empty()) return kErrorInvalidHandle;
-    if (!state.keys.count(Lower(path))) return kErrorFileNotFound;
+    auto it = state.keys.find(Lower(path));
+    if (it == state.keys.end()) return kErrorFileNotFound;
+    if (it->second.locked && (access & ~kKeyRead) != 0) return kErrorAccessDenied;
     *result = NewHandle(path);
     return kErrorSuccess;
 }
