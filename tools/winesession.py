@@ -380,7 +380,7 @@ class Session:
     def about(self, steps):
         """Roughly how long steps take under emulation, as words for the
         user; "" natively, where it is a matter of seconds."""
-        starts = sum(step[0] in ("start", "time_boxes") for step in steps)
+        starts = sum(step[0].startswith("start") or step[0] == "time_boxes" for step in steps)
         if not self.emulated or not starts:
             return ""
         minutes = max(1, round(starts * EMULATED_START_S / 60))
@@ -525,6 +525,17 @@ class Session:
         budget = 60 * self.slowdown + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1
                                           for step in steps if step[0] in WAIT_FIELDS)
         return Driver(process, transcript, env, self.log, budget, self.slowdown)
+
+    def run_without_display(self, prefix, program, arguments, lang="C.UTF-8", timeout=60):
+        """Runs program in prefix, in a Wine session of its own that has no
+        display, as a scheduled task has no desktop; returns its exit code,
+        or None when it did not end in time."""
+        env = self.env(prefix, lang)
+        del env["DISPLAY"]
+        command = [LOADERS[self.prefixes[prefix]], program] + list(arguments)
+        code = run_quietly(command, env, timeout * self.slowdown, self.log)
+        stop_wine(env, self.log)
+        return code
 
     def stretched(self, step):
         """step with its wait made as much longer as Wine is slower here."""

@@ -82,6 +82,7 @@ OsModule OsGetModuleHandle();  // the program's own module
 OsWindow OsGetDesktopWindow();
 
 void OsMessageBeep(uint32_t type);
+// The pressed button's identifier; 0 when the box could not be shown.
 int OsMessageBoxIndirect(const OsBoxParams* params);
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style);
 

@@ -476,6 +476,18 @@ def cases_64_both():
     cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,
                                  shell_verb=True))
 
+    # No screen for the question (a Wine session without a display, as a
+    # scheduled task has no desktop): no cancel, and no other box either.
+    for arguments in ((), (facts.SILENT_SWITCH,)):
+        def check(seen):
+            check_runs(seen, [([], facts.EXIT_QUESTION_NOT_SHOWN)])
+            check_registry(seen, unchanged=True)
+
+        steps = scenario(BOTH_VERBS_SETUP + UNRELATED_SETUP, [[("start_without_display",) + arguments]])
+        case = Case("question: none shown without a display ends with 3" + "".join(" " + a for a in arguments),
+                    steps, check)
+        cases.append(case if arguments else core(case))
+
     # The test's own means: a command line reaches a program unchanged.
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
 
@@ -623,6 +635,30 @@ def log(message):
     print(message, flush=True)
 
 
+def segments(steps):
+    """The steps cut before each start without a display, which the session
+    makes itself: (driver steps, that start or None) pairs."""
+    part = []
+    for step in steps:
+        if step[0] == "start_without_display":
+            yield part, step
+            part = []
+        else:
+            part.append(step)
+    yield part, None
+
+
+def run_without_display(session, prefix, step, lang):
+    """The events of the driver's start and finish, for a start that the
+    session made without a display."""
+    arguments = list(step[1:])
+    code = session.run_without_display(prefix, PROGRAM, arguments, lang, FINISH_WAIT_MS * 4 // 1000)
+    return [{"event": "start", "app": PROGRAM, "cmdline": " ".join([quoted(PROGRAM)] + arguments), "started": True,
+             "error": 0},
+            {"event": "exit", "reason": "ended", "code": code} if code is not None else
+            {"event": "exit", "reason": "timeout"}]
+
+
 def run_group(session, group):
     """Runs the group's cases in a fresh prefix; returns {case name: events}."""
     prefix = session.prefix(group.arch, group.files)
@@ -631,12 +667,18 @@ def run_group(session, group):
     if about:
         log("# %s: %d case(s), %s" % (group.name, len(group.cases), about))
     started = time.time()
-    driver = session.driver(prefix, steps, lang=group.lang)
-    events = driver.finish()
-    shutil.copyfile(driver.transcript, os.path.join(session.work, group.name.replace(" ", "_") + ".jsonl"))
+    events = []
+    for part, start in segments(steps):
+        if part:
+            driver = session.driver(prefix, part, lang=group.lang)
+            events += driver.finish()
+            if events[-1]["event"] == "timeout":
+                log("# group %s: the driver ran out of time (%d s); see %s" % (group.name, driver.budget, session.log))
+        if start:
+            events += run_without_display(session, prefix, start, group.lang)
+    with open(os.path.join(session.work, group.name.replace(" ", "_") + ".jsonl"), "w", encoding="utf-8") as out:
+        out.write("".join(json.dumps(event, ensure_ascii=False) + "\n" for event in events))
     log("# %s: %d case(s) in %.0f s" % (group.name, len(group.cases), time.time() - started))
-    if events and events[-1]["event"] == "timeout":
-        log("# group %s: the driver ran out of time (%d s); see %s" % (group.name, driver.budget, session.log))
     by_case, current = {}, None
     for event in events:
         if event["event"] == "case":

@@ -86,7 +86,10 @@ int OsMessageBoxIndirect(const OsBoxParams* params) {
     record.dwContextHelpId = params->contextHelpId;
     record.lpfnMsgBoxCallback = nullptr;
     record.dwLanguageId = params->languageId;
-    return MessageBoxIndirectW(&record);
+    // A box that cannot be shown answers 0 on Windows but -1 under Wine (its
+    // dialog failed); both are no button.
+    int answer = MessageBoxIndirectW(&record);
+    return answer > 0 ? answer : 0;
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
