@@ -61,20 +61,43 @@ def check_guide(data, exe_sum):
     lines = text.split("\r\n")
     r.check("guide lines fit 80 columns", max(map(len, lines)) <= 80, max(lines, key=len))
     verb = facts.VERB_KEY.rsplit("\\", 1)[1].replace("&", "")
-    copy_name = re.search("«(.+?)»", facts.TEXTS["menu description"]).group(1)
     options = dict(re.findall(r"/(\w+)=(\d+)", facts.COMMAND_TAIL))
     r.check("guide names the entry %s" % verb, "»%s«" % verb in text)
-    r.check("guide names the copies %s" % copy_name, "\r\n    %s\r\n" % copy_name in text)
+    check_copy_names(text, int(options["resize_long"]))
+    viewers = [facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME, facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME,
+               facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME]  # the last on 32-bit Windows
+    found = [text.find(viewer) for viewer in viewers]
+    r.check("guide: IrfanView is looked for at %s, then at %s (%s on 32-bit Windows)" % tuple(viewers),
+            -1 not in found and found == sorted(found), "found at %s" % found)
     r.check("guide: long side %s pixels" % options["resize_long"], "%s Pixel" % options["resize_long"] in text)
     r.check("guide: quality %s" % options["jpgq"], "Qualitätsstufe %s" % options["jpgq"] in text)
     r.check("guide: the switch %s" % facts.SILENT_SWITCH, "Schalter %s " % facts.SILENT_SWITCH in text
             and "kompakto.exe %s " % facts.SILENT_SWITCH in text)
     codes = sorted(int(code) for code in re.findall(r"^  (\d)   ", text, re.M))
-    r.equal("guide: the exit codes", codes, sorted([facts.EXIT_DONE, facts.EXIT_NO_VIEWER, facts.EXIT_REGISTRY_FAILED]))
+    r.equal("guide: the exit codes", codes, sorted([facts.EXIT_DONE, facts.EXIT_NO_VIEWER, facts.EXIT_REGISTRY_FAILED,
+                                                    facts.EXIT_QUESTION_NOT_SHOWN]))
     r.equal("guide: the version", set(re.findall(r"(?:Kompakto|Version) (\d+(?:\.\d+)+)", text)), {facts.VERSION})
     maker = facts.TEXTS["header"].split("\r")[1]
     r.check("guide: the maker's line %s" % maker, maker in lines)
     r.equal("guide: the checksum line", re.findall(r"SHA-256 von kompakto.exe:\s+(\S+)", text), [exe_sum])
+
+
+def check_copy_names(text, long_side):
+    """The copies' name as the command asks the viewer for it ($N the
+    original's name, $W and $H the copy's width and height), in general and
+    for a landscape and a portrait photo."""
+    pattern = re.search(r'/convert="([^"]+)"', facts.COMMAND_TAIL).group(1)
+
+    def named(name, width, height):
+        return pattern.replace("$N", name).replace("$W", width).replace("$H", height)
+
+    general = named("Dateiname", "Breite", "Höhe")
+    r.check("guide names the copies %s" % general, "\r\n    %s\r\n" % general in text)
+    for width, height in ((4000, 3000), (3000, 4000)):
+        scale = long_side / max(width, height)
+        example = named("Foto", str(round(width * scale)), str(round(height * scale)))
+        r.check("guide: %d × %d pixels give %s" % (width, height, example),
+                "%d × %d Pixeln" % (width, height) in text and "»%s«" % example in text)
 
 
 def check_unsigned(work):
