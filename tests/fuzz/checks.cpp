@@ -52,3 +52,8 @@ int BoxesCaptioned(const std::string& caption) {
     for (const FakeBox& box : FakeBoxes()) count += box.caption == caption;
     return count;
 }
+
+int ExpectedExitCode(int questionAnswer, bool offered) {
+    if (questionAnswer == 0) return facts::kExitQuestionNotShown;
+    return offered ? facts::kExitNoViewer : facts::kExitDone;
+}

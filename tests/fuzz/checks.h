@@ -31,4 +31,9 @@ std::string Printable(const std::string& text);
 // How many boxes the run showed with this caption.
 int BoxesCaptioned(const std::string& caption);
 
+// The exit code a run must end with: a question that failed (no button)
+// gives kExitQuestionNotShown, the download offer kExitNoViewer, anything
+// else kExitDone.
+int ExpectedExitCode(int questionAnswer, bool offered);
+
 #endif

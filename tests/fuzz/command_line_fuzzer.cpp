@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const bool viewerThere = (has64 && !windows32) || has32;
     const bool offered = question == kYes && !viewerThere;
-    FUZZ_CHECK(code == (offered ? 1 : 0), context + ", exit code " + std::to_string(code));
+    FUZZ_CHECK(code == ExpectedExitCode(question, offered), context + ", exit code " + std::to_string(code));
     FUZZ_CHECK(BoxesCaptioned(facts::kDownloadCaption) == (offered ? 1 : 0), context);
     FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
 

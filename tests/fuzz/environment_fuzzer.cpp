@@ -179,7 +179,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const bool offered = question == kYes && viewer.empty();
-    FUZZ_CHECK(code == (offered ? 1 : 0), context + ", exit code " + std::to_string(code));
+    FUZZ_CHECK(code == ExpectedExitCode(question, offered), context + ", exit code " + std::to_string(code));
     FUZZ_CHECK(stored == (question == kYes && !offered), context);
     FUZZ_CHECK(BoxesCaptioned(facts::kDownloadCaption) == (offered ? 1 : 0), context);
     FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
