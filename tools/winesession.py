@@ -85,16 +85,14 @@ def guarded(main):
 
 
 def parse_handler(text):
-    """A binfmt_misc handler as /proc shows it: {"enabled", "interpreter",
-    "offset", "magic", "mask"}; magic is None for one that matches by the
-    file name's extension."""
+    """A binfmt_misc handler as /proc shows it: {"enabled", "offset",
+    "magic", "mask"}; magic is None for one that matches by the file name's
+    extension."""
     lines = text.split("\n")
-    handler = {"enabled": lines[0] == "enabled", "interpreter": None, "offset": 0, "magic": None, "mask": None}
+    handler = {"enabled": lines[0] == "enabled", "offset": 0, "magic": None, "mask": None}
     for line in lines[1:]:
         key, _, value = line.partition(" ")
-        if key == "interpreter":
-            handler["interpreter"] = value
-        elif key == "offset":
+        if key == "offset":
             handler["offset"] = int(value)
         elif key in ("magic", "mask"):
             handler[key] = bytes.fromhex(value)
@@ -154,9 +152,10 @@ def runs_32bit():
 
 
 def machine_mode():
+    runs = runs_32bit()
     with open(LOADERS["win32"], "rb") as loader:
         header = loader.read(64)
-    return decide(runs_32bit(), registered_handlers().values(), header)
+    return decide(runs, registered_handlers().values(), header)
 
 
 _mode = None
@@ -178,6 +177,11 @@ def prepare_machine():
     return _mode
 
 
+def escaped(data):
+    """Bytes as the kernel reads them in a binfmt_misc registration: \\xNN."""
+    return "".join("\\x%02x" % byte for byte in data)
+
+
 def register_emulator():
     cause = "this machine cannot execute 32-bit x86 code, which Wine needs for kompakto.exe"
     if os.geteuid() != 0:
@@ -191,7 +195,6 @@ def register_emulator():
                              "here (%s): mount it on %s, or run the tests on a machine that executes 32-bit "
                              "code" % (cause, done.stderr.strip() or "exit code %d" % done.returncode, BINFMT))
     entry = os.path.join(BINFMT, HANDLER)
-    escaped = lambda data: "".join("\\x%02x" % byte for byte in data)  # noqa: E731  (read by the kernel)
     try:
         if os.path.exists(entry):  # ours, left disabled
             with open(entry, "w") as out:
