@@ -359,8 +359,8 @@ TEST_F(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
     const Obstacle obstacles[] = {
         {"sub key under the command key", std::string(facts::kVerbCommandKey) + "\\extra", kOpCount, 0, "", nullptr},
         {"sub key beside the command key", verbExtra, kOpCount, 0, "", nullptr},
-        {"sub key under the folder command key", std::string(facts::kFolderVerbCommandKey) + "\\extra", kOpCount, 0,
-         "", nullptr},
+        {"sub key under the folder command key", std::string(facts::kFolderVerbCommandKey) + "\\extra", kOpCount, 0, "",
+         nullptr},
         {"sub key beside the folder command key", folderVerbExtra, kOpCount, 0, "", nullptr},
         {"sub key under a verb without its command key", verbExtra, kOpCount, 0, "", facts::kVerbCommandKey},
         {"sub key under a folder verb without its command key", folderVerbExtra, kOpCount, 0, "",
