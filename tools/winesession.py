@@ -193,7 +193,7 @@ def register_emulator():
         if done.returncode != 0:
             raise SetupError("%s, and binfmt_misc, which would hand it to qemu's emulator, cannot be mounted "
                              "here (%s): mount it on %s, or run the tests on a machine that executes 32-bit "
-                             "code" % (cause, done.stderr.strip() or "exit code %d" % done.returncode, BINFMT))
+                             "code" % (cause, (done.stderr.strip() or "exit code %d" % done.returncode).splitlines()[0], BINFMT))
     entry = os.path.join(BINFMT, HANDLER)
     try:
         if os.path.exists(entry):  # ours, left disabled
