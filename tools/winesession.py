@@ -443,7 +443,7 @@ class Session:
                 os.unlink(log)
             pending.append((arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log)))
             if self.emulated:
-                self.finish_template(*pending.pop())
+                self.finish_template(*pending.pop(), retry=True)
         for job in pending:
             self.finish_template(*job)
 
@@ -453,7 +453,10 @@ class Session:
                                     stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
                                     start_new_session=True)
 
-    def finish_template(self, arch, path, stamp, wanted, log, process):
+    def finish_template(self, arch, path, stamp, wanted, log, process, retry=False):
+        """Waits for wineboot, then sets the prefix up; with retry, a failed
+        wineboot is started once more (under emulation, where a 32-bit Wine
+        process now and then crashes while the prefix is made)."""
         env = self.env(path, arch=arch)
         limit = 300 * self.slowdown
         try:
@@ -462,6 +465,11 @@ class Session:
             kill(process)
             code = "none: it did not finish within %d s" % limit
         stop_wine(env, log)
+        if (code != 0 or not os.path.exists(os.path.join(path, "system.reg"))) and retry:
+            print("# wineboot failed (exit code %s; %s): making the %s prefix once more"
+                  % (code, tail(log, 1), arch), flush=True)
+            shutil.rmtree(path, ignore_errors=True)
+            return self.finish_template(arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log))
         if code != 0 or not os.path.exists(os.path.join(path, "system.reg")):
             raise SetupError("wineboot could not make the %s prefix (exit code %s); the end of its log %s:\n%s"
                              % (arch, code, os.path.relpath(log, ROOT), tail(log)))
