@@ -423,12 +423,13 @@ class Session:
     def templates(self, arches):
         """Makes the missing template prefixes (side by side, or one after
         the other under emulation, where each keeps both cores busy); later
-        runs find them ready by their stamp."""
+        runs find them ready by their stamp. Returns {arch: why} for those
+        that could not be made."""
         try:
             version = subprocess.run([LOADERS["win64"], "--version"], capture_output=True, text=True).stdout.strip()
         except OSError as error:
             raise SetupError("Wine cannot be started (%s): run tools/install-deps.sh as root" % error)
-        pending = []
+        pending, failed = [], {}
         for arch in arches:
             path = os.path.join(TEMPLATES, arch)
             stamp, wanted = os.path.join(path, ".kompakto-template"), "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
@@ -441,11 +442,21 @@ class Session:
             log = os.path.join(TEMPLATES, arch + "-wineboot.log")  # kept, for a look after a failure
             if os.path.exists(log):
                 os.unlink(log)
-            pending.append((arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log)))
+            job = (arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log))
             if self.emulated:
-                self.finish_template(*pending.pop(), retry=True)
+                self.finish_or_note(job + (True,), failed)  # with one more try
+            else:
+                pending.append(job)
         for job in pending:
+            self.finish_or_note(job, failed)
+        return failed
+
+    def finish_or_note(self, job, failed):
+        """Finishes a template; why it failed goes to failed, by its arch."""
+        try:
             self.finish_template(*job)
+        except SetupError as error:
+            failed[job[0]] = str(error)
 
     def start_wineboot(self, arch, path, log):
         with open(log, "ab") as output:
@@ -497,7 +508,9 @@ class Session:
         """A fresh copy of the template of arch, with files laid in: Windows
         path -> file of the build folder, "" for an empty file, or None for a
         folder."""
-        self.templates([arch])
+        failed = self.templates([arch])
+        if failed:
+            raise SetupError(failed[arch])
         path = tempfile.mkdtemp(prefix="prefix-", dir=self.work)
         clone(os.path.join(TEMPLATES, arch), path)
         self.prefixes[path] = arch

@@ -733,16 +733,20 @@ def main(argv):
     with winesession.Session(work, build) as session:
         session.keep = "--keep" in options
         chosen, left = runnable(session, chosen)
+        broken = {}
         try:
-            session.templates(sorted({g.arch for g in chosen}))
+            broken = session.templates(sorted({g.arch for g in chosen}))
         except (OSError, RuntimeError) as error:
             log("# cannot run any case: %s" % error)
             chosen = []
             failed = 1
+        for arch, why in sorted(broken.items()):
+            log("# no %s prefix, so none of its cases can run: %s" % (arch, why))
         for group in chosen:
-            events = run_group(session, group)
+            events = {} if group.arch in broken else run_group(session, group)
             for case in group.cases:
-                problems = check_case(group, case, events.get(case.name))
+                problems = (["no %s prefix (see above)" % group.arch] if group.arch in broken
+                            else check_case(group, case, events.get(case.name)))
                 log(("FAIL " if problems else "PASS ") + case.name)
                 for problem in problems:
                     log("     %s" % problem)
