@@ -10,23 +10,23 @@ for package in cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 g++-min
                openssl osslsigncode; do
     have "$package" || need="$need $package"
 done
-install() {
+install() {  # the packages, one word each
     if [ "$(id -u)" != 0 ]; then
-        echo "missing packages:$1 (run as root to install them)" >&2
+        echo "missing packages: $* (run as root to install them)" >&2
         exit 1
     fi
-    echo "installing:$1"
+    echo "installing: $*"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -q
-    # shellcheck disable=SC2086  # one word a package
-    apt-get install -y -q --no-install-recommends $1
+    apt-get install -y -q --no-install-recommends "$@"
 }
-[ -z "$need" ] || install "$need"
+# shellcheck disable=SC2086  # one word a package
+[ -z "$need" ] || install $need
 # A kernel that cannot execute 32-bit x86 code runs Wine's 32-bit loader
 # under qemu's emulator (tools/winesession.py registers it).
 if ! have qemu-user-static && [ "$(/usr/bin/python3 "$(dirname "$0")/winesession.py" mode)" = none ]; then
-    install " qemu-user-static"
+    install qemu-user-static
 fi

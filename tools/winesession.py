@@ -383,7 +383,8 @@ class Session:
     def about(self, steps):
         """Roughly how long steps take under emulation, as words for the
         user; "" natively, where it is a matter of seconds."""
-        starts = sum(step[0].startswith("start") or step[0] == "time_boxes" for step in steps)
+        starts = sum(step[0] in ("start_without_display", "time_boxes") or
+                     (step[0] == "start" and step[1].lower().endswith("kompakto.exe")) for step in steps)
         if not self.emulated or not starts:
             return ""
         minutes = max(1, round(starts * EMULATED_START_S / 60))

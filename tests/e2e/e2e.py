@@ -62,6 +62,7 @@ DOWNLOADS = "C:\\Downloads"  # kompakto.exe with a planted shell32.dll beside it
 PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 
 QUESTION_WAIT_MS = 30000  # the first program of a fresh prefix starts slowly
+NO_DISPLAY_WAIT_S = 60  # a start in a Wine session of its own, without a display
 BOX_WAIT_MS = 15000
 FINISH_WAIT_MS = 15000
 
@@ -652,7 +653,7 @@ def run_without_display(session, prefix, step, lang):
     """The events of the driver's start and finish, for a start that the
     session made without a display."""
     arguments = list(step[1:])
-    code = session.run_without_display(prefix, PROGRAM, arguments, lang, FINISH_WAIT_MS * 4 // 1000)
+    code = session.run_without_display(prefix, PROGRAM, arguments, lang, NO_DISPLAY_WAIT_S)
     return [{"event": "start", "app": PROGRAM, "cmdline": " ".join([quoted(PROGRAM)] + arguments), "started": True,
              "error": 0},
             {"event": "exit", "reason": "ended", "code": code} if code is not None else

@@ -354,13 +354,14 @@ TEST_F(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
         std::string lockedKey;
         const char* absentCommandKey;  // a verb that holds no command key of its own
     };
+    const std::string commandExtra = std::string(facts::kVerbCommandKey) + "\\extra";
     const std::string verbExtra = std::string(facts::kVerbKey) + "\\extra";
+    const std::string folderCommandExtra = std::string(facts::kFolderVerbCommandKey) + "\\extra";
     const std::string folderVerbExtra = std::string(facts::kFolderVerbKey) + "\\extra";
     const Obstacle obstacles[] = {
-        {"sub key under the command key", std::string(facts::kVerbCommandKey) + "\\extra", kOpCount, 0, "", nullptr},
+        {"sub key under the command key", commandExtra, kOpCount, 0, "", nullptr},
         {"sub key beside the command key", verbExtra, kOpCount, 0, "", nullptr},
-        {"sub key under the folder command key", std::string(facts::kFolderVerbCommandKey) + "\\extra", kOpCount, 0, "",
-         nullptr},
+        {"sub key under the folder command key", folderCommandExtra, kOpCount, 0, "", nullptr},
         {"sub key beside the folder command key", folderVerbExtra, kOpCount, 0, "", nullptr},
         {"sub key under a verb without its command key", verbExtra, kOpCount, 0, "", facts::kVerbCommandKey},
         {"sub key under a folder verb without its command key", folderVerbExtra, kOpCount, 0, "",
