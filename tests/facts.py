@@ -34,7 +34,8 @@ def _constants():
     with open(os.path.join(HERE, "facts.h"), encoding="ascii") as source:
         text = source.read()
     found = {}
-    for name, value in re.findall(r"constexpr (?:char|int) (k\w+)(?:\[\])? =\s*([^;]+);", text):
+    literals = r'(?:"(?:[^"\\]|\\.)*"\s*)+'  # may hold a ';'
+    for name, value in re.findall(r"constexpr (?:char|int) (k\w+)(?:\[\])? =\s*(%s|[^;]+);" % literals, text):
         found[_words(name)] = _string(value) if value.lstrip().startswith('"') else int(value, 0)
     return found
 
