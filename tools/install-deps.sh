@@ -25,8 +25,3 @@ install() {  # the packages, one word each
 }
 # shellcheck disable=SC2086  # one word a package
 [ -z "$need" ] || install $need
-# A kernel that cannot execute 32-bit x86 code runs Wine's 32-bit loader
-# under qemu's emulator (tools/winesession.py registers it).
-if ! have qemu-user-static && [ "$(/usr/bin/python3 "$(dirname "$0")/winesession.py" mode)" = none ]; then
-    install qemu-user-static
-fi

@@ -29,8 +29,6 @@ def main():
     display = os.environ["DISPLAY"] if display_reachable() else None
     with winesession.Session(display=display) as session:
         prefix = session.prefix("win64", {PROGRAM: "kompakto.exe"})
-        if session.emulated:
-            print("32-bit code is emulated here: the question takes about a minute to show.", flush=True)
         if display:
             print("Starting kompakto.exe on %s; answer its question there." % display)
             env = session.env(prefix, LANG)

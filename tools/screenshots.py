@@ -27,9 +27,6 @@ def main():
              + [("finish", "15000")])
     with winesession.Session() as session:
         prefix = session.prefix("win64", {PROGRAM: "kompakto.exe", VIEWER: "e2e-standin_viewer.exe"})
-        about = session.about(steps)
-        if about:
-            print("# taking the pictures: " + about, flush=True)
         driver = session.driver(prefix, steps, lang=LANG, desktop="640x480")
         for number, name in enumerate(("question", "activated", "deactivated", "download"), 1):
             path = os.path.join(winesession.ROOT, "docs", "screenshot-%s.png" % name)

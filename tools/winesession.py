@@ -17,12 +17,13 @@ happened. Every wait has a time-out.
 
 Wine runs kompakto.exe, a 32-bit program, with its 32-bit loader. Some
 kernels cannot execute 32-bit x86 code at all; on such a machine the session
-registers qemu's user-mode emulator for it with binfmt_misc (as root; it says
-so, and how to remove it), and every wait for the program is stretched,
-since each of its starts then takes about a minute. The helpers run in a
-64-bit prefix as 64-bit programs, natively, so that only kompakto.exe itself
-is emulated there. `python3 tools/winesession.py mode` prints how this
-machine runs 32-bit code: native, emulated or none.
+fetches qemu's user-mode emulator from Debian 12's backports once (into
+build/emulator, leaving the machine's apt configuration alone) and registers
+it for 32-bit x86 programs with binfmt_misc (as root; it says so, and how to
+remove it). The helpers run in a 64-bit prefix as 64-bit programs, natively,
+so that only kompakto.exe itself is emulated there.
+`python3 tools/winesession.py mode` prints how this machine runs 32-bit
+code: native, emulated or none.
 """
 import errno
 import json
@@ -50,20 +51,23 @@ LOADERS = {"win32": "/usr/lib/wine/wine", "win64": "/usr/lib/wine/wine64"}
 # emulator, registered with binfmt_misc for 32-bit x86 ELF executables and
 # shared objects (e_type 2 or 3). The F flag opens the emulator at once, so
 # that it serves every mount namespace.
-QEMU = "/usr/bin/qemu-i386-static"
 BINFMT = "/proc/sys/fs/binfmt_misc"
 HANDLER = "kompakto-i386"
 I386_MAGIC = bytes.fromhex("7f454c4601010100000000000000000002000300")
 I386_MASK = bytes.fromhex("fffffffffffefe00fffffffffffffffffeffffff")
-# How much longer every wait for Wine may take under emulation: there a start
-# of kompakto.exe takes 60 to 80 s before its question shows (a tenth of a
-# second natively), and making a 64-bit prefix 2 to 5 minutes.
-SLOWDOWN = {"native": 1, "emulated": 6}
-EMULATED_START_S = 70
-# What the tests say of the cases they leave out under emulation.
-NOT_RUN = "not run here: %d (this machine cannot execute 32-bit code natively)"
-# Set to 1, every end-to-end case runs even under emulation, however long it takes.
-ALL_CASES = os.environ.get("KOMPAKTO_E2E_ALL") == "1"
+# The emulator: Debian 12's own qemu 7.2 takes a minute to start Wine's
+# 32-bit loader (it cannot reserve Wine's address space at once, so Wine
+# halves its request some hundred thousand times); the one of bookworm-backports
+# takes a second. Only its static qemu-i386 is kept, fetched with an apt list
+# and state of its own.
+EMULATOR_PACKAGE, EMULATOR_SUITE, EMULATOR_MAJOR = "qemu-user", "bookworm-backports", 10
+EMULATOR_FOLDER = os.path.join(ROOT, "build", "emulator")
+EMULATOR = os.path.join(EMULATOR_FOLDER, "qemu-i386")
+DEBIAN_KEYRING = "/usr/share/keyrings/debian-archive-keyring.gpg"
+APT_SOURCES = "/etc/apt/sources.list"
+CAUSE = "this machine does not execute 32-bit x86 code itself, which Wine needs for kompakto.exe"
+
+
 # Steps of the driver that wait, and the field that holds the wait in ms.
 WAIT_FIELDS = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2, "wait_file": 2}
 
@@ -85,15 +89,17 @@ def guarded(main):
 
 
 def parse_handler(text):
-    """A binfmt_misc handler as /proc shows it: {"enabled", "offset",
-    "magic", "mask"}; magic is None for one that matches by the file name's
-    extension."""
+    """A binfmt_misc handler as /proc shows it: {"enabled", "interpreter",
+    "offset", "magic", "mask"}; magic is None for one that matches by the
+    file name's extension."""
     lines = text.split("\n")
-    handler = {"enabled": lines[0] == "enabled", "offset": 0, "magic": None, "mask": None}
+    handler = {"enabled": lines[0] == "enabled", "interpreter": None, "offset": 0, "magic": None, "mask": None}
     for line in lines[1:]:
         key, _, value = line.partition(" ")
         if key == "offset":
             handler["offset"] = int(value)
+        elif key == "interpreter":
+            handler["interpreter"] = value
         elif key in ("magic", "mask"):
             handler[key] = bytes.fromhex(value)
     return handler
@@ -115,6 +121,37 @@ def decide(runs, handlers, header):
     if not runs:
         return "none"
     return "emulated" if any(handler_matches(h, header) for h in handlers) else "native"
+
+
+def plan(runs, handlers, header, fast):
+    """What the session does before Wine runs, given {name: handler} and
+    fast(interpreter), whether that is the fast emulator: "native" where the
+    kernel runs 32-bit code itself, "ready" where every handler that takes it
+    hands it to a fast emulator (ours, of this clone or another, or a
+    foreign one), else "register": ours, (re)registered last, which
+    binfmt_misc asks first. So one of ours from an earlier run that points at
+    a slow emulator is replaced, and a foreign one that does is left as it
+    is but no longer asked."""
+    taking = [handler for handler in handlers.values() if handler_matches(handler, header)]
+    if runs and not taking:
+        return "native"
+    if runs and all(fast(handler["interpreter"]) for handler in taking):
+        return "ready"
+    return "register"
+
+
+def is_fast_emulator(interpreter):
+    """Whether interpreter is a qemu-i386 of a version that starts Wine's
+    32-bit loader at once."""
+    try:
+        done = subprocess.run([interpreter, "--version"], capture_output=True, text=True, timeout=30)
+    except (OSError, TypeError, subprocess.TimeoutExpired):
+        return False
+    words = done.stdout.split()
+    if done.returncode != 0 or words[:2] != ["qemu-i386", "version"] or len(words) < 3:
+        return False
+    major = words[2].split(".")[0]
+    return major.isdigit() and int(major) >= EMULATOR_MAJOR
 
 
 def registered_handlers():
@@ -151,11 +188,18 @@ def runs_32bit():
     return done.returncode == 0
 
 
-def machine_mode():
+def machine_state():
+    """(runs, handlers, header): whether Wine's 32-bit loader starts, the
+    handlers binfmt_misc has, and the loader's first bytes."""
     runs = runs_32bit()
     with open(LOADERS["win32"], "rb") as loader:
         header = loader.read(64)
-    return decide(runs, registered_handlers().values(), header)
+    return runs, registered_handlers(), header
+
+
+def machine_mode():
+    runs, handlers, header = machine_state()
+    return decide(runs, handlers.values(), header)
 
 
 _mode = None
@@ -163,18 +207,115 @@ _mode = None
 
 def prepare_machine():
     """How this machine runs 32-bit code, once it can: where its kernel
-    cannot, qemu's emulator is registered for it first (which takes root).
-    Raises SetupError when that cannot be done."""
+    cannot, or an emulator other than ours would run it, ours is fetched and
+    registered first (which takes root). Raises SetupError when that cannot
+    be done."""
     global _mode
     if _mode is None:
-        _mode = machine_mode()
-        if _mode == "none":
-            register_emulator()
-            _mode = machine_mode()
-            if _mode != "emulated":
-                raise SetupError("qemu's emulator is registered for 32-bit x86 code, but Wine's 32-bit loader "
-                                 "still does not start; remove it with: echo -1 > %s/%s" % (BINFMT, HANDLER))
+        runs, handlers, header = machine_state()
+        if plan(runs, handlers, header, is_fast_emulator) == "register":
+            if os.geteuid() != 0:
+                raise SetupError("%s; only root can register qemu's emulator for it: run make as root" % CAUSE)
+            fetch_emulator()
+            register_emulator(sorted(n for n, h in handlers.items() if n != HANDLER and handler_matches(h, header)))
+            runs, handlers, header = machine_state()
+            if plan(runs, handlers, header, is_fast_emulator) != "ready":
+                raise SetupError("qemu's emulator %s is registered for 32-bit x86 code, but Wine's 32-bit loader "
+                                 "still does not start with it; remove it with: echo -1 > %s/%s"
+                                 % (os.path.relpath(EMULATOR, ROOT), BINFMT, HANDLER))
+        _mode = decide(runs, handlers.values(), header)
     return _mode
+
+
+def debian_mirror(sources=None):
+    """(address, keyring) of the Debian 12 mirror this machine's apt uses,
+    from its one-line and deb822 sources ({path: text}; read from /etc/apt
+    when None); None when it names none."""
+    if sources is None:
+        sources = {}
+        folder = APT_SOURCES + ".d"
+        paths = [APT_SOURCES] + sorted(os.path.join(folder, n) for n in
+                                       (os.listdir(folder) if os.path.isdir(folder) else ())
+                                       if n.endswith((".list", ".sources")))
+        for path in paths:
+            try:
+                with open(path, encoding="utf-8", errors="replace") as text:
+                    sources[path] = text.read()
+            except OSError:
+                pass
+    for path, text in sorted(sources.items()):
+        if path.endswith(".sources"):
+            for stanza in text.split("\n\n"):
+                fields = {}
+                for line in stanza.splitlines():
+                    key, colon, value = line.partition(":")
+                    if colon and not line.startswith((" ", "\t", "#")):
+                        fields[key.strip().lower()] = value.strip()
+                if ("deb" in fields.get("types", "").split() and "bookworm" in fields.get("suites", "").split()
+                        and fields.get("enabled", "yes").lower() != "no" and fields.get("uris")):
+                    return fields["uris"].split()[0], fields.get("signed-by") or None
+        else:
+            for line in text.splitlines():
+                words = line.split("#")[0].split()
+                options = {}
+                if len(words) > 1 and words[1].startswith("["):
+                    end = next((i for i, w in enumerate(words) if w.endswith("]")), 1)
+                    for option in " ".join(words[1:end + 1]).strip("[]").split():
+                        key, _, value = option.partition("=")
+                        options[key] = value
+                    words = words[:1] + words[end + 1:]
+                if len(words) >= 3 and words[0] == "deb" and words[2] == "bookworm":
+                    return words[1], options.get("signed-by")
+    return None
+
+
+def fetch_emulator():
+    """Fetches the emulator into build/emulator unless it is there: apt
+    downloads the package of the backports suite, checked against the
+    suite's signed lists, with a source list, lists and cache of its own,
+    so that nothing in /etc/apt or apt's own state changes."""
+    if is_fast_emulator(EMULATOR):
+        return
+    what = "%s from %s" % (EMULATOR_PACKAGE, EMULATOR_SUITE)
+    mirror = debian_mirror()
+    if mirror is None:
+        raise SetupError("%s, and no Debian 12 (bookworm) mirror is named in /etc/apt to fetch %s from" % (CAUSE, what))
+    address, keyring = mirror
+    if not keyring and os.path.exists(DEBIAN_KEYRING):
+        keyring = DEBIAN_KEYRING
+    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+    apt = os.path.join(EMULATOR_FOLDER, "apt")
+    download = os.path.join(apt, "download")
+    shutil.rmtree(apt, ignore_errors=True)
+    for folder in ("lists/partial", "cache/archives/partial", "download"):
+        os.makedirs(os.path.join(apt, folder))
+    with open(os.path.join(apt, "sources.list"), "w") as out:
+        out.write("deb [arch=%s%s] %s %s main\n" % (arch, " signed-by=" + keyring if keyring else "", address,
+                                                   EMULATOR_SUITE))
+    options = ["-q", "-o", "Dir::Etc::sourcelist=" + os.path.join(apt, "sources.list"),
+               "-o", "Dir::Etc::sourceparts=/nonexistent", "-o", "Dir::State::Lists=" + os.path.join(apt, "lists"),
+               "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
+    print("# fetching %s, from %s (about 63 MB, once; kept in %s)" % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)),
+          flush=True)
+    for step in ("update", "download"):
+        done = subprocess.run(["apt-get"] + options + [step] + ([EMULATOR_PACKAGE] if step == "download" else []),
+                              cwd=download, capture_output=True, text=True)
+        # apt-get update ends with 0 even where a list could not be fetched.
+        problems = [line for line in (done.stdout + done.stderr).splitlines() if line.startswith(("E:", "W:", "Err"))]
+        if done.returncode != 0 or problems:
+            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems or [
+                "apt-get %s ended with exit code %d" % (step, done.returncode)])[0]))
+    package = os.path.join(download, os.listdir(download)[0])
+    with open(EMULATOR + ".part", "wb") as out:
+        unpack = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", package], stdout=subprocess.PIPE)
+        extracted = subprocess.run(["tar", "-x", "-O", "./usr/bin/qemu-i386"], stdin=unpack.stdout, stdout=out)
+        unpack.stdout.close()
+        unpack.wait()
+    os.chmod(EMULATOR + ".part", 0o755)
+    os.replace(EMULATOR + ".part", EMULATOR)
+    shutil.rmtree(apt, ignore_errors=True)
+    if unpack.returncode != 0 or extracted.returncode != 0 or not is_fast_emulator(EMULATOR):
+        raise SetupError("%s, and %s held no working qemu-i386 of version %d or later" % (CAUSE, what, EMULATOR_MAJOR))
 
 
 def escaped(data):
@@ -182,30 +323,29 @@ def escaped(data):
     return "".join("\\x%02x" % byte for byte in data)
 
 
-def register_emulator():
-    cause = "this machine cannot execute 32-bit x86 code, which Wine needs for kompakto.exe"
-    if os.geteuid() != 0:
-        raise SetupError("%s; only root can register qemu's emulator for it: run make as root" % cause)
-    if not os.path.exists(QEMU):
-        raise SetupError("%s; its emulator %s is missing: run tools/install-deps.sh as root" % (cause, QEMU))
+def register_emulator(foreign):
+    """Registers our emulator as the handler asked first, before the foreign
+    handlers that also take 32-bit x86 code; one of ours from an earlier run
+    goes first (binfmt_misc keeps the first of a name)."""
     if not os.path.exists(os.path.join(BINFMT, "register")):
         done = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], capture_output=True, text=True)
         if done.returncode != 0:
             raise SetupError("%s, and binfmt_misc, which would hand it to qemu's emulator, cannot be mounted "
                              "here (%s): mount it on %s, or run the tests on a machine that executes 32-bit "
-                             "code" % (cause, (done.stderr.strip() or "exit code %d" % done.returncode).splitlines()[0], BINFMT))
+                             "code" % (CAUSE, (done.stderr.strip() or "exit code %d" % done.returncode).splitlines()[0], BINFMT))
     entry = os.path.join(BINFMT, HANDLER)
     try:
-        if os.path.exists(entry):  # ours, left disabled
+        if os.path.exists(entry):
             with open(entry, "w") as out:
-                out.write("1")
-        else:
-            with open(os.path.join(BINFMT, "register"), "w") as out:
-                out.write(":%s:M::%s:%s:%s:F" % (HANDLER, escaped(I386_MAGIC), escaped(I386_MASK), QEMU))
+                out.write("-1")
+        with open(os.path.join(BINFMT, "register"), "w") as out:
+            out.write(":%s:M::%s:%s:%s:F" % (HANDLER, escaped(I386_MAGIC), escaped(I386_MASK), EMULATOR))
     except OSError as error:
-        raise SetupError("%s, and qemu's emulator cannot be registered for it: %s" % (cause, error))
-    print("# this machine cannot execute 32-bit x86 code: registered qemu's emulator for it (binfmt_misc "
-          "handler %s); remove it with: echo -1 > %s" % (HANDLER, entry), flush=True)
+        raise SetupError("%s, and qemu's emulator cannot be registered for it: %s" % (CAUSE, error))
+    print("# 32-bit x86 code runs here under qemu's emulator %s, registered as the binfmt_misc handler %s%s "
+          "until the next reboot; remove it with: echo -1 > %s"
+          % (os.path.relpath(EMULATOR, ROOT), HANDLER, " (asked before %s)" % ", ".join(foreign) if foreign else "",
+             entry), flush=True)
 
 
 def run_quietly(command, env, timeout, log_path):
@@ -280,9 +420,9 @@ class Driver:
     """The driver running a script in the background; its transcript grows
     line by line."""
 
-    def __init__(self, process, transcript, env, log_path, budget, slowdown):
+    def __init__(self, process, transcript, env, log_path, budget):
         self.process, self.transcript, self.env, self.log_path = process, transcript, env, log_path
-        self.budget, self.slowdown = budget, slowdown  # seconds for the whole script; how much slower Wine is here
+        self.budget = budget  # seconds for the whole script
 
     def text(self):
         try:
@@ -293,7 +433,7 @@ class Driver:
 
     def wait_for(self, needle, count=1, timeout=180):
         """Waits until needle stands in count lines of the transcript."""
-        deadline = time.time() + timeout * self.slowdown
+        deadline = time.time() + timeout
         while sum(needle in line for line in self.text().splitlines()) < count:
             if time.time() > deadline or self.process.poll() is not None:
                 raise RuntimeError("the driver did not get as far as %r; it saw:\n%s" % (needle, self.text()))
@@ -360,12 +500,11 @@ class Session:
         self.display = display
         self.prefixes = {}  # path: arch
         self.keep = False  # leave the prefixes for a look afterwards
-        self.mode, self.slowdown = None, 1
+        self.mode = None
 
     def __enter__(self):
         try:
             self.mode = prepare_machine()
-            self.slowdown = SLOWDOWN[self.mode]
             if self.own_screen:
                 self.start_screen()
         except BaseException:
@@ -375,21 +514,6 @@ class Session:
 
     def __exit__(self, *exception):
         self.close()
-
-    @property
-    def emulated(self):
-        return self.mode == "emulated"
-
-    def about(self, steps):
-        """Roughly how long steps take under emulation, as words for the
-        user; "" natively, where it is a matter of seconds."""
-        starts = sum(step[0] in ("start_without_display", "time_boxes") or
-                     (step[0] == "start" and step[1].lower().endswith("kompakto.exe")) for step in steps)
-        if not self.emulated or not starts:
-            return ""
-        minutes = max(1, round(starts * EMULATED_START_S / 60))
-        return "about %d minute%s (each start of kompakto.exe takes a minute under emulation)" % (
-            minutes, "" if minutes == 1 else "s")
 
     def start_screen(self):
         read_end, write_end = os.pipe()
@@ -422,10 +546,9 @@ class Session:
         return env
 
     def templates(self, arches):
-        """Makes the missing template prefixes (side by side, or one after
-        the other under emulation, where each keeps both cores busy); later
-        runs find them ready by their stamp. Returns {arch: why} for those
-        that could not be made."""
+        """Makes the missing template prefixes, side by side; later runs find
+        them ready by their stamp. Returns {arch: why} for those that could
+        not be made."""
         try:
             version = subprocess.run([LOADERS["win64"], "--version"], capture_output=True, text=True).stdout.strip()
         except OSError as error:
@@ -436,18 +559,13 @@ class Session:
             stamp, wanted = os.path.join(path, ".kompakto-template"), "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
             if os.path.exists(stamp) and open(stamp).read() == wanted:
                 continue
-            print("# making the %s template prefix (once%s)" % (arch, "; a few minutes under emulation"
-                                                                  if self.emulated else ""), flush=True)
+            print("# making the %s template prefix (once)" % arch, flush=True)
             shutil.rmtree(path, ignore_errors=True)
             os.makedirs(TEMPLATES, exist_ok=True)
             log = os.path.join(TEMPLATES, arch + "-wineboot.log")  # kept, for a look after a failure
             if os.path.exists(log):
                 os.unlink(log)
-            job = (arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log))
-            if self.emulated:
-                self.finish_or_note(job + (True,), failed)  # with one more try
-            else:
-                pending.append(job)
+            pending.append((arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log)))
         for job in pending:
             self.finish_or_note(job, failed)
         return failed
@@ -465,23 +583,16 @@ class Session:
                                     stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
                                     start_new_session=True)
 
-    def finish_template(self, arch, path, stamp, wanted, log, process, retry=False):
-        """Waits for wineboot, then sets the prefix up; with retry, a failed
-        wineboot is started once more (under emulation, where a 32-bit Wine
-        process now and then crashes while the prefix is made)."""
+    def finish_template(self, arch, path, stamp, wanted, log, process):
+        """Waits for wineboot, then sets the prefix up."""
         env = self.env(path, arch=arch)
-        limit = 300 * self.slowdown
+        limit = 300
         try:
             code = process.wait(timeout=limit)
         except subprocess.TimeoutExpired:
             kill(process)
             code = "none: it did not finish within %d s" % limit
         stop_wine(env, log)
-        if (code != 0 or not os.path.exists(os.path.join(path, "system.reg"))) and retry:
-            print("# wineboot failed (exit code %s; %s): making the %s prefix once more"
-                  % (code, tail(log, 1), arch), flush=True)
-            shutil.rmtree(path, ignore_errors=True)
-            return self.finish_template(arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log))
         if code != 0 or not os.path.exists(os.path.join(path, "system.reg")):
             raise SetupError("wineboot could not make the %s prefix (exit code %s); the end of its log %s:\n%s"
                              % (arch, code, os.path.relpath(log, ROOT), tail(log)))
@@ -490,7 +601,7 @@ class Session:
             out.write("REGEDIT4\n\n"
                       "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
                       "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
-        code = run_quietly([LOADERS[arch], "regedit", "/S", "C:\\settings.reg"], env, 120 * self.slowdown, log)
+        code = run_quietly([LOADERS[arch], "regedit", "/S", "C:\\settings.reg"], env, 120, log)
         os.unlink(settings)
         stop_wine(env, log)
         if code != 0:
@@ -536,7 +647,6 @@ class Session:
         """Starts the driver on steps (tuples of fields) in prefix; with
         desktop ("WIDTHxHEIGHT") inside a Wine desktop window, which draws
         the frames of the boxes."""
-        steps = [self.stretched(step) for step in steps]
         script = windows_to_host(prefix, HELPERS + "\\script.txt")
         with open(script, "w", encoding="utf-8") as out:
             out.write("".join("\t".join(escape_field(f) for f in step) + "\n" for step in steps))
@@ -547,9 +657,8 @@ class Session:
         with open(self.log, "ab") as output:
             process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
                                        stderr=subprocess.STDOUT, start_new_session=True)
-        budget = 60 * self.slowdown + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1
-                                          for step in steps if step[0] in WAIT_FIELDS)
-        return Driver(process, transcript, env, self.log, budget, self.slowdown)
+        budget = 60 + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1 for step in steps if step[0] in WAIT_FIELDS)
+        return Driver(process, transcript, env, self.log, budget)
 
     def run_without_display(self, prefix, program, arguments, lang="C.UTF-8", timeout=60):
         """Runs program in prefix, in a Wine session of its own that has no
@@ -558,16 +667,9 @@ class Session:
         env = self.env(prefix, lang)
         del env["DISPLAY"]
         command = [LOADERS[self.prefixes[prefix]], program] + list(arguments)
-        code = run_quietly(command, env, timeout * self.slowdown, self.log)
+        code = run_quietly(command, env, timeout, self.log)
         stop_wine(env, self.log)
         return code
-
-    def stretched(self, step):
-        """step with its wait made as much longer as Wine is slower here."""
-        if step[0] not in WAIT_FIELDS or self.slowdown == 1:
-            return step
-        field = WAIT_FIELDS[step[0]]
-        return step[:field] + (str(int(step[field]) * self.slowdown),) + step[field + 1:]
 
     def close(self):
         for prefix in self.prefixes:

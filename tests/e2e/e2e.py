@@ -15,10 +15,6 @@ viewer stand-ins are laid as the group needs; one run of the driver
 (tests/e2e/driver.c) inside that prefix carries out every case of the group
 and writes a transcript, which is then checked here case by case. What the
 program must show and store is read from tests/facts.h and tests/texts.txt.
-
-Where the machine cannot execute 32-bit code natively, kompakto.exe runs
-under qemu's emulator, a minute a start: there only the core cases run, and
-the others are counted as not run (KOMPAKTO_E2E_ALL=1 runs them all).
 """
 
 import collections
@@ -95,14 +91,7 @@ def quoted(path):
     return '"' + path + '"'
 
 
-# A core case runs everywhere; the others only where 32-bit code runs natively,
-# unless KOMPAKTO_E2E_ALL=1 (under emulation each start of kompakto.exe takes a
-# minute, so there the core set covers each kind of outcome once).
-Case = collections.namedtuple("Case", "name steps check core", defaults=(False,))
-
-
-def core(case):
-    return case._replace(core=True)
+Case = collections.namedtuple("Case", "name steps check")
 
 
 # Cases that share one prefix: its kind, its locale, its code page and its
@@ -420,13 +409,13 @@ def download_case(name, action, arguments="", setup=(), cwd="", extra_check=None
 
 def cases_64_both():
     cases = [
-        core(unanswered_question_case("question: Cancel changes nothing", "cancel")),
+        unanswered_question_case("question: Cancel changes nothing", "cancel"),
         unanswered_question_case("question: Esc changes nothing", "esc"),
         unanswered_question_case("question: close box changes nothing", "close"),
         unanswered_question_case("question: WM_CLOSE changes nothing", "wm_close"),
         unanswered_question_case("question: Enter at once presses Cancel", "enter"),
-        core(activation_case("activate: 64-bit viewer wins over 32-bit one", VIEWER64)),
-        core(deactivation_case("deactivate: both verbs go, other verbs stay")),
+        activation_case("activate: 64-bit viewer wins over 32-bit one", VIEWER64),
+        deactivation_case("deactivate: both verbs go, other verbs stay"),
     ]
 
     # Deactivating with nothing there still confirms.
@@ -440,7 +429,7 @@ def cases_64_both():
                             tree(VERB_WITH(VIEWER64), (FOLDER_VERB_COMMAND, {"": OLD_FOLDER_COMMAND}))))
 
     # The switch: only the first argument counts, quotes as the C runtime has them.
-    cases.append(core(activation_case("switch: /S", VIEWER64, "/S", silent=True)))
+    cases.append(activation_case("switch: /S", VIEWER64, "/S", silent=True))
     for label, arguments, silent in [
         ("-silent", "-silent", True),
         ("one quoted word \"x s\"", "\"x s\"", True),
@@ -471,8 +460,7 @@ def cases_64_both():
         "failure: silent mode still reports a failed activation",
         [("reg_volatile_key", ALL_OBJECTS + "\\shell")],
         [("/s", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True))
-    refused = refused_deactivation_cases()
-    cases += [core(refused[0])] + refused[1:]
+    cases += refused_deactivation_cases()
 
     cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,
                                  shell_verb=True))
@@ -487,7 +475,7 @@ def cases_64_both():
         steps = scenario(BOTH_VERBS_SETUP + UNRELATED_SETUP, [[("start_without_display",) + arguments]])
         case = Case("question: none shown without a display ends with 3" + "".join(" " + a for a in arguments),
                     steps, check)
-        cases.append(case if arguments else core(case))
+        cases.append(case)
 
     # The test's own means: a command line reaches a program unchanged.
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
@@ -501,7 +489,7 @@ def cases_64_both():
     cases.append(Case("harness: a command line reaches the program unchanged",
                       [("delete_file", STANDIN_OUT), ("start", E2E_DIR + "\\standin.exe", raw, ""),
                        ("finish", str(FINISH_WAIT_MS)), ("read_file", STANDIN_OUT, "5000")],
-                      check_raw, core=True))
+                      check_raw))
     return cases
 
 
@@ -554,8 +542,8 @@ def cases_64_none():
                       extra_check=check_no_browser, extra_steps=SETTLE),
         download_case("download offer: close box", "close"),
         download_case("download offer: shown in silent mode too", "no", arguments=facts.SILENT_SWITCH),
-        core(download_case("download offer: Yes opens the page in the browser", "yes", setup=BROWSER_SETUP,
-                           extra_check=check_page_opened, extra_steps=[("read_file", STANDIN_OUT, "15000")])),
+        download_case("download offer: Yes opens the page in the browser", "yes", setup=BROWSER_SETUP,
+                      extra_check=check_page_opened, extra_steps=[("read_file", STANDIN_OUT, "15000")]),
         download_case("download offer: a shell32.dll beside kompakto.exe is never loaded", "yes",
                       setup=BROWSER_SETUP + [("delete_file", PLANTED_DLL_MARK)] + planted,
                       app=DOWNLOADS + "\\kompakto.exe", extra_check=check_not_planted,
@@ -566,7 +554,7 @@ def cases_64_none():
 
 
 def cases_64_viewer32():
-    return [core(activation_case("viewer: only the 32-bit one on 64-bit Windows", VIEWER32_ON_64, shell_verb=True)),
+    return [activation_case("viewer: only the 32-bit one on 64-bit Windows", VIEWER32_ON_64, shell_verb=True),
             activation_case("viewer: a folder named like the 64-bit one is passed over", VIEWER32_ON_64,
                             setup=[("make_folder", VIEWER64)])]
 
@@ -664,9 +652,6 @@ def run_group(session, group):
     """Runs the group's cases in a fresh prefix; returns {case name: events}."""
     prefix = session.prefix(group.arch, group.files)
     steps = [step for case in group.cases for step in [("case", case.name)] + case.steps]
-    about = session.about(steps)
-    if about:
-        log("# %s: %d case(s), %s" % (group.name, len(group.cases), about))
     started = time.time()
     events = []
     for part, start in segments(steps):
@@ -733,7 +718,6 @@ def main(argv):
     passed = failed = 0
     with winesession.Session(work, build) as session:
         session.keep = "--keep" in options
-        chosen, left = runnable(session, chosen)
         broken = {}
         try:
             broken = session.templates(sorted({g.arch for g in chosen}))
@@ -758,27 +742,8 @@ def main(argv):
     else:
         shutil.rmtree(work, ignore_errors=True)
     log("# %.0f s" % (time.time() - started))
-    if left:
-        log(winesession.NOT_RUN % left)
     log("%d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 else 1
-
-
-def runnable(session, chosen):
-    """The groups as this machine runs them, and how many cases it leaves
-    out: under emulation the core cases only, unless all are asked for."""
-    count = sum(len(g.cases) for g in chosen)
-    if not session.emulated:
-        return chosen, 0
-    if winesession.ALL_CASES:
-        log("# 32-bit code is emulated here: all %d cases run (KOMPAKTO_E2E_ALL=1), about %d minutes"
-            % (count, count * winesession.EMULATED_START_S * 1.5 / 60))
-        return chosen, 0
-    kept = [g._replace(cases=[c for c in g.cases if c.core]) for g in chosen]
-    kept = [g for g in kept if g.cases]
-    run = sum(len(g.cases) for g in kept)
-    log("# 32-bit code is emulated here: the %d core cases of %d run (KOMPAKTO_E2E_ALL=1 runs all)" % (run, count))
-    return kept, count - run
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 """How the Wine session tells whether this machine runs 32-bit x86 code
-natively, under an emulator that binfmt_misc hands it to, or not at all
-(tools/winesession.py), checked on handlers as /proc shows them.
+natively, under an emulator that binfmt_misc hands it to, or not at all, and
+what it does about it (tools/winesession.py), checked on handlers as /proc
+shows them and on apt sources as /etc/apt holds them.
 
     /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
 """
@@ -72,6 +73,75 @@ class MachineTest(unittest.TestCase):
         takes = {(bits, e_type, machine): winesession.handler_matches(ours, elf_header(bits, e_type, machine))
                  for bits in (32, 64) for e_type in (ET_REL, ET_EXEC, ET_DYN) for machine in (EM_386, EM_X86_64)}
         self.assertEqual({key for key, taken in takes.items() if taken}, {(32, ET_EXEC, EM_386), (32, ET_DYN, EM_386)})
+
+
+OURS_FAST = QEMU_I386.replace("/usr/bin/qemu-i386-static", "/clone/build/emulator/qemu-i386")
+OTHER_CLONE = QEMU_I386.replace("/usr/bin/qemu-i386-static", "/other/build/emulator/qemu-i386")
+FAST = {"/clone/build/emulator/qemu-i386", "/other/build/emulator/qemu-i386", "/opt/qemu10/qemu-i386"}
+
+
+class PlanTest(unittest.TestCase):
+    """Before Wine runs: nothing, our emulator as it is, or ours registered
+    anew (fetched first where this clone has none)."""
+
+    def plan(self, runs, **texts):
+        handlers = {name: winesession.parse_handler(text) for name, text in texts.items()}
+        return winesession.plan(runs, handlers, WINE32, lambda interpreter: interpreter in FAST)
+
+    def test_native_where_the_kernel_runs_it_and_no_handler_takes_it(self):
+        self.assertEqual(self.plan(True), "native")
+        self.assertEqual(self.plan(True, **{"qemu-arm": QEMU_ARM, "wine": WINE_EXE}), "native")
+        self.assertEqual(self.plan(True, **{winesession.HANDLER: OURS_FAST.replace("enabled", "disabled", 1)}),
+                         "native")
+
+    def test_where_the_kernel_cannot_ours_is_registered(self):
+        self.assertEqual(self.plan(False), "register")
+        self.assertEqual(self.plan(False, **{winesession.HANDLER: OURS_FAST.replace("enabled", "disabled", 1)}),
+                         "register")
+
+    def test_our_handler_with_the_fast_emulator_is_used_as_it_is(self):
+        self.assertEqual(self.plan(True, **{winesession.HANDLER: OURS_FAST}), "ready")
+        self.assertEqual(self.plan(True, **{winesession.HANDLER: OTHER_CLONE}), "ready")
+
+    def test_our_handler_pointing_at_another_emulator_is_replaced(self):
+        self.assertEqual(self.plan(True, **{winesession.HANDLER: QEMU_I386}), "register")
+        self.assertEqual(self.plan(False, **{winesession.HANDLER: OURS_FAST}), "register")
+
+    def test_a_foreign_handler_is_used_only_when_it_is_fast_too(self):
+        foreign_fast = QEMU_I386.replace("/usr/bin/qemu-i386-static", "/opt/qemu10/qemu-i386")
+        self.assertEqual(self.plan(True, **{"qemu-i386": foreign_fast}), "ready")
+        self.assertEqual(self.plan(True, **{"qemu-i386": QEMU_I386}), "register")
+        # Both take it and binfmt_misc does not tell which is asked first.
+        self.assertEqual(self.plan(True, **{"qemu-i386": QEMU_I386, winesession.HANDLER: OURS_FAST}), "register")
+        self.assertEqual(self.plan(True, **{winesession.HANDLER: OURS_FAST, "qemu-i386": QEMU_I386}), "register")
+        self.assertEqual(self.plan(True, **{"qemu-i386": foreign_fast, winesession.HANDLER: OURS_FAST}), "ready")
+
+
+class MirrorTest(unittest.TestCase):
+    """The Debian 12 mirror the machine's apt uses, for the backports suite."""
+
+    def test_deb822_takes_the_stanza_of_bookworm_with_its_keyring(self):
+        sources = {"/etc/apt/sources.list.d/debian.sources": (
+            "Types: deb\n# http://snapshot.debian.org/archive/debian-security/20250520T000000Z\n"
+            "URIs: http://deb.debian.org/debian-security\nSuites: bookworm-security\nComponents: main\n\n"
+            "Types: deb deb-src\nURIs: http://mirror.example/debian\nSuites: bookworm bookworm-updates\n"
+            "Components: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")}
+        self.assertEqual(winesession.debian_mirror(sources),
+                         ("http://mirror.example/debian", "/usr/share/keyrings/debian-archive-keyring.gpg"))
+
+    def test_one_line_sources_with_and_without_options(self):
+        self.assertEqual(winesession.debian_mirror({"/etc/apt/sources.list": (
+            "# deb http://old.example/debian bookworm main\n"
+            "deb http://security.debian.org/debian-security bookworm-security main\n"
+            "deb [arch=amd64 signed-by=/k.gpg] http://m.example/debian bookworm main contrib\n")}),
+            ("http://m.example/debian", "/k.gpg"))
+        self.assertEqual(winesession.debian_mirror({"/etc/apt/sources.list": "deb http://m.example/d bookworm main\n"}),
+                         ("http://m.example/d", None))
+
+    def test_none_without_a_bookworm_source(self):
+        self.assertIsNone(winesession.debian_mirror({}))
+        self.assertIsNone(winesession.debian_mirror({"/etc/apt/sources.list.d/x.sources": (
+            "Types: deb\nURIs: http://m.example/debian\nSuites: bookworm\nEnabled: no\n")}))
 
 
 if __name__ == "__main__":

@@ -143,11 +143,6 @@ def check_signed(work):
 
 
 def check_question(exe):
-    """Under emulation (a minute a start) only when every case is asked for,
-    as the end-to-end tests do."""
-    if winesession.prepare_machine() == "emulated" and not winesession.ALL_CASES:
-        print(winesession.NOT_RUN % 1)
-        return
     program = winesession.HELPERS + "\\kompakto.exe"
     with winesession.Session(build=os.path.dirname(exe)) as session:
         prefix = session.prefix("win64", {program: "kompakto.exe"})
