@@ -16,6 +16,17 @@ constexpr char kVerbCommandKey[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\she
 constexpr char kFolderVerbKey[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)";
 constexpr char kFolderVerbCommandKey[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)\\command";
 
+// Values by which Explorer leaves a static verb out of the menu (on the verb
+// key: LegacyDisable, ProgrammaticAccessOnly) or hands it to another handler
+// (on the verb key: ExplorerCommandHandler, CommandStateHandler; on its
+// command key: DelegateExecute), of any type; only their presence counts.
+// Switching on removes them. Names are separated by ';'. Values that only
+// decorate or place the entry, and Extended (the entry shows with Shift),
+// stay as they are.
+constexpr char kVerbHidingValues[] = "LegacyDisable;ProgrammaticAccessOnly;ExplorerCommandHandler;CommandStateHandler";
+constexpr char kCommandHidingValues[] = "DelegateExecute";
+constexpr char kVerbKeptValues[] = "Icon;MUIVerb;Position;SeparatorBefore;Extended";
+
 // The viewer: the 64-bit one under %ProgramW6432%, else the 32-bit one under
 // %ProgramFiles%. The folders are those a 32-bit process sees on 64-bit
 // Windows.

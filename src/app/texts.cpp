@@ -101,4 +101,9 @@ const char kVerbKey[] = VERB_KEY;
 const char kVerbCommandKey[] = VERB_KEY "\\command";
 const char kFolderVerbKey[] = FOLDER_VERB_KEY;
 const char kFolderVerbCommandKey[] = FOLDER_VERB_KEY "\\command";
+// A context-menu cleaner switches a verb off with the first two; the others
+// make Explorer ask a COM object whether to show the verb or what to run.
+const char* const kVerbHidingValues[] = {"LegacyDisable", "ProgrammaticAccessOnly", "ExplorerCommandHandler",
+                                         "CommandStateHandler", nullptr};
+const char* const kCommandHidingValues[] = {"DelegateExecute", nullptr};
 // clang-format on

@@ -34,6 +34,11 @@ extern const char kVerbKey[];
 extern const char kVerbCommandKey[];
 extern const char kFolderVerbKey[];
 extern const char kFolderVerbCommandKey[];
+// Values by which Explorer leaves the verb out of the menu or hands it to
+// another handler, on the verb key and on its command key; each list ends
+// with a null.
+extern const char* const kVerbHidingValues[];
+extern const char* const kCommandHidingValues[];
 
 // Everything after the viewer's path: the quote that closes it, the selection
 // (%1), every file of a selected folder, and the batch options of the viewer.

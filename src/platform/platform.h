@@ -41,6 +41,7 @@ constexpr intptr_t kShellExecuteLastError = 32;  // ShellExecute results up to t
 // Registry values.
 constexpr uint32_t kRegOptionNonVolatile = 0;
 constexpr uint32_t kKeyQueryValue = 0x0001;
+constexpr uint32_t kKeySetValue = 0x0002;  // also the right to delete a value
 constexpr uint32_t kKeyRead = 0x20019;  // query values, enumerate and be notified, read the access list
 constexpr uint32_t kDelete = 0x00010000;
 constexpr uint32_t kKeyAllAccess = 0xF003F;
@@ -104,10 +105,16 @@ long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result);
 // How many sub keys key has (an open key with kKeyQueryValue).
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount);
+// kErrorSuccess when key (open with kKeyQueryValue) has a value of that name,
+// of any type; kErrorFileNotFound when it has none.
+long OsRegQueryValueEx(OsKey key, const char* valueName);
 // text is byteCount bytes of Windows-1252, its terminating zero included.
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount);
 long OsRegCloseKey(OsKey key);
 long OsRegDeleteKey(OsKey root, const char* subKey);
+// Removes a value of key (open with kKeySetValue); kErrorFileNotFound when it
+// is not there.
+long OsRegDeleteValue(OsKey key, const char* valueName);
 
 // Returns the ShellExecute result; above 32 means success.
 intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,

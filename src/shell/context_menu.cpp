@@ -149,6 +149,43 @@ static bool WriteRegString(OsKey root, const char* subKey, const char* valueName
     return written;
 }
 
+// Whether the open key has any of the values of names (a list that ends with
+// a null); -1 when the registry does not tell.
+static int HasAnyValue(OsKey key, const char* const* names) {
+    for (; *names; names++) {
+        long result = OsRegQueryValueEx(key, *names);
+        if (result != kErrorFileNotFound) {
+            return result == kErrorSuccess ? 1 : -1;
+        }
+    }
+    return 0;
+}
+
+// Removes from subKey those of the values of names that are there. Write
+// access is asked for only when there is one to remove, so a key that the
+// user may not change but that holds none of them is no failure.
+static bool RemoveValues(OsKey root, const char* subKey, const char* const* names) {
+    OsKey key = nullptr;
+    if (OsRegOpenKeyEx(root, subKey, kKeyQueryValue, &key) != kErrorSuccess) {
+        return false;  // written just now, so it is there
+    }
+    int present = HasAnyValue(key, names);
+    OsRegCloseKey(key);
+    if (present <= 0) {
+        return present == 0;
+    }
+    if (OsRegOpenKeyEx(root, subKey, kKeySetValue, &key) != kErrorSuccess) {
+        return false;
+    }
+    bool removed = true;
+    for (; *names && removed; names++) {
+        long result = OsRegDeleteValue(key, *names);
+        removed = result == kErrorSuccess || result == kErrorFileNotFound;
+    }
+    OsRegCloseKey(key);
+    return removed;
+}
+
 // An absent key counts as deleted.
 static bool DeleteKey(OsKey root, const char* subKey) {
     long result = OsRegDeleteKey(root, subKey);
@@ -223,7 +260,13 @@ static void Activate() {
         OfferDownloadAndExit();
     }
     BuildCommandLine(ViewerPath, CommandLine);
-    if (!WriteRegString(OsCurrentUserKey(), kVerbCommandKey, "", CommandLine)) {
+    // The command written, a menu cleaner's switch or another handler left on
+    // the verb would still keep it from showing or from running the command.
+    // Where one of them cannot be removed the command stays written, but the
+    // entry is not switched on, and the user is told so.
+    OsKey user = OsCurrentUserKey();
+    if (!WriteRegString(user, kVerbCommandKey, "", CommandLine) || !RemoveValues(user, kVerbKey, kVerbHidingValues) ||
+        !RemoveValues(user, kVerbCommandKey, kCommandHidingValues)) {
         FailAndExit(kActivationFailedText);
     }
     Confirm(kActivatedText);

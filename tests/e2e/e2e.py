@@ -428,6 +428,17 @@ def cases_64_both():
                             [twice, twice],
                             tree(VERB_WITH(VIEWER64), (FOLDER_VERB_COMMAND, {"": OLD_FOLDER_COMMAND}))))
 
+    # A menu cleaner's switch and another program's handlers go; what decorates
+    # or places the entry stays.
+    hiding = [(VERB, name) for name in facts.VERB_HIDING_VALUES.split(";")]
+    hiding += [(VERB_COMMAND, name) for name in facts.COMMAND_HIDING_VALUES.split(";")]
+    kept = {name: "kept " + name for name in facts.VERB_KEPT_VALUES.split(";")}
+    cases.append(plain_case("activate: a verb a menu cleaner switched off is switched on, %s kept" % ", ".join(kept),
+                            [("reg_set", key, name, "") for key, name in hiding]
+                            + [("reg_set", VERB, name, data) for name, data in kept.items()] + UNRELATED_SETUP,
+                            [("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], facts.EXIT_DONE)],
+                            tree(*UNRELATED_STATE, (VERB, kept), VERB_WITH(VIEWER64))))
+
     # The switch: only the first argument counts, quotes as the C runtime has them.
     cases.append(activation_case("switch: /S", VIEWER64, "/S", silent=True))
     for label, arguments, silent in [

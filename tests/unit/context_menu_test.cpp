@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "app/texts.h"
 #include "platform/fake/fake.h"
 #include "shell/context_menu.h"
@@ -18,6 +20,17 @@ std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + 
 std::string StoredCommand() {
     std::string command;
     return FakeGetString(facts::kVerbCommandKey, "", &command) ? command : "<none>";
+}
+
+// The names of a list of facts.h, separated by ';'.
+Names Split(const std::string& list) {
+    Names names;
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(';', start), list.size());
+        names.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
 }
 
 const int kNoSecondBox = -1;
@@ -147,10 +160,15 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     FakeAddFile(kViewer64Path);
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
     Names registry = CallNamesOf("Reg");
-    // Probing from the command key upwards tells which keys this run creates.
-    EXPECT_EQ((Names{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx", "RegCloseKey",
-                     "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey"}),
-              registry);
+    // Probing from the command key upwards tells which keys this run creates;
+    // then the verb key and the command key are asked for values that would
+    // hide the verb, and none is there to remove.
+    Names hidingQueries(Split(facts::kVerbHidingValues).size(), "RegQueryValueEx");
+    Names expected{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
+                   "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey", "RegOpenKeyEx"};
+    expected.insert(expected.end(), hidingQueries.begin(), hidingQueries.end());
+    expected.insert(expected.end(), {"RegCloseKey", "RegOpenKeyEx", "RegQueryValueEx", "RegCloseKey"});
+    EXPECT_EQ(expected, registry);
     std::string create, set;
     for (const FakeCall& call : FakeCalls()) {
         if (call.op == "RegCreateKeyEx") create = call.detail;
@@ -234,6 +252,65 @@ TEST_F(Activation, FailedWriteKeepsTheEarlierCommand) {
     EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
     EXPECT_EQ(before, FakeRegistryDump());
     EXPECT_TRUE(CallNamesOf("RegDelete").empty());
+}
+
+// States a context-menu cleaner or another tool leaves on the verb: after Ja
+// Explorer shows the entry and runs the command, and only what hid or
+// diverted the verb is gone.
+TEST_F(Activation, SwitchesOnAVerbThatWasHiddenOrHandedElsewhere) {
+    struct Planted {
+        const char* name;
+        Names verbValues;
+        Names commandValues;
+    };
+    const Names kept = Split(facts::kVerbKeptValues);
+    const Planted states[] = {
+        {"switched off by a menu cleaner", {"LegacyDisable"}, {}},
+        {"only for programs", {"ProgrammaticAccessOnly"}, {}},
+        {"run by a COM handler", {}, {"DelegateExecute"}},
+        {"all of them, beside values that decorate it", Split(facts::kVerbHidingValues),
+         Split(facts::kCommandHidingValues)},
+    };
+    for (const Planted& p : states) {
+        SCOPED_TRACE(p.name);
+        FakeReset();
+        FakeAddFile(kViewer64Path);
+        FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+        for (const std::string& name : p.verbValues) FakeSetValue(facts::kVerbKey, name, "");
+        for (const std::string& name : p.commandValues) FakeSetValue(facts::kVerbCommandKey, name, "{0}");
+        for (const std::string& name : kept) FakeSetValue(facts::kVerbKey, name, name + " kept");
+        FakeAddKey(std::string(facts::kVerbKey) + "\\DropTarget");
+        ASSERT_EQ("", FakeExplorerCommand(facts::kVerbKey)) << "the planted state does not hide the verb";
+
+        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+        EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
+        EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
+        for (const std::string& name : kept) {
+            std::string value;
+            EXPECT_TRUE(FakeGetString(facts::kVerbKey, name, &value) && value == name + " kept") << name;
+        }
+        EXPECT_TRUE(FakeKeyExists(std::string(facts::kVerbKey) + "\\DropTarget"));
+    }
+}
+
+// A hiding value that cannot be removed: the command stays written, but the
+// entry is not on, so the failure is told and nothing is confirmed.
+TEST_F(Activation, AHidingValueThatStaysIsAFailedActivation) {
+    for (FakeOp refusing : {kOpRegDeleteValue, kOpRegQueryValueEx}) {
+        for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
+            FakeReset();
+            FakeAddFile(kViewer64Path);
+            FakeSetValue(facts::kVerbKey, Split(facts::kVerbHidingValues)[0], "");
+            FakeSetValue(facts::kVerbKey, "Icon", "kept");
+            FakeFailOp(refusing, 1, kErrorAccessDenied);
+            EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, commandLine));
+            EXPECT_EQ("", FakeExplorerCommand(facts::kVerbKey));
+            EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
+            ASSERT_EQ(2u, FakeBoxes().size());
+            EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
+            EXPECT_EQ(facts::kErrorCaption, LastCaption());
+        }
+    }
 }
 
 // Lengths of the viewer's path around the 512 characters a buffer holds.

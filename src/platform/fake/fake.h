@@ -18,7 +18,8 @@
     X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(MessageBeep)           \
     X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
     X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
-    X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey) X(ShellExecute)
+    X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegQueryValueEx) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
+    X(RegDeleteValue) X(ShellExecute)
 // clang-format on
 
 #define FAKE_OP_ENUMERATOR(name) kOp##name,
@@ -87,6 +88,11 @@ bool FakeKeyExists(const std::string& path);
 // only zero; text is without it. False when there is none, or it is not so.
 bool FakeGetString(const std::string& path, const std::string& name, std::string* text);
 std::string FakeRegistryDump();  // every key and value, one a line, sorted
+// What Explorer makes of the static verb at verbKey: the command it runs for
+// it, the command key's default value; empty when there is none, or when a
+// value on the verb hides it from the menu or hands it to another handler
+// (the values of facts.h).
+std::string FakeExplorerCommand(const std::string& verbKey);
 
 // Runs the program to its end and returns the exit code.
 int FakeRun();

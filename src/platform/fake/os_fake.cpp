@@ -5,6 +5,7 @@
 #include <map>
 
 #include "app/startup.h"
+#include "facts.h"
 #include "platform/fake/fake.h"
 
 namespace {
@@ -240,6 +241,31 @@ std::string FakeRegistryDump() {
     return dump;
 }
 
+namespace {
+
+// Whether key has a value of one of the names of list, separated by ';'.
+bool HasAnyOf(const FakeKey& key, const std::string& list) {
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(';', start), list.size());
+        if (key.values.count(Lower(list.substr(start, end - start)))) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string FakeExplorerCommand(const std::string& verbKey) {
+    auto verb = state.keys.find(Lower(verbKey));
+    auto command = state.keys.find(Lower(verbKey + "\\command"));
+    std::string text;
+    if (verb == state.keys.end() || command == state.keys.end() || HasAnyOf(verb->second, facts::kVerbHidingValues) ||
+        HasAnyOf(command->second, facts::kCommandHidingValues) || !FakeGetString(verbKey + "\\command", "", &text)) {
+        return std::string();
+    }
+    return text;
+}
+
 // The program ends the process from deep inside; the fake jumps back here
 // instead. Only plain buffers lie in between, so nothing is skipped that
 // would need cleaning up.
@@ -397,6 +423,16 @@ long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
     return kErrorSuccess;
 }
 
+long OsRegQueryValueEx(OsKey key, const char* valueName) {
+    bool fail = Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName));
+    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
+    if (handle == state.handles.end()) return kErrorInvalidHandle;
+    if (fail) return state.error;
+    auto it = state.keys.find(handle->second);
+    if (it == state.keys.end()) return kErrorKeyDeleted;
+    return it->second.values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
+}
+
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
     bool fail = Call(kOpRegSetValueEx, KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
                                            Show(text) + " bytes=" + std::to_string(byteCount));
@@ -427,6 +463,17 @@ long OsRegDeleteKey(OsKey root, const char* subKey) {
     if (state.keys[lower].locked || CountSubKeys(lower) > 0) return kErrorAccessDenied;
     state.keys.erase(lower);
     return kErrorSuccess;
+}
+
+long OsRegDeleteValue(OsKey key, const char* valueName) {
+    bool fail = Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName));
+    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
+    if (handle == state.handles.end()) return kErrorInvalidHandle;
+    if (fail) return state.error;
+    auto it = state.keys.find(handle->second);
+    if (it == state.keys.end()) return kErrorKeyDeleted;
+    if (it->second.locked) return kErrorAccessDenied;
+    return it->second.values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,

@@ -191,6 +191,12 @@ long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
     return status;
 }
 
+long OsRegQueryValueEx(OsKey key, const char* valueName) {
+    WideText wide(valueName);
+    return wide.text ? RegQueryValueExW(reinterpret_cast<HKEY>(key), wide.text, nullptr, nullptr, nullptr, nullptr)
+                     : ERROR_OUTOFMEMORY;
+}
+
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
     WideText wideName(valueName);
     WideText wideText(text, static_cast<int>(byteCount));
@@ -206,6 +212,11 @@ long OsRegCloseKey(OsKey key) { return RegCloseKey(reinterpret_cast<HKEY>(key));
 long OsRegDeleteKey(OsKey root, const char* subKey) {
     WideText wide(subKey);
     return wide.text ? RegDeleteKeyW(reinterpret_cast<HKEY>(root), wide.text) : ERROR_OUTOFMEMORY;
+}
+
+long OsRegDeleteValue(OsKey key, const char* valueName) {
+    WideText wide(valueName);
+    return wide.text ? RegDeleteValueW(reinterpret_cast<HKEY>(key), wide.text) : ERROR_OUTOFMEMORY;
 }
 
 typedef HINSTANCE(WINAPI* ShellExecuteProc)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
