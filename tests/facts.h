@@ -57,6 +57,16 @@ constexpr int kExitRegistryFailed = 2;
 constexpr int kExitQuestionNotShown = 3;
 constexpr int kConfirmTimeoutMs = 5555;
 
+// The styles of the boxes as Windows gets them: each asks to come to the
+// front (MB_SETFOREGROUND); the question and the download offer show the
+// program's icon, the question with Cancel as its default button. The
+// question comes with the information sound.
+constexpr int kQuestionStyle = 0x10283;
+constexpr int kDownloadStyle = 0x10083;
+constexpr int kConfirmStyle = 0x10040;
+constexpr int kErrorStyle = 0x10010;
+constexpr int kQuestionBeep = 0x40;
+
 }  // namespace facts
 
 #endif

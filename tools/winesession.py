@@ -69,7 +69,7 @@ CAUSE = "this machine does not execute 32-bit x86 code itself, which Wine needs 
 
 
 # Steps of the driver that wait, and the field that holds the wait in ms.
-WAIT_FIELDS = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2, "wait_file": 2}
+WAIT_FIELDS = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2, "wait_file": 2, "peek": 4}
 
 
 class SetupError(Exception):

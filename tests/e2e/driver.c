@@ -45,6 +45,16 @@
  *                                   every other round
  *   read_file PATH TIMEOUT_MS       waits for PATH to appear, reports it
  *   wait_file PATH TIMEOUT_MS       waits for PATH to appear
+ *   setenv NAME VALUE               sets a variable for the programs started
+ *                                   after it (WINEDEBUG for a relay trace)
+ *   peek LOG FUNCTION SIZE TIMEOUT_MS
+ *                                   reads SIZE bytes of the started process
+ *                                   at the first argument of its last call
+ *                                   of FUNCTION that the relay trace LOG
+ *                                   shows: the record behind a pointer
+ *
+ * Each case also marks its start in the driver's standard error, where a
+ * relay trace of the programs it starts goes too.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -654,6 +664,36 @@ static void StepShellVerb(wchar_t** f) {
     End();
 }
 
+static void StepSetEnv(wchar_t** f) { SetEnvironmentVariableW(f[1], f[2]); }
+
+/* The first argument of the last "Call DLL.FUNCTION(" line in the log, 0
+ * when there is none. */
+static ULONGLONG LastCallArgument(const wchar_t* log, const wchar_t* function) {
+    wchar_t needle[256];
+    ULONGLONG argument = 0;
+    swprintf(needle, 256, L".%ls(", function);
+    wchar_t* text = ReadTextFile(log, NULL);
+    for (wchar_t* at = text ? wcsstr(text, needle) : NULL; at; at = wcsstr(at + 1, needle)) {
+        argument = wcstoull(at + wcslen(needle), NULL, 16);
+    }
+    free(text);
+    return argument;
+}
+
+static void StepPeek(wchar_t** f) {
+    static BYTE bytes[1024];
+    char hex[2 + 2 * sizeof(bytes) + 1] = "\"";
+    DWORD start = GetTickCount(), size = Ms(f[3]) < sizeof(bytes) ? Ms(f[3]) : sizeof(bytes);
+    ULONGLONG address = 0;
+    SIZE_T got = 0;
+    while (!(address = LastCallArgument(f[1], f[2])) && GetTickCount() - start < Ms(f[4])) Sleep(50);
+    if (address && g_running) {
+        ReadProcessMemory(g_proc.hProcess, (LPCVOID)(ULONG_PTR)address, bytes, size, &got);
+    }
+    for (SIZE_T i = 0; i < got; i++) snprintf(hex + 1 + 2 * i, 3, "%02x", bytes[i]);
+    Emit("peek", "function:s address:q bytes:r", f[2], (long long)address, strcat(hex, "\""));
+}
+
 static void StepExists(wchar_t** f) {
     Emit("exists", "path:s exists:b", f[1], GetFileAttributesW(f[1]) != INVALID_FILE_ATTRIBUTES);
 }
@@ -727,7 +767,18 @@ static void StepSystem(wchar_t** f) {
          GetSystemWow64DirectoryW(wow64, 4096) != 0);
 }
 
-static void StepCase(wchar_t** f) { Emit("case", "name:s", f[1]); }
+static void StepCase(wchar_t** f) {
+    static char name[4096];
+    DWORD written;
+    int n = WideCharToMultiByte(CP_UTF8, 0, f[1], -1, name, sizeof(name) - 1, NULL, NULL);
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (n > 0 && err && err != INVALID_HANDLE_VALUE) {
+        WriteFile(err, "kompakto-e2e: case ", 19, &written, NULL);
+        WriteFile(err, name, (DWORD)n - 1, &written, NULL);
+        WriteFile(err, "\n", 1, &written, NULL);
+    }
+    Emit("case", "name:s", f[1]);
+}
 static void StepLabel(wchar_t** f) { Emit("label", "name:s", f[1]); }
 
 /* Each step with the number of fields it needs, its name included. */
@@ -754,7 +805,9 @@ static const struct {
               {L"shell_verb", 4, StepShellVerb},
               {L"time_boxes", 4, StepTimeBoxes},
               {L"read_file", 3, StepReadFile},
-              {L"wait_file", 3, StepWaitFile}};
+              {L"wait_file", 3, StepWaitFile},
+              {L"setenv", 3, StepSetEnv},
+              {L"peek", 5, StepPeek}};
 
 static void RunStep(wchar_t** f, int n) {
     size_t i = 0;

@@ -20,7 +20,9 @@ program must show and store is read from tests/facts.h and tests/texts.txt.
 import collections
 import json
 import os
+import re
 import shutil
+import struct
 import sys
 import time
 
@@ -211,6 +213,7 @@ def check_box(seen, box, caption, text, buttons, default, icon, action):
                 "%s: default button %s (focus) / %s (frame), expected %s"
                 % (name, box["focus"], box["defstyle"], default))
     seen.expect(box["icon"] == icon, "%s: icon %s, expected %s" % (name, box["icon"], icon))
+    seen.expect(box["foreground"], "%s: not in front" % name)
     seen.expect(box["action"] == action and box["closed"],
                 "%s: answering %s did not close it" % (name, action))
 
@@ -391,6 +394,20 @@ def refused_deactivation_cases(tag=""):
     ]
 
 
+DENY_DELETE = "D:(D;;0x10000;;;WD)(A;;KA;;;WD)"  # everything but deleting the key, for everyone
+
+
+def undeletable_key_cases():
+    """A key of each verb that the user may not delete: the look finds it,
+    nothing is deleted, the failure is told."""
+    failed_off = [(QUESTION, "no"), (FAILED_OFF, "ok")]
+    state = [("reg_set", VERB_COMMAND, "", "old command"), ("reg_set", FOLDER_VERB_COMMAND, "", "web old")]
+    return [plain_case("deactivation: a %s the user may not delete keeps both verbs" % what,
+                       state + UNRELATED_SETUP + [("reg_sddl", key, DENY_DELETE)],
+                       [("", failed_off, facts.EXIT_REGISTRY_FAILED)], unchanged=True, extra_check=check_acl_applied)
+            for what, key in (("command key", VERB_COMMAND), ("folder verb key", FOLDER_VERB))]
+
+
 def download_case(name, action, arguments="", setup=(), cwd="", extra_check=None, extra_steps=(), after=(),
                   app=PROGRAM):
     pairs = [(QUESTION, "yes"), (DOWNLOAD, action)] + list(after)
@@ -471,7 +488,7 @@ def cases_64_both():
         "failure: silent mode still reports a failed activation",
         [("reg_volatile_key", ALL_OBJECTS + "\\shell")],
         [("/s", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True))
-    cases += refused_deactivation_cases()
+    cases += refused_deactivation_cases() + undeletable_key_cases()
 
     cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,
                                  shell_verb=True))
@@ -535,6 +552,109 @@ def page_not_opened_case(tag=""):
     It deletes the classes of web addresses: the last case of its group."""
     return download_case("download offer%s: a page that cannot be opened is told" % tag, "yes",
                          setup=NO_BROWSER_SETUP, after=[(DOWNLOAD_FAILED, "ok")])
+
+
+# --- what kompakto.exe hands to Windows, read at the DLL boundary ----------------
+
+TRACED = ("MessageBeep", "MessageBoxIndirectW", "MessageBoxTimeoutW", "MessageBoxW", "RegOpenKeyExW",
+          "RegCreateKeyExW", "RegDeleteKeyW")
+WINE_LOG = "<wine log>"  # the session's log as the driver reads it, filled in by run_group
+KEYS_OPENED = ("RegOpenKeyExW", "RegCreateKeyExW", "RegDeleteKeyW")
+HKEY_CURRENT_USER, DELETE = 0x80000001, 0x10000
+CALL = re.compile(r"^[0-9a-f]+:Call [\w.-]+\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
+CASE_MARK = "kompakto-e2e: case "
+
+
+def traced_calls(log, image):
+    """The calls into Windows that kompakto.exe's own code made, from a relay
+    trace (those returning into image, (start, end)), by the case the
+    driver marked: {case: [{"event": "call", "function", "args"}]}, each
+    argument as its number (a text's address, a key's handle)."""
+    calls, case = {}, None
+    for line in log.splitlines():
+        if line.startswith(CASE_MARK):
+            case = calls.setdefault(line[len(CASE_MARK):], [])
+        match = CALL.match(line)
+        if match and case is not None and image[0] <= int(match.group(3), 16) < image[1]:
+            arguments, current, quoting, escaped = [], "", False, False
+            for c in match.group(2) + ",":
+                if c == "," and not quoting:
+                    arguments.append(int(current.split()[0], 16) if current else None)
+                    current = ""
+                    continue
+                quoting = quoting != (c == '"' and not escaped)
+                escaped = c == "\\" and quoting and not escaped
+                current += c
+            case.append({"event": "call", "function": match.group(1), "args": arguments})
+    return calls
+
+
+def image_of(exe):
+    """(start, end) of exe's image where Windows loads it: its ImageBase and
+    SizeOfImage."""
+    with open(exe, "rb") as program:
+        data = program.read(4096)
+    optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
+    base, size = struct.unpack_from("<I", data, optional + 28)[0], struct.unpack_from("<I", data, optional + 56)[0]
+    return base, base + size
+
+
+def traced_case(name, answer, confirmation, expected_after):
+    """A run with every call of TRACED traced; the question is held while
+    the record handed to MessageBoxIndirectW is read."""
+    caption = BOX_LOOKS[QUESTION][0]
+    run = [("reg_set", "Software\\Wine\\Debug", "RelayInclude", ";".join(TRACED)), ("setenv", "WINEDEBUG", "+relay"),
+           ("start", PROGRAM, quoted(PROGRAM), ""), ("setenv", "WINEDEBUG", "-all"),
+           ("box", caption, str(QUESTION_WAIT_MS), "hold"), ("peek", WINE_LOG, "MessageBoxIndirectW", "40", "5000"),
+           ("box", caption, str(BOX_WAIT_MS), answer), ("box", BOX_LOOKS[confirmation][0], str(BOX_WAIT_MS), "ok"),
+           ("finish", str(FINISH_WAIT_MS))]
+
+    def check(seen):
+        runs = seen.runs()
+        if seen.expect(len(runs) == 1 and runs[0]["exit"], "no run recorded"):
+            seen.expect(runs[0]["exit"].get("code") == facts.EXIT_DONE, "exit %s" % runs[0]["exit"])
+            seen.expect([b.get("caption") for b in runs[0]["boxes"]] == [caption, caption, BOX_LOOKS[confirmation][0]],
+                        "boxes %s" % describe([b.get("caption") for b in runs[0]["boxes"]]))
+        check_registry(seen, expected_after)
+        check_boundary(seen, answer == "no")
+
+    return Case(name, scenario(BOTH_VERBS_SETUP + UNRELATED_SETUP, [run]), check)
+
+
+def check_boundary(seen, deactivating):
+    """What Wine does not show: the sound before the question, the question's
+    style, the confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
+    calls = seen.of("call")
+    names = [call["function"] for call in calls]
+    if not seen.expect("MessageBoxIndirectW" in names, "no question traced: %s" % names):
+        return
+    question = names.index("MessageBoxIndirectW")
+    seen.expect([call["args"] for call in calls[:question] if call["function"] == "MessageBeep"]
+                == [[facts.QUESTION_BEEP]], "the sound before the question: %s" % calls[:question])
+    peeks = seen.of("peek")
+    record = bytes.fromhex(peeks[0]["bytes"]) if peeks else b""
+    if seen.expect(len(record) == 40, "the question's record could not be read: %s" % peeks):
+        size, style = struct.unpack_from("<I", record, 0)[0], struct.unpack_from("<I", record, 20)[0]
+        seen.expect(size == 40 and style == facts.QUESTION_STYLE, "the question's record: size %d, style %#x, "
+                    "expected 40 and %#x" % (size, style, facts.QUESTION_STYLE))
+    timed = [call["args"] for call in calls if call["function"] == "MessageBoxTimeoutW"]
+    seen.expect(len(timed) == 1 and timed[0][3:] == [facts.CONFIRM_STYLE, 0, facts.CONFIRM_TIMEOUT_MS]
+                and timed[0][0] == 0, "the confirmation: MessageBoxTimeoutW%s, expected style %#x, language 0, "
+                "%d ms, no owner" % (timed, facts.CONFIRM_STYLE, facts.CONFIRM_TIMEOUT_MS))
+    keys = [call for call in calls if call["function"] in KEYS_OPENED]
+    seen.expect(keys and all(call["args"][0] == HKEY_CURRENT_USER for call in keys),
+                "keys outside HKEY_CURRENT_USER: %s" % [c for c in keys if c["args"][0] != HKEY_CURRENT_USER])
+    if deactivating:
+        look = [call["args"] for call in calls[:names.index("RegDeleteKeyW") if "RegDeleteKeyW" in names else None]
+                if call["function"] == "RegOpenKeyExW"]
+        seen.expect(len(look) == 4 and all(args[3] & DELETE for args in look),
+                    "the look opens %s, each expected with the right to delete it" % look)
+
+
+def cases_traced():
+    return [traced_case("boundary: activation as Windows gets it", "yes", CONFIRM_ON,
+                        tree(*UNRELATED_STATE, VERB_WITH(VIEWER64), (FOLDER_VERB_COMMAND, {"": OLD_FOLDER_COMMAND}))),
+            traced_case("boundary: deactivation as Windows gets it", "no", CONFIRM_OFF, tree(*UNRELATED_STATE))]
 
 
 def cases_64_none():
@@ -625,6 +745,7 @@ def groups():
               cases_32()),
         Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, both, code_page_cases("932 (Japanese)")),
         Group("64-bit, Russian", "win64", "ru_RU.UTF-8", 1251, both, code_page_cases("1251 (Russian)")),
+        Group("64-bit, traced", "win64", "C.UTF-8", 1252, both, cases_traced()),
     ]
 
 
@@ -662,7 +783,10 @@ def run_without_display(session, prefix, step, lang):
 def run_group(session, group):
     """Runs the group's cases in a fresh prefix; returns {case name: events}."""
     prefix = session.prefix(group.arch, group.files)
-    steps = [step for case in group.cases for step in [("case", case.name)] + case.steps]
+    log_for_wine = "Z:" + session.log.replace("/", "\\")
+    steps = [tuple(log_for_wine if field == WINE_LOG else field for field in step)
+             for case in group.cases for step in [("case", case.name)] + case.steps]
+    logged = os.path.getsize(session.log) if os.path.exists(session.log) else 0
     started = time.time()
     events = []
     for part, start in segments(steps):
@@ -682,6 +806,11 @@ def run_group(session, group):
             current = by_case.setdefault(event["name"], [])
         elif current is not None:
             current.append(event)
+    with open(session.log, "rb") as output:
+        output.seek(logged)
+        trace = output.read().decode("utf-8", "replace")
+    for name, calls in traced_calls(trace, image_of(os.path.join(session.build, "kompakto.exe"))).items():
+        by_case.setdefault(name, []).extend(calls)
     if not session.keep:
         shutil.rmtree(prefix, ignore_errors=True)
     return by_case

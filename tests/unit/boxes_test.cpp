@@ -1,6 +1,8 @@
 // The question box with the program's icon and the self-closing report.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include "app/boxes.h"
 #include "platform/fake/fake.h"
 #include "support.h"
@@ -14,7 +16,9 @@ TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
     FakeQueueAnswer(kIdNo);
     EXPECT_EQ(kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
     EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNames());
-    EXPECT_EQ("0x40", FakeCalls()[1].detail);
+    char beep[16];
+    snprintf(beep, sizeof beep, "0x%X", facts::kQuestionBeep);
+    EXPECT_EQ(beep, FakeCalls()[1].detail);
     ASSERT_EQ(1u, FakeBoxes().size());
     const FakeBox& box = FakeBoxes()[0];
     EXPECT_TRUE(box.hasInstance);

@@ -107,7 +107,7 @@ TEST_F(Activation, RegistersTheViewerThatIsThere) {
         EXPECT_EQ("MessageBoxTimeout", confirmation.via);
         EXPECT_EQ(ExpectedText("activated"), confirmation.text);
         EXPECT_EQ(facts::kConfirmCaption, confirmation.caption);
-        EXPECT_EQ(0x10040u, confirmation.style);
+        EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmStyle), confirmation.style);
         EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmTimeoutMs), confirmation.timeoutMs);
         EXPECT_FALSE(confirmation.hasOwner);
     }
@@ -190,7 +190,7 @@ TEST_F(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
             const FakeBox& offer = FakeBoxes()[1];
             EXPECT_EQ(kDownloadText, offer.text);
             EXPECT_EQ(kDownloadCaption, offer.caption);
-            EXPECT_EQ(0x10083u, offer.style);
+            EXPECT_EQ(static_cast<uint32_t>(facts::kDownloadStyle), offer.style);
             EXPECT_EQ("i", offer.iconName);
             EXPECT_TRUE(offer.isDesktopOwner);
             EXPECT_TRUE(CallNamesOf("Reg").empty());
@@ -217,7 +217,7 @@ TEST_F(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
         EXPECT_EQ("MessageBox", box.via);
         EXPECT_EQ(facts::kErrorCaption, box.caption);
         EXPECT_EQ(ExpectedText("download failed"), box.text);
-        EXPECT_EQ(0x10010u, box.style);
+        EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), box.style);
         EXPECT_TRUE(CallNamesOf("Reg").empty());
     }
 }
@@ -230,7 +230,7 @@ TEST_F(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
     EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, "kompakto.exe /s"));
     EXPECT_EQ(kErrorCaption, LastCaption());
     EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
-    EXPECT_EQ(0x10010u, FakeBoxes().back().style);
+    EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), FakeBoxes().back().style);
     EXPECT_EQ(before, FakeRegistryDump());
 }
 

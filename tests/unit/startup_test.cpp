@@ -116,7 +116,7 @@ TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
     EXPECT_EQ("MessageBoxIndirect", box.via);
     EXPECT_TRUE(box.isDesktopOwner);
     EXPECT_EQ(kQuestionText, box.text);
-    EXPECT_EQ(0x10283u, box.style);
+    EXPECT_EQ(static_cast<uint32_t>(facts::kQuestionStyle), box.style);
     EXPECT_EQ("i", box.iconName);
 }
 
