@@ -164,8 +164,8 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     // then the verb key and the command key are asked for values that would
     // hide the verb, and none is there to remove.
     Names hidingQueries(Split(facts::kVerbHidingValues).size(), "RegQueryValueEx");
-    Names expected{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
-                   "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey", "RegOpenKeyEx"};
+    Names expected{"RegOpenKeyEx", "RegOpenKeyEx",   "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
+                   "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
     expected.insert(expected.end(), hidingQueries.begin(), hidingQueries.end());
     expected.insert(expected.end(), {"RegCloseKey", "RegOpenKeyEx", "RegQueryValueEx", "RegCloseKey"});
     EXPECT_EQ(expected, registry);
