@@ -68,6 +68,9 @@ APT_SOURCES = "/etc/apt/sources.list"
 CAUSE = "this machine does not execute 32-bit x86 code itself, which Wine needs for kompakto.exe"
 
 
+# Wine's own errors only, into the session's log: what went wrong in Wine
+# stays there for a look after a failed run.
+WINEDEBUG = "-all,err+all"
 # Steps of the driver that wait, and the field that holds the wait in ms.
 WAIT_FIELDS = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2, "wait_file": 2, "peek": 4}
 
@@ -207,8 +210,8 @@ _mode = None
 
 def prepare_machine():
     """How this machine runs 32-bit code, once it can: where its kernel
-    cannot, or an emulator other than ours would run it, ours is fetched and
-    registered first (which takes root). Raises SetupError when that cannot
+    cannot, or a slower emulator would run it, ours is fetched and registered
+    to be asked first (which takes root). Raises SetupError when that cannot
     be done."""
     global _mode
     if _mode is None:
@@ -219,7 +222,8 @@ def prepare_machine():
             fetch_emulator()
             register_emulator(sorted(n for n, h in handlers.items() if n != HANDLER and handler_matches(h, header)))
             runs, handlers, header = machine_state()
-            if plan(runs, handlers, header, is_fast_emulator) != "ready":
+            ours = handlers.get(HANDLER)
+            if not (runs and ours and handler_matches(ours, header) and ours["interpreter"] == EMULATOR):
                 raise SetupError("qemu's emulator %s is registered for 32-bit x86 code, but Wine's 32-bit loader "
                                  "still does not start with it; remove it with: echo -1 > %s/%s"
                                  % (os.path.relpath(EMULATOR, ROOT), BINFMT, HANDLER))
@@ -539,7 +543,7 @@ class Session:
     def env(self, prefix, lang="C.UTF-8", arch=None):
         env = {key: value for key, value in os.environ.items()
                if not key.startswith(("LC_", "WINE")) and key not in ("LANG", "LANGUAGE", "DISPLAY")}
-        env.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        env.update({"WINEPREFIX": prefix, "WINEDEBUG": WINEDEBUG, "WINEDLLOVERRIDES": "mscoree,mshtml=",
                     "DISPLAY": self.display, "LANG": lang, "LC_ALL": lang})
         if arch:
             env["WINEARCH"] = arch

@@ -451,16 +451,27 @@ static DWORD Reap(void) {
     return code;
 }
 
+/* Wine now and then fails to start a process: the new one ends before Wine
+ * has set it up, and CreateProcess reports ERROR_INTERNAL_ERROR. That is
+ * Wine's, not the started program's, so such a start is tried once more; the
+ * event says so. */
+static int WineFailedStart(DWORD error, int attempt) { return error == ERROR_INTERNAL_ERROR && attempt == 0; }
+
 static void StepStart(wchar_t** f) {
     static wchar_t commandLine[32768]; /* CreateProcessW may write into it */
     const wchar_t *app = f[1], *folder = f[3];
     STARTUPINFOW startup = {.cb = sizeof(startup)};
-    wcsncpy(commandLine, f[2], 32767);
     if (g_program) FreeLibrary(g_program);
     g_program = app[0] ? LoadLibraryExW(app, NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
-    g_running = CreateProcessW(app[0] ? app : NULL, commandLine, NULL, NULL, FALSE, 0, NULL, folder[0] ? folder : NULL,
-                               &startup, &g_proc);
-    Emit("start", "app:s cmdline:s started:b error:u", app, f[2], g_running, g_running ? 0 : GetLastError());
+    DWORD error = 0;
+    int attempt = 0;
+    do {
+        wcsncpy(commandLine, f[2], 32767);
+        g_running = CreateProcessW(app[0] ? app : NULL, commandLine, NULL, NULL, FALSE, 0, NULL,
+                                   folder[0] ? folder : NULL, &startup, &g_proc);
+        error = g_running ? 0 : GetLastError();
+    } while (WineFailedStart(error, attempt++));
+    Emit("start", "app:s cmdline:s started:b error:u retried:b", app, f[2], g_running, error, attempt > 1);
 }
 
 static void StepBox(wchar_t** f) {
@@ -651,12 +662,18 @@ static void StepWaitFile(wchar_t** f) {
 /* Runs a verb on a path as Explorer does: the shell reads the verb's command
  * from the item's class and puts the path in place of %1. */
 static void StepShellVerb(wchar_t** f) {
-    SHELLEXECUTEINFOW info = {.cbSize = sizeof(info), .lpVerb = f[1], .lpFile = f[2], .nShow = SW_SHOWNORMAL};
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-    BOOL done = ShellExecuteExW(&info);
-    DWORD error = done ? 0 : GetLastError();
+    SHELLEXECUTEINFOW info;
+    BOOL done = FALSE;
+    DWORD error = 0;
+    int attempt = 0;
+    do {
+        info = (SHELLEXECUTEINFOW){.cbSize = sizeof(info), .lpVerb = f[1], .lpFile = f[2], .nShow = SW_SHOWNORMAL};
+        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+        done = ShellExecuteExW(&info);
+        error = done ? 0 : GetLastError();
+    } while (WineFailedStart(error, attempt++));
     Begin("shell_verb");
-    Add("path:s done:b error:u", f[2], done, error);
+    Add("path:s done:b error:u retried:b", f[2], done, error, attempt > 1);
     if (info.hProcess) {
         Add("waited:b", WaitForSingleObject(info.hProcess, Ms(f[3])) == WAIT_OBJECT_0);
         CloseHandle(info.hProcess);

@@ -604,7 +604,7 @@ def traced_case(name, answer, confirmation, expected_after):
     the record handed to MessageBoxIndirectW is read."""
     caption = BOX_LOOKS[QUESTION][0]
     run = [("reg_set", "Software\\Wine\\Debug", "RelayInclude", ";".join(TRACED)), ("setenv", "WINEDEBUG", "+relay"),
-           ("start", PROGRAM, quoted(PROGRAM), ""), ("setenv", "WINEDEBUG", "-all"),
+           ("start", PROGRAM, quoted(PROGRAM), ""), ("setenv", "WINEDEBUG", winesession.WINEDEBUG),
            ("box", caption, str(QUESTION_WAIT_MS), "hold"), ("peek", WINE_LOG, "MessageBoxIndirectW", "40", "5000"),
            ("box", caption, str(BOX_WAIT_MS), answer), ("box", BOX_LOOKS[confirmation][0], str(BOX_WAIT_MS), "ok"),
            ("finish", str(FINISH_WAIT_MS))]
@@ -875,6 +875,8 @@ def main(argv):
                 log(("FAIL " if problems else "PASS ") + case.name)
                 for problem in problems:
                     log("     %s" % problem)
+                if any(event.get("retried") for event in events.get(case.name, [])):
+                    log("     (Wine failed to start a program once, and it was started again)")
                 failed += bool(problems)
                 passed += not problems
     if failed or session.keep:
