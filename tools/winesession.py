@@ -67,7 +67,6 @@ DEBIAN_KEYRING = "/usr/share/keyrings/debian-archive-keyring.gpg"
 APT_SOURCES = "/etc/apt/sources.list"
 CAUSE = "this machine does not execute 32-bit x86 code itself, which Wine needs for kompakto.exe"
 
-
 # Wine's own errors only, into the session's log: what went wrong in Wine
 # stays there for a look after a failed run.
 WINEDEBUG = "-all,err+all"
@@ -299,13 +298,13 @@ def fetch_emulator():
     options = ["-q", "-o", "Dir::Etc::sourcelist=" + os.path.join(apt, "sources.list"),
                "-o", "Dir::Etc::sourceparts=/nonexistent", "-o", "Dir::State::Lists=" + os.path.join(apt, "lists"),
                "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
-    print("# fetching %s, from %s (about 63 MB, once; kept in %s)" % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)),
-          flush=True)
+    print("# fetching %s of %s from %s (about 63 MB, once; kept in %s)"
+          % (EMULATOR_PACKAGE, EMULATOR_SUITE, address, os.path.relpath(EMULATOR_FOLDER, ROOT)), flush=True)
     for step in ("update", "download"):
         done = subprocess.run(["apt-get"] + options + [step] + ([EMULATOR_PACKAGE] if step == "download" else []),
                               cwd=download, capture_output=True, text=True)
         # apt-get update ends with 0 even where a list could not be fetched.
-        problems = [line for line in (done.stdout + done.stderr).splitlines() if line.startswith(("E:", "W:", "Err"))]
+        problems = [line for line in (done.stdout + done.stderr).splitlines() if line.startswith(("E:", "Err:"))]
         if done.returncode != 0 or problems:
             raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems or [
                 "apt-get %s ended with exit code %d" % (step, done.returncode)])[0]))
@@ -330,7 +329,7 @@ def escaped(data):
 def register_emulator(foreign):
     """Registers our emulator as the handler asked first, before the foreign
     handlers that also take 32-bit x86 code; one of ours from an earlier run
-    goes first (binfmt_misc keeps the first of a name)."""
+    is removed first (a name can be registered only once)."""
     if not os.path.exists(os.path.join(BINFMT, "register")):
         done = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], capture_output=True, text=True)
         if done.returncode != 0:

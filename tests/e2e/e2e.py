@@ -556,8 +556,8 @@ def page_not_opened_case(tag=""):
 
 # --- what kompakto.exe hands to Windows, read at the DLL boundary ----------------
 
-TRACED = ("MessageBeep", "MessageBoxIndirectW", "MessageBoxTimeoutW", "MessageBoxW", "RegOpenKeyExW",
-          "RegCreateKeyExW", "RegDeleteKeyW")
+TRACED = ("MessageBeep", "MessageBoxIndirectW", "MessageBoxTimeoutW", "RegOpenKeyExW", "RegCreateKeyExW",
+          "RegDeleteKeyW")
 WINE_LOG = "<wine log>"  # the session's log as the driver reads it, filled in by run_group
 KEYS_OPENED = ("RegOpenKeyExW", "RegCreateKeyExW", "RegDeleteKeyW")
 HKEY_CURRENT_USER, DELETE = 0x80000001, 0x10000
