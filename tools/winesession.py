@@ -279,10 +279,10 @@ def fetch_emulator():
     so that nothing in /etc/apt or apt's own state changes."""
     if is_fast_emulator(EMULATOR):
         return
-    what = "%s from %s" % (EMULATOR_PACKAGE, EMULATOR_SUITE)
+    what = "%s of %s" % (EMULATOR_PACKAGE, EMULATOR_SUITE)
     mirror = debian_mirror()
     if mirror is None:
-        raise SetupError("%s, and no Debian 12 (bookworm) mirror is named in /etc/apt to fetch %s from" % (CAUSE, what))
+        raise SetupError("%s, and /etc/apt names no Debian 12 (bookworm) mirror to fetch %s from" % (CAUSE, what))
     address, keyring = mirror
     if not keyring and os.path.exists(DEBIAN_KEYRING):
         keyring = DEBIAN_KEYRING
@@ -298,13 +298,16 @@ def fetch_emulator():
     options = ["-q", "-o", "Dir::Etc::sourcelist=" + os.path.join(apt, "sources.list"),
                "-o", "Dir::Etc::sourceparts=/nonexistent", "-o", "Dir::State::Lists=" + os.path.join(apt, "lists"),
                "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
-    print("# fetching %s of %s from %s (about 63 MB, once; kept in %s)"
-          % (EMULATOR_PACKAGE, EMULATOR_SUITE, address, os.path.relpath(EMULATOR_FOLDER, ROOT)), flush=True)
+    print("# fetching %s from %s (about 63 MB, once; kept in %s)" % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)),
+          flush=True)
     for step in ("update", "download"):
         done = subprocess.run(["apt-get"] + options + [step] + ([EMULATOR_PACKAGE] if step == "download" else []),
                               cwd=download, capture_output=True, text=True)
-        # apt-get update ends with 0 even where a list could not be fetched.
-        problems = [line for line in (done.stdout + done.stderr).splitlines() if line.startswith(("E:", "Err:"))]
+        # apt-get update ends with 0 even where a list could not be fetched;
+        # the line after apt's "Err:" tells why.
+        lines = (done.stdout + done.stderr).splitlines() + [""]
+        problems = [" ".join((line + " " + lines[i + 1].strip()).split()) if line.startswith("Err:") else line
+                    for i, line in enumerate(lines[:-1]) if line.startswith(("E:", "Err:"))]
         if done.returncode != 0 or problems:
             raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems or [
                 "apt-get %s ended with exit code %d" % (step, done.returncode)])[0]))
