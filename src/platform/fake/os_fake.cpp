@@ -155,6 +155,20 @@ std::string KeyName(OsKey key) {
     return it == state.handles.end() ? "bad-handle" : "key(" + it->second + ")";
 }
 
+// The key behind an open handle, once its call is recorded; nullptr, with
+// *error set, for a handle that is no open key, a call that is to fail, or a
+// key deleted meanwhile.
+FakeKey* KeyOf(OsKey key, bool fail, long* error) {
+    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
+    if (handle == state.handles.end() || fail) {
+        *error = fail && handle != state.handles.end() ? state.error : kErrorInvalidHandle;
+        return nullptr;
+    }
+    auto it = state.keys.find(handle->second);
+    *error = kErrorKeyDeleted;
+    return it == state.keys.end() ? nullptr : &it->second;
+}
+
 int NextAnswer() {
     if (state.nextAnswer < state.answers.size()) return state.answers[state.nextAnswer++];
     return 0;
@@ -424,25 +438,20 @@ long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
 }
 
 long OsRegQueryValueEx(OsKey key, const char* valueName) {
-    bool fail = Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName));
-    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
-    if (handle == state.handles.end()) return kErrorInvalidHandle;
-    if (fail) return state.error;
-    auto it = state.keys.find(handle->second);
-    if (it == state.keys.end()) return kErrorKeyDeleted;
-    return it->second.values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
+    long error = kErrorSuccess;
+    FakeKey* opened = KeyOf(key, Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName)), &error);
+    if (!opened) return error;
+    return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
     bool fail = Call(kOpRegSetValueEx, KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
                                            Show(text) + " bytes=" + std::to_string(byteCount));
-    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
-    if (handle == state.handles.end()) return kErrorInvalidHandle;
-    if (fail) return state.error;
-    auto it = state.keys.find(handle->second);
-    if (it == state.keys.end()) return kErrorKeyDeleted;
-    if (it->second.locked) return kErrorAccessDenied;
-    it->second.values[Lower(valueName)] = std::string(text, byteCount);
+    long error = kErrorSuccess;
+    FakeKey* opened = KeyOf(key, fail, &error);
+    if (!opened) return error;
+    if (opened->locked) return kErrorAccessDenied;
+    opened->values[Lower(valueName)] = std::string(text, byteCount);
     return kErrorSuccess;
 }
 
@@ -466,14 +475,11 @@ long OsRegDeleteKey(OsKey root, const char* subKey) {
 }
 
 long OsRegDeleteValue(OsKey key, const char* valueName) {
-    bool fail = Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName));
-    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
-    if (handle == state.handles.end()) return kErrorInvalidHandle;
-    if (fail) return state.error;
-    auto it = state.keys.find(handle->second);
-    if (it == state.keys.end()) return kErrorKeyDeleted;
-    if (it->second.locked) return kErrorAccessDenied;
-    return it->second.values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
+    long error = kErrorSuccess;
+    FakeKey* opened = KeyOf(key, Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName)), &error);
+    if (!opened) return error;
+    if (opened->locked) return kErrorAccessDenied;
+    return opened->values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
