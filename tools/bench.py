@@ -46,8 +46,8 @@ def main():
     if failed:
         print("OVER BUDGET: size %d > %d bytes" % (size, SIZE_BUDGET))
     if winesession.prepare_machine() == "emulated":
-        print("start-up ratio: not measured on this machine (it cannot execute 32-bit code natively, and "
-              "under emulation the time would be qemu's, not the program's)")
+        print("start-up ratio: not measured on this machine (32-bit code runs under qemu's emulator here, "
+              "so the time would be qemu's, not the program's)")
         return 1 if failed else 0
     step = ["time_boxes", str(rounds)]
     for name, caption in PROGRAMS:
