@@ -3,8 +3,6 @@
 
 #include <string.h>
 
-#include <algorithm>
-
 #include "app/texts.h"
 #include "platform/fake/fake.h"
 #include "shell/context_menu.h"
@@ -20,17 +18,6 @@ std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + 
 std::string StoredCommand() {
     std::string command;
     return FakeGetString(facts::kVerbCommandKey, "", &command) ? command : "<none>";
-}
-
-// The names of a list of facts.h, separated by ';'.
-Names Split(const std::string& list) {
-    Names names;
-    for (size_t start = 0; start <= list.size();) {
-        size_t end = std::min(list.find(';', start), list.size());
-        names.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
-    return names;
 }
 
 const int kNoSecondBox = -1;
@@ -163,7 +150,7 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     // Probing from the command key upwards tells which keys this run creates;
     // then the verb key and the command key are asked for values that would
     // hide the verb, and none is there to remove.
-    Names hidingQueries(Split(facts::kVerbHidingValues).size(), "RegQueryValueEx");
+    Names hidingQueries(FakeNames(facts::kVerbHidingValues).size(), "RegQueryValueEx");
     Names expected{"RegOpenKeyEx", "RegOpenKeyEx",   "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
                    "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
     expected.insert(expected.end(), hidingQueries.begin(), hidingQueries.end());
@@ -263,13 +250,14 @@ TEST_F(Activation, SwitchesOnAVerbThatWasHiddenOrHandedElsewhere) {
         Names verbValues;
         Names commandValues;
     };
-    const Names kept = Split(facts::kVerbKeptValues);
+    const Names kept = FakeNames(facts::kVerbKeptValues);
+    const Names verbHiding = FakeNames(facts::kVerbHidingValues);
+    const Names commandHiding = FakeNames(facts::kCommandHidingValues);
     const Planted states[] = {
-        {"switched off by a menu cleaner", {"LegacyDisable"}, {}},
-        {"only for programs", {"ProgrammaticAccessOnly"}, {}},
-        {"run by a COM handler", {}, {"DelegateExecute"}},
-        {"all of them, beside values that decorate it", Split(facts::kVerbHidingValues),
-         Split(facts::kCommandHidingValues)},
+        {"switched off by a menu cleaner", {verbHiding[0]}, {}},
+        {"only for programs", {verbHiding[1]}, {}},
+        {"run by a COM handler", {}, {commandHiding[0]}},
+        {"all of them, beside values that decorate it", verbHiding, commandHiding},
     };
     for (const Planted& p : states) {
         SCOPED_TRACE(p.name);
@@ -300,8 +288,8 @@ TEST_F(Activation, AHidingValueThatStaysIsAFailedActivation) {
         for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
             FakeReset();
             FakeAddFile(kViewer64Path);
-            FakeSetValue(facts::kVerbKey, Split(facts::kVerbHidingValues)[0], "");
-            FakeSetValue(facts::kVerbKey, "Icon", "kept");
+            FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbHidingValues)[0], "");
+            FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbKeptValues)[0], "kept");
             FakeFailOp(refusing, 1, kErrorAccessDenied);
             EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, commandLine));
             EXPECT_EQ("", FakeExplorerCommand(facts::kVerbKey));

@@ -36,9 +36,9 @@ void Prepare(const Scenario& s) {
     }
     if (s.foreignSubKey) FakeAddKey(std::string(facts::kVerbKey) + "\\extra");
     if (s.hidden) {
-        FakeSetValue(facts::kVerbKey, "LegacyDisable", "");
-        FakeSetValue(facts::kVerbKey, "Icon", "kept");
-        FakeSetValue(facts::kVerbCommandKey, "DelegateExecute", "{0}");
+        FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbHidingValues)[0], "");
+        FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbKeptValues)[0], "kept");
+        FakeSetValue(facts::kVerbCommandKey, FakeNames(facts::kCommandHidingValues)[0], "{0}");
     }
     for (int answer : s.answers) FakeQueueAnswer(answer);
 }

@@ -93,6 +93,8 @@ std::string FakeRegistryDump();  // every key and value, one a line, sorted
 // value on the verb hides it from the menu or hands it to another handler
 // (the values of facts.h).
 std::string FakeExplorerCommand(const std::string& verbKey);
+// The names of a list of facts.h, separated by ';'.
+std::vector<std::string> FakeNames(const std::string& list);
 
 // Runs the program to its end and returns the exit code.
 int FakeRun();

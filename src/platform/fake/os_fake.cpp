@@ -255,16 +255,23 @@ std::string FakeRegistryDump() {
     return dump;
 }
 
+std::vector<std::string> FakeNames(const std::string& list) {
+    std::vector<std::string> names;
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = std::min(list.find(';', start), list.size());
+        names.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return names;
+}
+
 namespace {
 
 // Whether key has a value of one of the names of list, separated by ';'.
 bool HasAnyOf(const FakeKey& key, const std::string& list) {
-    for (size_t start = 0; start <= list.size();) {
-        size_t end = std::min(list.find(';', start), list.size());
-        if (key.values.count(Lower(list.substr(start, end - start)))) return true;
-        start = end + 1;
-    }
-    return false;
+    std::vector<std::string> names = FakeNames(list);
+    return std::any_of(names.begin(), names.end(),
+                       [&key](const std::string& name) { return key.values.count(Lower(name)) != 0; });
 }
 
 }  // namespace
