@@ -22,10 +22,12 @@ deps:
 build/%/CMakeCache.txt:
 	cmake --preset $* >/dev/null
 
-# The Windows tree with the 64-bit builds of the end-to-end helpers.
-windows: deps build/windows/CMakeCache.txt build/windows-x64/CMakeCache.txt
+# The Windows tree, the 64-bit builds of the end-to-end helpers, and the tests
+# of the Windows operations themselves.
+windows: deps build/windows/CMakeCache.txt build/windows-x64/CMakeCache.txt build/windows-layer/CMakeCache.txt
 	cmake --build --preset windows
 	cmake --build --preset windows-x64
+	cmake --build --preset windows-layer
 
 linux checked: %: deps build/%/CMakeCache.txt
 	cmake --build --preset $*

@@ -14,3 +14,25 @@ function(kompakto_windows_program target entry)
   target_link_libraries(${target} PRIVATE kernel32 user32 gcc)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 endfunction()
+
+# The icon and the version record (res/kompakto.rc), compiled by windres into
+# an object of their own and linked into target; the images and the group
+# directory come ready-made from res/make_icon.py. Read in code page 1252 for
+# the copyright sign.
+function(kompakto_resources target)
+  set(res_dir ${PROJECT_SOURCE_DIR}/res)
+  set(object ${CMAKE_CURRENT_BINARY_DIR}/${target}_res.o)
+  add_custom_command(
+    OUTPUT ${object}
+    COMMAND ${CMAKE_RC_COMPILER} --codepage=1252 --include-dir=${res_dir} --include-dir=${PROJECT_SOURCE_DIR}/src
+            --input=${res_dir}/kompakto.rc --output-format=coff --output=${object}
+    DEPENDS ${res_dir}/kompakto.rc
+            ${PROJECT_SOURCE_DIR}/src/app/version.h
+            ${res_dir}/icon/group.bin
+            ${res_dir}/icon/image1-33x32.bin
+            ${res_dir}/icon/image2-48x48.bin
+            ${res_dir}/icon/image3-16x16.bin
+    COMMENT "Compiling the icon and the version record"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${object})
+endfunction()

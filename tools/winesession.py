@@ -666,12 +666,13 @@ class Session:
         budget = 60 + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1 for step in steps if step[0] in WAIT_FIELDS)
         return Driver(process, transcript, env, self.log, budget)
 
-    def run_without_display(self, prefix, program, arguments, lang="C.UTF-8", timeout=60):
-        """Runs program in prefix, in a Wine session of its own that has no
-        display, as a scheduled task has no desktop; returns its exit code,
-        or None when it did not end in time."""
+    def run(self, prefix, program, arguments, lang="C.UTF-8", timeout=60, display=True):
+        """Runs program in prefix, in a Wine session of its own, without a
+        display when asked (as a scheduled task has no desktop); returns its
+        exit code, or None when it did not end in time."""
         env = self.env(prefix, lang)
-        del env["DISPLAY"]
+        if not display:
+            del env["DISPLAY"]
         command = [LOADERS[self.prefixes[prefix]], program] + list(arguments)
         code = run_quietly(command, env, timeout, self.log)
         stop_wine(env, self.log)

@@ -25,6 +25,7 @@ import shutil
 import struct
 import sys
 import time
+from xml.etree import ElementTree
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.dirname(HERE), os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")]
@@ -58,6 +59,15 @@ PLANT_FOLDER = "C:\\plant"
 PLANTED_VIEWER = PLANT_FOLDER + "\\%ProgramW6432%\\IrfanView\\I_view64.exe"
 DOWNLOADS = "C:\\Downloads"  # kompakto.exe with a planted shell32.dll beside it
 PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
+
+# The tests of the Windows operations themselves (tests/oswin), run in each
+# kind of prefix, with the DLL they plant as their probe.
+LAYER = "C:\\oswin"
+LAYER_TEST = LAYER + "\\oswin-test.exe"
+LAYER_PROBE = LAYER + "\\kompakto-probe.dll"
+LAYER_RESULTS = LAYER + "\\results.xml"
+LAYER_ARCHES = ("win64", "win32")
+LAYER_WAIT_S = 180
 
 QUESTION_WAIT_MS = 30000  # the first program of a fresh prefix starts slowly
 NO_DISPLAY_WAIT_S = 60  # a start in a Wine session of its own, without a display
@@ -773,7 +783,7 @@ def run_without_display(session, prefix, step, lang):
     """The events of the driver's start and finish, for a start that the
     session made without a display."""
     arguments = list(step[1:])
-    code = session.run_without_display(prefix, PROGRAM, arguments, lang, NO_DISPLAY_WAIT_S)
+    code = session.run(prefix, PROGRAM, arguments, lang, NO_DISPLAY_WAIT_S, display=False)
     return [{"event": "start", "app": PROGRAM, "cmdline": " ".join([quoted(PROGRAM)] + arguments), "started": True,
              "error": 0},
             {"event": "exit", "reason": "ended", "code": code} if code is not None else
@@ -816,6 +826,28 @@ def run_group(session, group):
     return by_case
 
 
+def layer_test_name(arch, name):
+    return "windows layer (%s prefix): %s" % (arch, name)
+
+
+def run_layer_tests(session, arch, program):
+    """The tests of the Windows operations in a fresh prefix of arch, as
+    (name, problems) pairs."""
+    prefix = session.prefix(arch, {LAYER_TEST: program, LAYER_PROBE: "e2e-planted.dll"})
+    code = session.run(prefix, LAYER_TEST, ["--gtest_output=xml:" + LAYER_RESULTS], timeout=LAYER_WAIT_S)
+    results = []
+    try:
+        for test in ElementTree.parse(winesession.windows_to_host(prefix, LAYER_RESULTS)).getroot().iter("testcase"):
+            problems = [failure.get("message", "").replace("\n", "\n     ") for failure in test.iter("failure")]
+            results.append((layer_test_name(arch, test.get("classname") + "." + test.get("name")), problems))
+    except (OSError, ElementTree.ParseError) as error:
+        results.append((layer_test_name(arch, "the test program"),
+                        ["no results (exit code %s): %s; see %s" % (code, error, session.log)]))
+    if not session.keep:
+        shutil.rmtree(prefix, ignore_errors=True)
+    return results
+
+
 def check_case(group, case, events):
     seen = Seen(events or [])
     if events is None:
@@ -841,14 +873,20 @@ def main(argv):
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
     build, filters = os.path.abspath(positional[0]), positional[1:]
-    for name in ("kompakto.exe", "e2e-driver.exe", STANDIN, "e2e-planted.dll"):
-        if not os.path.exists(os.path.join(build, name)):
-            print("missing %s in %s (run make first)" % (name, build), file=sys.stderr)
+    layer_program = os.path.join(os.path.dirname(build), "windows-layer", "oswin-test.exe")
+    for path in [os.path.join(build, name) for name in ("kompakto.exe", "e2e-driver.exe", STANDIN, "e2e-planted.dll")] + [
+            layer_program]:
+        if not os.path.exists(path):
+            print("missing %s (run make first)" % path, file=sys.stderr)
             return 2
-    chosen = [g._replace(cases=[c for c in g.cases if not filters or any(f.lower() in c.name.lower() for f in filters)])
-              for g in groups()]
+
+    def wanted(name):
+        return not filters or any(f.lower() in name.lower() for f in filters)
+
+    chosen = [g._replace(cases=[c for c in g.cases if wanted(c.name)]) for g in groups()]
     chosen = [g for g in chosen if g.cases]
-    if not chosen:
+    layer_arches = [arch for arch in LAYER_ARCHES if wanted(layer_test_name(arch, ""))]
+    if not chosen and not layer_arches:
         print("no case matches %s" % filters, file=sys.stderr)
         return 2
 
@@ -860,7 +898,7 @@ def main(argv):
         session.keep = "--keep" in options
         broken = {}
         try:
-            broken = session.templates(sorted({g.arch for g in chosen}))
+            broken = session.templates(sorted({g.arch for g in chosen} | set(layer_arches)))
         except (OSError, RuntimeError) as error:
             log("# cannot run any case: %s" % error)
             chosen = []
@@ -877,6 +915,15 @@ def main(argv):
                     log("     %s" % problem)
                 if any(event.get("retried") for event in events.get(case.name, [])):
                     log("     (Wine failed to start a program once, and it was started again)")
+                failed += bool(problems)
+                passed += not problems
+        for arch in layer_arches:
+            results = ([(layer_test_name(arch, "the test program"), ["no %s prefix (see above)" % arch])]
+                       if arch in broken else run_layer_tests(session, arch, layer_program))
+            for name, problems in results:
+                log(("FAIL " if problems else "PASS ") + name)
+                for problem in problems:
+                    log("     %s" % problem)
                 failed += bool(problems)
                 passed += not problems
     if failed or session.keep:

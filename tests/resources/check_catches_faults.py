@@ -54,6 +54,14 @@ def patch_at(rtype, index, offset, replace):
     return apply
 
 
+def import_instead(old, new):
+    """Another DLL of a name as long in place of an imported one."""
+    def apply(pe):
+        entry = next(e for e in pe.DIRECTORY_ENTRY_IMPORT if e.dll.lower() == old.lower())
+        return [(entry.struct.Name, new)]
+    return apply
+
+
 def group_planes_one(pe):
     """What windres does to a group built from an .ico file."""
     rva, _ = data_of(pe, 14)
@@ -116,6 +124,8 @@ FAULTS = [
     ("NX_COMPAT cleared", "image flag NX_COMPAT", clear_flag(0x100)),
     ("NO_SEH cleared", "image flag NO_SEH", clear_flag(0x400)),
     ("TERMINAL_SERVER_AWARE cleared", "image flag TERMINAL_SERVER_AWARE", clear_flag(0x8000)),
+    ("the C runtime imported instead of USER32", "imports exactly", import_instead(b"user32.dll", b"MSVCRT.dll")),
+    ("shell32 imported instead of ADVAPI32", "imports exactly", import_instead(b"advapi32.dll", b"SHELL32.dll\0")),
     ("relocations stripped", "relocations present", strip_relocations),
     ("base relocation directory empty", "relocations present", empty_relocation_directory),
     ("group entries carry planes and bit count", "planes, bit count all 0", group_planes_one),
