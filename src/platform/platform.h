@@ -112,6 +112,9 @@ long OsRegQueryValueEx(OsKey key, const char* valueName);
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount);
 long OsRegCloseKey(OsKey key);
 long OsRegDeleteKey(OsKey root, const char* subKey);
+// Deletes subKey with every key and value below it, deepest first. Where one
+// of them cannot be deleted it stops, and what it deleted before stays gone.
+long OsRegDeleteTree(OsKey root, const char* subKey);
 // Removes a value of key (open with kKeySetValue); kErrorFileNotFound when it
 // is not there.
 long OsRegDeleteValue(OsKey key, const char* valueName);

@@ -19,7 +19,7 @@
     X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
     X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
     X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegQueryValueEx) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
-    X(RegDeleteValue) X(ShellExecute)
+    X(RegDeleteTree) X(RegDeleteValue) X(ShellExecute)
 // clang-format on
 
 #define FAKE_OP_ENUMERATOR(name) kOp##name,

@@ -481,6 +481,27 @@ long OsRegDeleteKey(OsKey root, const char* subKey) {
     return kErrorSuccess;
 }
 
+long OsRegDeleteTree(OsKey root, const char* subKey) {
+    bool fail = Call(kOpRegDeleteTree, KeyName(root) + " " + Show(subKey));
+    std::string path = Resolve(root, subKey);
+    if (path.empty()) return kErrorInvalidHandle;
+    if (fail) return state.error;
+    std::string lower = Lower(path);
+    if (!state.keys.count(lower)) return kErrorFileNotFound;
+    // In reverse order of their paths every key comes before its parent.
+    std::string prefix = lower + "\\";
+    std::vector<std::string> tree{lower};
+    for (auto key = state.keys.lower_bound(prefix);
+         key != state.keys.end() && key->first.compare(0, prefix.size(), prefix) == 0; ++key) {
+        tree.push_back(key->first);
+    }
+    for (auto key = tree.rbegin(); key != tree.rend(); ++key) {
+        if (state.keys[*key].locked) return kErrorAccessDenied;
+        state.keys.erase(*key);
+    }
+    return kErrorSuccess;
+}
+
 long OsRegDeleteValue(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
     FakeKey* opened = KeyOf(key, Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName)), &error);

@@ -214,6 +214,11 @@ long OsRegDeleteKey(OsKey root, const char* subKey) {
     return wide.text ? RegDeleteKeyW(reinterpret_cast<HKEY>(root), wide.text) : ERROR_OUTOFMEMORY;
 }
 
+long OsRegDeleteTree(OsKey root, const char* subKey) {
+    WideText wide(subKey);
+    return wide.text ? RegDeleteTreeW(reinterpret_cast<HKEY>(root), wide.text) : ERROR_OUTOFMEMORY;
+}
+
 long OsRegDeleteValue(OsKey key, const char* valueName) {
     WideText wide(valueName);
     return wide.text ? RegDeleteValueW(reinterpret_cast<HKEY>(key), wide.text) : ERROR_OUTOFMEMORY;
