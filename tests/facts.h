@@ -16,16 +16,21 @@ constexpr char kVerbCommandKey[] = "SOFTWARE\\Classes\\AllFilesystemObjects\\she
 constexpr char kFolderVerbKey[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)";
 constexpr char kFolderVerbCommandKey[] = "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)\\command";
 
-// Values by which Explorer leaves a static verb out of the menu (on the verb
-// key: LegacyDisable, ProgrammaticAccessOnly) or hands it to another handler
-// (on the verb key: ExplorerCommandHandler, CommandStateHandler; on its
-// command key: DelegateExecute), of any type; only their presence counts.
-// Switching on removes them. Names are separated by ';'. Values that only
-// decorate or place the entry, and Extended (the entry shows with Shift),
-// stay as they are.
-constexpr char kVerbHidingValues[] = "LegacyDisable;ProgrammaticAccessOnly;ExplorerCommandHandler;CommandStateHandler";
-constexpr char kCommandHidingValues[] = "DelegateExecute";
-constexpr char kVerbKeptValues[] = "Icon;MUIVerb;Position;SeparatorBefore;Extended";
+// What Explorer reads on a static verb besides its command (Microsoft's shell
+// documentation), by what it does to the entry; names are separated by ';',
+// values count by their presence alone, whatever their type. Hiding: the
+// entry is never shown, or only to programs. Diverting: Explorer hands the
+// selection to a COM object, a drop target or a DDE conversation, or shows a
+// cascading menu, instead of running the command; a diverting sub key counts
+// with whatever lies below it. Switching on removes both kinds. Filtering
+// (shown for some selections only, or with Shift) and decorating values stay,
+// as does everything else on the verb.
+constexpr char kVerbHidingValues[] = "LegacyDisable;ProgrammaticAccessOnly;SuppressionPolicy;SuppressionPolicyEx";
+constexpr char kVerbDivertingValues[] = "ExplorerCommandHandler;CommandStateHandler;SubCommands;ExtendedSubCommandsKey";
+constexpr char kCommandDivertingValues[] = "DelegateExecute";
+constexpr char kVerbDivertingSubKeys[] = "DropTarget;ddeexec;ExtendedSubCommandsKey";
+constexpr char kVerbFilteringValues[] = "Extended;AppliesTo;MultiSelectModel;AttributeMask;AttributeValue;ImpliedSelectionModel";
+constexpr char kVerbDecoratingValues[] = "MUIVerb;Icon;Position;HasLUAShield;DefaultAppliesTo;CommandFlags";
 
 // The viewer: the 64-bit one under %ProgramW6432%, else the 32-bit one under
 // %ProgramFiles%. The folders are those a 32-bit process sees on 64-bit

@@ -101,9 +101,48 @@ const char kVerbKey[] = VERB_KEY;
 const char kVerbCommandKey[] = VERB_KEY "\\command";
 const char kFolderVerbKey[] = FOLDER_VERB_KEY;
 const char kFolderVerbCommandKey[] = FOLDER_VERB_KEY "\\command";
-// A context-menu cleaner switches a verb off with the first two; the others
-// make Explorer ask a COM object whether to show the verb or what to run.
-const char* const kVerbHidingValues[] = {"LegacyDisable", "ProgrammaticAccessOnly", "ExplorerCommandHandler",
-                                         "CommandStateHandler", nullptr};
-const char* const kCommandHidingValues[] = {"DelegateExecute", nullptr};
+
+// The pages, under https://learn.microsoft.com/:
+//   [handlers]  windows/win32/shell/context-menu-handlers, "Creating Shortcut
+//               Menu Handlers"
+//   [choosing]  windows/win32/shell/shortcut-choose-method, "Choosing a Static
+//               or Dynamic Shortcut Menu Method"
+//   [legacy]    previous-versions/bb776883(v=vs.85), "Verbs and File
+//               Associations", section "Registering Verbs for Backward
+//               Compatibility"
+//   [subcmds]   windows/win32/shell/how-to--create-cascading-menus-with-the-
+//               subcommands-registry-entry
+//   [extsubcmds] windows/win32/shell/how-to-create-cascading-menus-with-the-
+//               extendedsubcommandskey-registry-entry
+//   [dde]       windows/win32/shell/how-to-associate-verbs-with-dde-commands
+//   [samples]   the shell verb samples (DropTargetVerb, ExecuteCommandVerb,
+//               ExplorerCommandVerb; windows/win32/shell/samples-...), whose
+//               RegisterExtension.cpp writes the value and key names
+const VerbEntry kVerbEntries[] = {
+    {"LegacyDisable", kVerbValue, kHides},            // [legacy]: "not an actual verb"
+    {"ProgrammaticAccessOnly", kVerbValue, kHides},   // [handlers] Programmatic Access Only
+    {"SuppressionPolicy", kVerbValue, kHides},        // [handlers] Suppressing Verbs and
+    {"SuppressionPolicyEx", kVerbValue, kHides},      //   Controlling Visibility: off by a policy
+    {"ExplorerCommandHandler", kVerbValue, kDiverts}, // [choosing] IExplorerCommand; [samples]
+    {"CommandStateHandler", kVerbValue, kDiverts},    // [choosing] IExplorerCommandState; [samples]
+    {"SubCommands", kVerbValue, kDiverts},            // [subcmds]: a cascade, never the command
+    {"ExtendedSubCommandsKey", kVerbValue, kDiverts}, // [extsubcmds]: "entry", a cascade
+    {"ExtendedSubCommandsKey", kVerbSubKey, kDiverts},// [extsubcmds]: "subkey", a cascade
+    {"DropTarget", kVerbSubKey, kDiverts},            // [handlers] IDropTarget; [choosing]; [samples]
+    {"ddeexec", kVerbSubKey, kDiverts},               // [dde]: a DDE conversation "instead"
+    {"DelegateExecute", kCommandValue, kDiverts},     // [choosing] IExecuteCommand; [samples]
+    {"Extended", kVerbValue, kFilters},               // [handlers] Extended Verbs: with Shift
+    {"AppliesTo", kVerbValue, kFilters},              // [handlers] Advanced Query Syntax
+    {"MultiSelectModel", kVerbValue, kFilters},       // [handlers] Verb Selection Model
+    {"AttributeMask", kVerbValue, kFilters},          // [handlers] Using Item Attributes
+    {"AttributeValue", kVerbValue, kFilters},         // [handlers] Using Item Attributes
+    {"ImpliedSelectionModel", kVerbValue, kFilters},  // [handlers] Using Item Attributes
+    {"MUIVerb", kVerbValue, kDecorates},              // [subcmds]: the text on the menu
+    {"Icon", kVerbValue, kDecorates},                 // [choosing]: an icon for a static verb
+    {"Position", kVerbValue, kDecorates},             // [handlers] Positioning Verbs at the Top
+    {"HasLUAShield", kVerbValue, kDecorates},         // [handlers] Advanced Query Syntax
+    {"DefaultAppliesTo", kVerbValue, kDecorates},     // [handlers] Advanced Query Syntax
+    {"CommandFlags", kVerbValue, kDecorates},         // [extsubcmds]: separators
+};
+const int kVerbEntryCount = sizeof kVerbEntries / sizeof kVerbEntries[0];
 // clang-format on

@@ -34,11 +34,31 @@ extern const char kVerbKey[];
 extern const char kVerbCommandKey[];
 extern const char kFolderVerbKey[];
 extern const char kFolderVerbCommandKey[];
-// Values by which Explorer leaves the verb out of the menu or hands it to
-// another handler, on the verb key and on its command key; each list ends
-// with a null.
-extern const char* const kVerbHidingValues[];
-extern const char* const kCommandHidingValues[];
+
+// What Explorer reads on a static verb besides its command, from Microsoft's
+// shell documentation: the values of the verb key and of its command key and
+// the sub keys of the verb key that change what the entry shows or runs.
+// Switching on removes every entry that hides or diverts the verb, a sub key
+// with everything below it, and keeps the rest: filters are the user's
+// choice, decorations only change how the entry looks.
+enum VerbEntryKind {
+    kHides,      // never shown, or shown only to programs
+    kDiverts,    // Explorer shows or runs something other than the command
+    kFilters,    // shown only for some selections, or with Shift
+    kDecorates,  // icon, text, position
+};
+enum VerbEntryPlace {
+    kVerbValue,     // a value of the verb key
+    kCommandValue,  // a value of its command key
+    kVerbSubKey,    // a sub key of the verb key
+};
+struct VerbEntry {
+    const char* name;
+    VerbEntryPlace place;
+    VerbEntryKind kind;
+};
+extern const VerbEntry kVerbEntries[];
+extern const int kVerbEntryCount;
 
 // Everything after the viewer's path: the quote that closes it, the selection
 // (%1), every file of a selected folder, and the batch options of the viewer.

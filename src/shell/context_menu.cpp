@@ -149,41 +149,84 @@ static bool WriteRegString(OsKey root, const char* subKey, const char* valueName
     return written;
 }
 
-// Whether the open key has any of the values of names (a list that ends with
-// a null); -1 when the registry does not tell.
-static int HasAnyValue(OsKey key, const char* const* names) {
-    for (; *names; names++) {
-        long result = OsRegQueryValueEx(key, *names);
-        if (result != kErrorFileNotFound) {
-            return result == kErrorSuccess ? 1 : -1;
-        }
-    }
-    return 0;
+// What the registry tells of an entry of kVerbEntries.
+enum Presence { kAbsent, kPresent, kUnknown };
+
+// The entries that switching on removes from place.
+static bool InTheWay(const VerbEntry& entry, VerbEntryPlace place) {
+    return entry.place == place && (entry.kind == kHides || entry.kind == kDiverts);
 }
 
-// Removes from subKey those of the values of names that are there. Write
-// access is asked for only when there is one to remove, so a key that the
-// user may not change but that holds none of them is no failure.
-static bool RemoveValues(OsKey root, const char* subKey, const char* const* names) {
+// Whether the open key has a value that is in the way at place.
+static Presence FindValues(OsKey key, VerbEntryPlace place) {
+    for (int i = 0; i < kVerbEntryCount; i++) {
+        if (!InTheWay(kVerbEntries[i], place)) {
+            continue;
+        }
+        long result = OsRegQueryValueEx(key, kVerbEntries[i].name);
+        if (result != kErrorFileNotFound) {
+            return result == kErrorSuccess ? kPresent : kUnknown;
+        }
+    }
+    return kAbsent;
+}
+
+// Removes from subKey the values that are in the way at place. Write access
+// is asked for only when there is one to remove, so a key that the user may
+// not change but that holds none of them is no failure.
+static bool RemoveValues(OsKey root, const char* subKey, VerbEntryPlace place) {
     OsKey key = nullptr;
     if (OsRegOpenKeyEx(root, subKey, kKeyQueryValue, &key) != kErrorSuccess) {
         return false;  // written just now, so it is there
     }
-    int present = HasAnyValue(key, names);
+    Presence presence = FindValues(key, place);
     OsRegCloseKey(key);
-    if (present <= 0) {
-        return present == 0;
+    if (presence != kPresent) {
+        return presence == kAbsent;
     }
     if (OsRegOpenKeyEx(root, subKey, kKeySetValue, &key) != kErrorSuccess) {
         return false;
     }
     bool removed = true;
-    for (; *names && removed; names++) {
-        long result = OsRegDeleteValue(key, *names);
-        removed = result == kErrorSuccess || result == kErrorFileNotFound;
+    for (int i = 0; i < kVerbEntryCount && removed; i++) {
+        if (InTheWay(kVerbEntries[i], place)) {
+            long result = OsRegDeleteValue(key, kVerbEntries[i].name);
+            removed = result == kErrorSuccess || result == kErrorFileNotFound;
+        }
     }
     OsRegCloseKey(key);
     return removed;
+}
+
+static Presence FindKey(OsKey root, const char* subKey) {
+    OsKey key = nullptr;
+    long result = OsRegOpenKeyEx(root, subKey, kKeyQueryValue, &key);
+    if (result == kErrorSuccess) {
+        OsRegCloseKey(key);
+        return kPresent;
+    }
+    return result == kErrorFileNotFound ? kAbsent : kUnknown;
+}
+
+// Removes the sub keys of verbKey that are in the way, each with everything
+// below it; each is looked for first, so that a verb without one is only read.
+static bool RemoveSubKeys(OsKey root, const char* verbKey) {
+    static char path[kPathSize];
+    int verbLength = TextLength(verbKey);
+    CopyText(verbKey, path, kPathSize);
+    path[verbLength] = '\\';
+    for (int i = 0; i < kVerbEntryCount; i++) {
+        if (!InTheWay(kVerbEntries[i], kVerbSubKey)) {
+            continue;
+        }
+        CopyText(kVerbEntries[i].name, path + verbLength + 1, kPathSize - verbLength - 1);
+        Presence presence = FindKey(root, path);
+        long result = presence == kPresent ? OsRegDeleteTree(root, path) : kErrorSuccess;
+        if (presence == kUnknown || (result != kErrorSuccess && result != kErrorFileNotFound)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // An absent key counts as deleted.
@@ -260,13 +303,13 @@ static void Activate() {
         OfferDownloadAndExit();
     }
     BuildCommandLine(ViewerPath, CommandLine);
-    // The command written, a menu cleaner's switch or another handler left on
-    // the verb would still keep it from showing or from running the command.
-    // Where one of them cannot be removed the command stays written, but the
-    // entry is not switched on, and the user is told so.
+    // The command written, a menu cleaner's switch or another program's
+    // handler left on the verb would still keep it from showing or from
+    // running the command. Where one of them cannot be removed the command
+    // stays written, but the entry is not switched on, and the user is told so.
     OsKey user = OsCurrentUserKey();
-    if (!WriteRegString(user, kVerbCommandKey, "", CommandLine) || !RemoveValues(user, kVerbKey, kVerbHidingValues) ||
-        !RemoveValues(user, kVerbCommandKey, kCommandHidingValues)) {
+    if (!WriteRegString(user, kVerbCommandKey, "", CommandLine) || !RemoveValues(user, kVerbKey, kVerbValue) ||
+        !RemoveSubKeys(user, kVerbKey) || !RemoveValues(user, kVerbCommandKey, kCommandValue)) {
         FailAndExit(kActivationFailedText);
     }
     Confirm(kActivatedText);

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <functional>
+
 #include "app/texts.h"
 #include "platform/fake/fake.h"
 #include "shell/context_menu.h"
@@ -148,13 +150,21 @@ TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
     Names registry = CallNamesOf("Reg");
     // Probing from the command key upwards tells which keys this run creates;
-    // then the verb key and the command key are asked for values that would
-    // hide the verb, and none is there to remove.
-    Names hidingQueries(FakeNames(facts::kVerbHidingValues).size(), "RegQueryValueEx");
+    // then the verb key is asked for values that would hide or divert the
+    // verb, each diverting sub key is looked for, and the command key is asked
+    // for its diverting values: none is there to remove.
+    Names verbQueries(FakeNames(facts::kVerbHidingValues).size() + FakeNames(facts::kVerbDivertingValues).size(),
+                      "RegQueryValueEx");
+    Names subKeyLooks(FakeNames(facts::kVerbDivertingSubKeys).size(), "RegOpenKeyEx");
+    Names commandQueries(FakeNames(facts::kCommandDivertingValues).size(), "RegQueryValueEx");
     Names expected{"RegOpenKeyEx", "RegOpenKeyEx",   "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
                    "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
-    expected.insert(expected.end(), hidingQueries.begin(), hidingQueries.end());
-    expected.insert(expected.end(), {"RegCloseKey", "RegOpenKeyEx", "RegQueryValueEx", "RegCloseKey"});
+    expected.insert(expected.end(), verbQueries.begin(), verbQueries.end());
+    expected.push_back("RegCloseKey");
+    expected.insert(expected.end(), subKeyLooks.begin(), subKeyLooks.end());
+    expected.push_back("RegOpenKeyEx");
+    expected.insert(expected.end(), commandQueries.begin(), commandQueries.end());
+    expected.push_back("RegCloseKey");
     EXPECT_EQ(expected, registry);
     std::string create, set;
     for (const FakeCall& call : FakeCalls()) {
@@ -241,56 +251,125 @@ TEST_F(Activation, FailedWriteKeepsTheEarlierCommand) {
     EXPECT_TRUE(CallNamesOf("RegDelete").empty());
 }
 
-// States a context-menu cleaner or another tool leaves on the verb: after Ja
-// Explorer shows the entry and runs the command, and only what hid or
-// diverted the verb is gone.
-TEST_F(Activation, SwitchesOnAVerbThatWasHiddenOrHandedElsewhere) {
-    struct Planted {
-        const char* name;
-        Names verbValues;
-        Names commandValues;
-    };
-    const Names kept = FakeNames(facts::kVerbKeptValues);
-    const Names verbHiding = FakeNames(facts::kVerbHidingValues);
-    const Names commandHiding = FakeNames(facts::kCommandHidingValues);
-    const Planted states[] = {
-        {"switched off by a menu cleaner", {verbHiding[0]}, {}},
-        {"only for programs", {verbHiding[1]}, {}},
-        {"run by a COM handler", {}, {commandHiding[0]}},
-        {"all of them, beside values that decorate it", verbHiding, commandHiding},
-    };
-    for (const Planted& p : states) {
-        SCOPED_TRACE(p.name);
+// What menu tools and other programs leave on the verb, one group for each
+// kind of entry of facts.h: after Ja Explorer shows the entry and runs the
+// command, what hid or diverted the verb is gone, and nothing else is.
+class SwitchOn : public ::testing::Test {
+  protected:
+    void SetUp() override { FakeReset(); }
+
+    // Switches on a verb that holds an old command, the entry and an
+    // unrelated sub key of the verb; the entry must have hidden or diverted
+    // the verb before, when diverting is set.
+    void SwitchOnBeside(const std::function<void()>& plant, bool diverting) {
         FakeReset();
         FakeAddFile(kViewer64Path);
         FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
-        for (const std::string& name : p.verbValues) FakeSetValue(facts::kVerbKey, name, "");
-        for (const std::string& name : p.commandValues) FakeSetValue(facts::kVerbCommandKey, name, "{0}");
-        for (const std::string& name : kept) FakeSetValue(facts::kVerbKey, name, name + " kept");
-        FakeAddKey(std::string(facts::kVerbKey) + "\\DropTarget");
-        ASSERT_EQ("", FakeExplorerCommand(facts::kVerbKey)) << "the planted state does not hide the verb";
-
+        FakeSetValue(kOtherSubKey, "", "kept");
+        plant();
+        ASSERT_EQ(diverting, FakeExplorerCommand(facts::kVerbKey).empty()) << "planted wrongly";
         EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
         EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
         EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
-        for (const std::string& name : kept) {
-            std::string value;
-            EXPECT_TRUE(FakeGetString(facts::kVerbKey, name, &value) && value == name + " kept") << name;
-        }
-        EXPECT_TRUE(FakeKeyExists(std::string(facts::kVerbKey) + "\\DropTarget"));
+        std::string kept;
+        EXPECT_TRUE(FakeGetString(kOtherSubKey, "", &kept) && kept == "kept");
+    }
+
+    static bool HasValue(const std::string& key, const std::string& name) {
+        std::string text;
+        return FakeGetString(key, name, &text);
+    }
+
+    const std::string kOtherSubKey = std::string(facts::kVerbKey) + "\\shell\\Other";
+};
+
+TEST_F(SwitchOn, HidingValuesGo) {
+    for (const std::string& name : FakeNames(facts::kVerbHidingValues)) {
+        SCOPED_TRACE(name);
+        SwitchOnBeside([&name] { FakeSetValue(facts::kVerbKey, name, ""); }, true);
+        EXPECT_FALSE(HasValue(facts::kVerbKey, name));
     }
 }
 
-// A hiding value that cannot be removed: the command stays written, but the
-// entry is not on, so the failure is told and nothing is confirmed.
-TEST_F(Activation, AHidingValueThatStaysIsAFailedActivation) {
-    for (FakeOp refusing : {kOpRegDeleteValue, kOpRegQueryValueEx}) {
+TEST_F(SwitchOn, DivertingValuesGo) {
+    struct Place {
+        const char* key;
+        const char* names;
+    };
+    for (const Place& place : {Place{facts::kVerbKey, facts::kVerbDivertingValues},
+                               Place{facts::kVerbCommandKey, facts::kCommandDivertingValues}}) {
+        for (const std::string& name : FakeNames(place.names)) {
+            SCOPED_TRACE(name);
+            SwitchOnBeside([&] { FakeSetValue(place.key, name, "{0}"); }, true);
+            EXPECT_FALSE(HasValue(place.key, name));
+        }
+    }
+}
+
+// The sub key goes with every key below it: a key that still has sub keys
+// cannot be deleted, which the fake refuses as Windows does.
+TEST_F(SwitchOn, DivertingSubKeysGoWithTheirTree) {
+    for (const std::string& name : FakeNames(facts::kVerbDivertingSubKeys)) {
+        SCOPED_TRACE(name);
+        const std::string subKey = std::string(facts::kVerbKey) + "\\" + name;
+        SwitchOnBeside(
+            [&subKey] {
+                FakeSetValue(subKey, "CLSID", "{0}");
+                FakeSetValue(subKey + "\\topic\\deeper", "", "x");
+                FakeAddKey(subKey + "\\application");
+            },
+            true);
+        EXPECT_FALSE(FakeKeyExists(subKey));
+    }
+}
+
+// Filters and decorations are kept with their data, as is anything else on
+// the verb; with none of the other kinds there the verb is only read.
+TEST_F(SwitchOn, FiltersDecorationsAndEverythingElseStay) {
+    Names kept = FakeNames(facts::kVerbFilteringValues);
+    for (const std::string& name : FakeNames(facts::kVerbDecoratingValues)) kept.push_back(name);
+    kept.insert(kept.end(), {"SeparatorBefore", "NeverDefault", "Unknown"});
+    SwitchOnBeside(
+        [&kept] {
+            for (const std::string& name : kept) FakeSetValue(facts::kVerbKey, name, name + " kept");
+            FakeSetValue(facts::kVerbCommandKey, "Unknown", "kept");
+        },
+        false);
+    for (const std::string& name : kept) {
+        std::string value;
+        EXPECT_TRUE(FakeGetString(facts::kVerbKey, name, &value) && value == name + " kept") << name;
+    }
+    EXPECT_TRUE(HasValue(facts::kVerbCommandKey, "Unknown"));
+    EXPECT_TRUE(CallNamesOf("RegDelete").empty());
+}
+
+// An entry that hides or diverts the verb and cannot be removed: the command
+// stays written, but the entry is not on, so the failure is told and nothing
+// is confirmed.
+TEST_F(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
+    const std::string hiding = FakeNames(facts::kVerbHidingValues)[0];
+    const std::string subKey = std::string(facts::kVerbKey) + "\\" + FakeNames(facts::kVerbDivertingSubKeys)[0];
+    struct Refusal {
+        const char* name;
+        FakeOp failing;          // kOpCount: none
+        bool lockedSubKey;       // a key below the diverting sub key that the user may only read
+    };
+    const Refusal refusals[] = {
+        {"a value that cannot be removed", kOpRegDeleteValue, false},
+        {"a value the registry does not tell of", kOpRegQueryValueEx, false},
+        {"a sub key that cannot be removed", kOpRegDeleteTree, false},
+        {"a sub key with a key below it the user may only read", kOpCount, true},
+    };
+    for (const Refusal& r : refusals) {
         for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
+            SCOPED_TRACE(r.name);
             FakeReset();
             FakeAddFile(kViewer64Path);
-            FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbHidingValues)[0], "");
-            FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbKeptValues)[0], "kept");
-            FakeFailOp(refusing, 1, kErrorAccessDenied);
+            FakeSetValue(facts::kVerbKey, hiding, "");
+            FakeSetValue(subKey, "CLSID", "{0}");
+            if (r.lockedSubKey) FakeLockKey(subKey + "\\inner");
+            FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbDecoratingValues)[0], "kept");
+            if (r.failing != kOpCount) FakeFailOp(r.failing, 1, kErrorAccessDenied);
             EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, commandLine));
             EXPECT_EQ("", FakeExplorerCommand(facts::kVerbKey));
             EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());

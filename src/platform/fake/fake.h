@@ -90,8 +90,8 @@ bool FakeGetString(const std::string& path, const std::string& name, std::string
 std::string FakeRegistryDump();  // every key and value, one a line, sorted
 // What Explorer makes of the static verb at verbKey: the command it runs for
 // it, the command key's default value; empty when there is none, or when a
-// value on the verb hides it from the menu or hands it to another handler
-// (the values of facts.h).
+// value or sub key on the verb hides it from the menu or has Explorer show or
+// run something else (the hiding and diverting entries of facts.h).
 std::string FakeExplorerCommand(const std::string& verbKey);
 // The names of a list of facts.h, separated by ';'.
 std::vector<std::string> FakeNames(const std::string& list);

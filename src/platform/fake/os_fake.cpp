@@ -279,9 +279,13 @@ bool HasAnyOf(const FakeKey& key, const std::string& list) {
 std::string FakeExplorerCommand(const std::string& verbKey) {
     auto verb = state.keys.find(Lower(verbKey));
     auto command = state.keys.find(Lower(verbKey + "\\command"));
+    std::vector<std::string> subKeys = FakeNames(facts::kVerbDivertingSubKeys);
+    bool diverted = std::any_of(subKeys.begin(), subKeys.end(),
+                                [&verbKey](const std::string& name) { return FakeKeyExists(verbKey + "\\" + name); });
     std::string text;
-    if (verb == state.keys.end() || command == state.keys.end() || HasAnyOf(verb->second, facts::kVerbHidingValues) ||
-        HasAnyOf(command->second, facts::kCommandHidingValues) || !FakeGetString(verbKey + "\\command", "", &text)) {
+    if (verb == state.keys.end() || command == state.keys.end() || diverted ||
+        HasAnyOf(verb->second, facts::kVerbHidingValues) || HasAnyOf(verb->second, facts::kVerbDivertingValues) ||
+        HasAnyOf(command->second, facts::kCommandDivertingValues) || !FakeGetString(verbKey + "\\command", "", &text)) {
         return std::string();
     }
     return text;
