@@ -455,16 +455,24 @@ def cases_64_both():
                             [twice, twice],
                             tree(VERB_WITH(VIEWER64), (FOLDER_VERB_COMMAND, {"": OLD_FOLDER_COMMAND}))))
 
-    # A menu cleaner's switch and another program's handlers go; what decorates
-    # or places the entry stays.
-    hiding = [(VERB, name) for name in facts.VERB_HIDING_VALUES.split(";")]
-    hiding += [(VERB_COMMAND, name) for name in facts.COMMAND_HIDING_VALUES.split(";")]
-    kept = {name: "kept " + name for name in facts.VERB_KEPT_VALUES.split(";")}
-    cases.append(plain_case("activate: a verb a menu cleaner switched off is switched on, %s kept" % ", ".join(kept),
-                            [("reg_set", key, name, "") for key, name in hiding]
-                            + [("reg_set", VERB, name, data) for name, data in kept.items()] + UNRELATED_SETUP,
+    # What a menu cleaner or another program leaves on the verb: every hiding
+    # and diverting entry goes, a sub key with its tree; filters, decorations
+    # and other keys stay.
+    in_the_way = [(VERB, name) for name in (facts.VERB_HIDING_VALUES + ";" + facts.VERB_DIVERTING_VALUES).split(";")]
+    in_the_way += [(VERB_COMMAND, name) for name in facts.COMMAND_DIVERTING_VALUES.split(";")]
+    sub_keys = [VERB + "\\" + name for name in facts.VERB_DIVERTING_SUB_KEYS.split(";")]
+    kept = {name: "kept " + name
+            for name in (facts.VERB_FILTERING_VALUES + ";" + facts.VERB_DECORATING_VALUES).split(";")}
+    other_key = (VERB + "\\shell\\Other\\command", {"": "kept"})
+    cases.append(plain_case("activate: a verb a menu cleaner hid or another program diverted is switched on, "
+                            "filters, decorations and other keys kept",
+                            [("reg_set", key, name, "") for key, name in in_the_way]
+                            + [step for key in sub_keys for step in (("reg_set", key, "CLSID", "{0}"),
+                                                                     ("reg_set", key + "\\topic", "", "System"))]
+                            + [("reg_set", VERB, name, data) for name, data in kept.items()]
+                            + [("reg_set", other_key[0], "", "kept")] + UNRELATED_SETUP,
                             [("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], facts.EXIT_DONE)],
-                            tree(*UNRELATED_STATE, (VERB, kept), VERB_WITH(VIEWER64))))
+                            tree(*UNRELATED_STATE, (VERB, kept), VERB_WITH(VIEWER64), other_key)))
 
     # The switch: only the first argument counts, quotes as the C runtime has them.
     cases.append(activation_case("switch: /S", VIEWER64, "/S", silent=True))
