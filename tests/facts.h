@@ -29,7 +29,8 @@ constexpr char kVerbHidingValues[] = "LegacyDisable;ProgrammaticAccessOnly;Suppr
 constexpr char kVerbDivertingValues[] = "ExplorerCommandHandler;CommandStateHandler;SubCommands;ExtendedSubCommandsKey";
 constexpr char kCommandDivertingValues[] = "DelegateExecute";
 constexpr char kVerbDivertingSubKeys[] = "DropTarget;ddeexec;ExtendedSubCommandsKey";
-constexpr char kVerbFilteringValues[] = "Extended;AppliesTo;MultiSelectModel;AttributeMask;AttributeValue;ImpliedSelectionModel";
+constexpr char kVerbFilteringValues[] =
+    "Extended;AppliesTo;MultiSelectModel;AttributeMask;AttributeValue;ImpliedSelectionModel";
 constexpr char kVerbDecoratingValues[] = "MUIVerb;Icon;Position;HasLUAShield;DefaultAppliesTo;CommandFlags";
 
 // The viewer: the 64-bit one under %ProgramW6432%, else the 32-bit one under

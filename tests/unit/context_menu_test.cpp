@@ -351,8 +351,8 @@ TEST_F(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
     const std::string subKey = std::string(facts::kVerbKey) + "\\" + FakeNames(facts::kVerbDivertingSubKeys)[0];
     struct Refusal {
         const char* name;
-        FakeOp failing;          // kOpCount: none
-        bool lockedSubKey;       // a key below the diverting sub key that the user may only read
+        FakeOp failing;     // kOpCount: none
+        bool lockedSubKey;  // a key below the diverting sub key that the user may only read
     };
     const Refusal refusals[] = {
         {"a value that cannot be removed", kOpRegDeleteValue, false},

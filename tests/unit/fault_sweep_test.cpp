@@ -21,7 +21,7 @@ struct Scenario {
     std::vector<int> answers;
     bool verbsPresent;
     bool foreignSubKey;  // another program's key under the verb: deactivation must refuse
-    bool hidden;         // a menu cleaner's switch and other programs' handlers on the verb, beside a filter and an icon
+    bool hidden;         // hiding and diverting entries on the verb, beside entries that stay
 };
 
 void Prepare(const Scenario& s) {
