@@ -62,8 +62,10 @@ PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 
 # The tests of the Windows operations themselves (tests/oswin), run in each
 # kind of prefix, with the DLL they plant as their probe.
+LAYER_SOURCE = os.path.join("..", "windows-layer", "oswin-test.exe")  # beside BUILD_DIR
 LAYER = "C:\\oswin"
-LAYER_TEST = LAYER + "\\oswin-test.exe"
+LAYER_NAME = "oswin-test.exe"
+LAYER_TEST = LAYER + "\\" + LAYER_NAME
 LAYER_PROBE = LAYER + "\\kompakto-probe.dll"
 LAYER_RESULTS = LAYER + "\\results.xml"
 LAYER_ARCHES = ("win64", "win32")
@@ -370,7 +372,7 @@ def unanswered_question_case(name, action):
                       unchanged=True)
 
 
-def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, setup=(), **start):
+def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, setup=(), after=(), **start):
     pairs = [(QUESTION, "yes")] + ([] if silent else [(CONFIRM_ON, "ok")])
 
     def check(seen):
@@ -380,7 +382,7 @@ def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, 
             check_viewer_arguments(seen, viewer)
 
     steps = scenario(list(setup) + UNRELATED_SETUP, [run_steps(arguments, answers(*pairs), **start)],
-                     shell_verb_steps() if shell_verb else ())
+                     (shell_verb_steps() if shell_verb else []) + list(after))
     return Case(name, steps, check)
 
 
@@ -419,11 +421,12 @@ def undeletable_key_cases():
 
 
 def download_case(name, action, arguments="", setup=(), cwd="", extra_check=None, extra_steps=(), after=(),
-                  app=PROGRAM):
+                  app=PROGRAM, later_runs=()):
+    """later_runs: the (answers, exit code) of programs that extra_steps start."""
     pairs = [(QUESTION, "yes"), (DOWNLOAD, action)] + list(after)
 
     def check(seen):
-        check_runs(seen, [(pairs, facts.EXIT_NO_VIEWER)])
+        check_runs(seen, [(pairs, facts.EXIT_NO_VIEWER)] + list(later_runs))
         check_registry(seen, unchanged=True)
         if extra_check:
             extra_check(seen)
@@ -481,9 +484,17 @@ def cases_64_both():
         ("one quoted word \"x s\"", "\"x s\"", True),
         ("/x then /s is not silent", "/x /s", False),
         ("empty quoted first argument then s is not silent", "\"\" s", False),
-        ("/q is not silent", "/q", False),
+        # Letters that Windows-1252 lacks are no s and no quote, however alike.
+        ("a fullwidth s is not silent", "/\uff53", False),
+        ("look-alike quotes around x s are no quotes", "\uff02x s\uff02", False),
     ]:
         cases.append(activation_case("switch: " + label, VIEWER64, arguments, silent=silent))
+    # A 64-bit program-files folder named with a look-alike of the s of "Files"
+    # is not searched, not taken for C:\Program Files: the 32-bit viewer is found.
+    w6432 = facts.PROGRAM_W6432_ON64.rstrip("\\")
+    cases.append(activation_case("viewer: a %ProgramW6432% with a letter outside Windows-1252 is not searched",
+                                 VIEWER32_ON_64, setup=[("setenv", "ProgramW6432", w6432[:-1] + "\uff53")],
+                                 after=[("setenv", "ProgramW6432", w6432)]))
     spaced = SPACED_FOLDER + "\\kompakto.exe"
     cases.append(activation_case("switch: unquoted program path with a space is silent", VIEWER64,
                                  silent=True, app=spaced, cmdline=spaced))
@@ -678,12 +689,16 @@ def cases_traced():
 def cases_64_none():
     def check_not_planted(seen):
         check_page_opened(seen)
-        marks = seen.of("exists")
-        seen.expect(marks and not marks[0]["exists"], "the shell32.dll beside kompakto.exe was loaded")
+        marks = [mark["exists"] for mark in seen.of("exists")]
+        seen.expect(marks[:1] == [False], "the shell32.dll beside kompakto.exe was loaded")
+        seen.expect(marks[1:] == [True], "control: a program beside it that loads shell32.dll by its bare name did "
+                    "not load it either, so the case proves nothing")
 
     # Wine takes a native shell32.dll, the one beside the program first, before its own.
-    app_defaults = "Software\\Wine\\AppDefaults\\kompakto.exe"
-    planted = [("reg_set", app_defaults + "\\DllOverrides", "shell32", "native,builtin")]
+    app_defaults = ["Software\\Wine\\AppDefaults\\" + name for name in ("kompakto.exe", LAYER_NAME)]
+    planted = [("reg_set", key + "\\DllOverrides", "shell32", "native,builtin") for key in app_defaults]
+    control = ([("delete_file", PLANTED_DLL_MARK)] + run_steps("--load shell32.dll", app=DOWNLOADS + "\\" + LAYER_NAME)
+               + [("exists", PLANTED_DLL_MARK)])
     return [
         download_case("download offer: No", "no", setup=BROWSER_SETUP,
                       extra_check=check_no_browser, extra_steps=SETTLE),
@@ -696,8 +711,8 @@ def cases_64_none():
         download_case("download offer: a shell32.dll beside kompakto.exe is never loaded", "yes",
                       setup=BROWSER_SETUP + [("delete_file", PLANTED_DLL_MARK)] + planted,
                       app=DOWNLOADS + "\\kompakto.exe", extra_check=check_not_planted,
-                      extra_steps=[("read_file", STANDIN_OUT, "15000"), ("exists", PLANTED_DLL_MARK),
-                                   ("reg_delete_tree", app_defaults)]),
+                      extra_steps=[("read_file", STANDIN_OUT, "15000"), ("exists", PLANTED_DLL_MARK)] + control
+                      + [("reg_delete_tree", key) for key in app_defaults], later_runs=[([], 0)]),
         page_not_opened_case(),
     ]
 
@@ -757,8 +772,8 @@ def groups():
         Group("64-bit, 32-bit viewer only", "win64", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_64: STANDIN}),
               cases_64_viewer32()),
         Group("64-bit, no viewer", "win64", "C.UTF-8", 1252,
-              dict(common, **{DOWNLOADS + "\\kompakto.exe": "kompakto.exe", DOWNLOADS + "\\shell32.dll":
-                              "e2e-planted.dll"}), cases_64_none()),
+              dict(common, **{DOWNLOADS + "\\kompakto.exe": "kompakto.exe", DOWNLOADS + "\\" + LAYER_NAME: LAYER_SOURCE,
+                              DOWNLOADS + "\\shell32.dll": "e2e-planted.dll"}), cases_64_none()),
         Group("32-bit", "win32", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_32: STANDIN, PLANTED_VIEWER: STANDIN}),
               cases_32()),
         Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, both, code_page_cases("932 (Japanese)")),
@@ -838,10 +853,10 @@ def layer_test_name(arch, name):
     return "windows layer (%s prefix): %s" % (arch, name)
 
 
-def run_layer_tests(session, arch, program):
+def run_layer_tests(session, arch):
     """The tests of the Windows operations in a fresh prefix of arch, as
     (name, problems) pairs."""
-    prefix = session.prefix(arch, {LAYER_TEST: program, LAYER_PROBE: "e2e-planted.dll"})
+    prefix = session.prefix(arch, {LAYER_TEST: LAYER_SOURCE, LAYER_PROBE: "e2e-planted.dll"})
     code = session.run(prefix, LAYER_TEST, ["--gtest_output=xml:" + LAYER_RESULTS], timeout=LAYER_WAIT_S)
     results = []
     try:
@@ -881,9 +896,8 @@ def main(argv):
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
     build, filters = os.path.abspath(positional[0]), positional[1:]
-    layer_program = os.path.join(os.path.dirname(build), "windows-layer", "oswin-test.exe")
-    for path in [os.path.join(build, name) for name in ("kompakto.exe", "e2e-driver.exe", STANDIN, "e2e-planted.dll")] + [
-            layer_program]:
+    for name in ("kompakto.exe", "e2e-driver.exe", STANDIN, "e2e-planted.dll", LAYER_SOURCE):
+        path = os.path.normpath(os.path.join(build, name))
         if not os.path.exists(path):
             print("missing %s (run make first)" % path, file=sys.stderr)
             return 2
@@ -927,7 +941,7 @@ def main(argv):
                 passed += not problems
         for arch in layer_arches:
             results = ([(layer_test_name(arch, "the test program"), ["no %s prefix (see above)" % arch])]
-                       if arch in broken else run_layer_tests(session, arch, layer_program))
+                       if arch in broken else run_layer_tests(session, arch))
             for name, problems in results:
                 log(("FAIL " if problems else "PASS ") + name)
                 for problem in problems:

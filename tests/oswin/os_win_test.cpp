@@ -9,6 +9,7 @@
 //   --command-line FILE   writes the text OsGetCommandLine gives to FILE
 //   --exit N              ends through OsExitProcess(N)
 //   --report FILE         writes its show state, folder and command line to FILE
+//   --load NAME           loads the DLL NAME by its bare name; 0 when it did
 #include <windows.h>
 // After windows.h, which they build on.
 #include <sddl.h>
@@ -390,6 +391,8 @@ long DeleteValueOf(const char* name, const char* value, uint32_t access) {
 
 long DeleteKeyOf(const char* name) { return OsRegDeleteKey(OsCurrentUserKey(), Scratch(name).c_str()); }
 
+long DeleteTreeOf(const char* name) { return OsRegDeleteTree(OsCurrentUserKey(), Scratch(name).c_str()); }
+
 struct RegistryCase {
     const char* contract;
     long (*call)();
@@ -437,6 +440,8 @@ const RegistryCase kRegistryCases[] = {
     {"delete key: one that is not there", [] { return DeleteKeyOf("missing"); }, ERROR_FILE_NOT_FOUND},
     {"delete key: below a key that is not there", [] { return DeleteKeyOf("missing\\deeper"); }, ERROR_FILE_NOT_FOUND},
     {"delete key: one with sub keys", [] { return DeleteKeyOf("plain"); }, ERROR_ACCESS_DENIED},
+    {"delete tree: a key with sub keys and values", [] { return DeleteTreeOf("plain"); }, ERROR_SUCCESS, "plain"},
+    {"delete tree: one that is not there", [] { return DeleteTreeOf("missing"); }, ERROR_FILE_NOT_FOUND},
     {"close: an open key", [] { return OsRegCloseKey(Open("plain", kKeyQueryValue)); }, ERROR_SUCCESS},
     {"close: no key", [] { return OsRegCloseKey(reinterpret_cast<OsKey>(static_cast<intptr_t>(0x1234))); },
      ERROR_INVALID_HANDLE},
@@ -819,6 +824,9 @@ int RunAsChild(int argc, wchar_t** argv) {
         const char* line = OsGetCommandLine();
         WriteWhole(argv[2], line, static_cast<DWORD>(strlen(line)));
         return 0;
+    }
+    if (mode == L"--load" && argc > 2) {
+        return LoadLibraryW(argv[2]) ? 0 : 1;
     }
     if (mode == L"--report" && argc > 2) {
         STARTUPINFOW startup = {};
