@@ -61,14 +61,15 @@ DOWNLOADS = "C:\\Downloads"  # kompakto.exe with a planted shell32.dll beside it
 PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 
 # The tests of the Windows operations themselves (tests/oswin), run in each
-# kind of prefix, with the DLL they plant as their probe.
+# kind of prefix, the 32-bit one with a system code page other than 1252, with
+# the DLL they plant as their probe.
 LAYER_SOURCE = os.path.join("..", "windows-layer", "oswin-test.exe")  # beside BUILD_DIR
 LAYER = "C:\\oswin"
 LAYER_NAME = "oswin-test.exe"
 LAYER_TEST = LAYER + "\\" + LAYER_NAME
 LAYER_PROBE = LAYER + "\\kompakto-probe.dll"
 LAYER_RESULTS = LAYER + "\\results.xml"
-LAYER_ARCHES = ("win64", "win32")
+LAYER_RUNS = {"win64": ("C.UTF-8", 1252), "win32": ("ru_RU.UTF-8", 1251)}
 LAYER_WAIT_S = 180
 
 QUESTION_WAIT_MS = 30000  # the first program of a fresh prefix starts slowly
@@ -850,14 +851,17 @@ def run_group(session, group):
 
 
 def layer_test_name(arch, name):
-    return "windows layer (%s prefix): %s" % (arch, name)
+    return "windows layer (%s prefix, code page %d): %s" % (arch, LAYER_RUNS[arch][1], name)
 
 
 def run_layer_tests(session, arch):
     """The tests of the Windows operations in a fresh prefix of arch, as
     (name, problems) pairs."""
     prefix = session.prefix(arch, {LAYER_TEST: LAYER_SOURCE, LAYER_PROBE: "e2e-planted.dll"})
-    code = session.run(prefix, LAYER_TEST, ["--gtest_output=xml:" + LAYER_RESULTS], timeout=LAYER_WAIT_S)
+    lang, code_page = LAYER_RUNS[arch]
+    winesession.ensure_locale(lang)  # for the Unix side of file names with letters beyond ASCII
+    code = session.run(prefix, LAYER_TEST, ["--code-page=%d" % code_page, "--gtest_output=xml:" + LAYER_RESULTS],
+                       lang, LAYER_WAIT_S)
     results = []
     try:
         for test in ElementTree.parse(winesession.windows_to_host(prefix, LAYER_RESULTS)).getroot().iter("testcase"):
@@ -907,7 +911,7 @@ def main(argv):
 
     chosen = [g._replace(cases=[c for c in g.cases if wanted(c.name)]) for g in groups()]
     chosen = [g for g in chosen if g.cases]
-    layer_arches = [arch for arch in LAYER_ARCHES if wanted(layer_test_name(arch, ""))]
+    layer_arches = [arch for arch in sorted(LAYER_RUNS, reverse=True) if wanted(layer_test_name(arch, ""))]
     if not chosen and not layer_arches:
         print("no case matches %s" % filters, file=sys.stderr)
         return 2

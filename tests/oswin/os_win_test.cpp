@@ -3,7 +3,10 @@
 // hands back must be what Windows did, and a text must reach Windows, and come
 // back from it, letter for letter.
 //
-//   oswin-test.exe [GoogleTest options]
+//   oswin-test.exe [--code-page=N] [GoogleTest options]
+//
+// --code-page names the system's ANSI code page that the run is meant to
+// have: the texts must pass whatever it is.
 //
 // Some cases start this program again as a child, which then does one thing:
 //   --command-line FILE   writes the text OsGetCommandLine gives to FILE
@@ -48,6 +51,7 @@ const LookAlike kLookAlikes[] = {
 const char kScratchKey[] = "Software\\Kompakto layer test";
 const wchar_t kScratchFolder[] = L"C:\\kompakto-layer-test";
 const wchar_t kProbeName[] = L"kompakto-probe.dll";  // a DLL of that name lies beside this program
+UINT ExpectedCodePage;
 
 std::wstring Wide(const std::string& text) {
     std::wstring wide;
@@ -578,6 +582,12 @@ TEST(Files, AttributesTellFileFolderAndNothingByTheirFullName) {
 
 // --- The process ---------------------------------------------------------------
 
+TEST(Process, RunsUnderTheSystemCodePageAskedFor) {
+    if (ExpectedCodePage) {
+        EXPECT_EQ(ExpectedCodePage, GetACP());
+    }
+}
+
 TEST(Process, HandlesAreThoseOfThisProcess) {
     EXPECT_EQ(reinterpret_cast<OsKey>(HKEY_CURRENT_USER), OsCurrentUserKey());
     EXPECT_EQ(reinterpret_cast<OsModule>(GetModuleHandleW(nullptr)), OsGetModuleHandle());
@@ -844,10 +854,15 @@ int RunAsChild(int argc, wchar_t** argv) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc > 1 && (argv[1][0] != L'-' || argv[1][1] != L'-' || argv[1][2] != L'g')) {
+    if (argc > 1 && wcsncmp(argv[1], L"--gtest", 7) != 0 && wcsncmp(argv[1], L"--code-page=", 12) != 0) {
         return RunAsChild(argc, argv);
     }
     testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i < argc; i++) {
+        if (wcsncmp(argv[i], L"--code-page=", 12) == 0) {
+            ExpectedCodePage = static_cast<UINT>(_wtoi(argv[i] + 12));
+        }
+    }
     int result = RUN_ALL_TESTS();
     RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
     return result;
