@@ -19,8 +19,6 @@ typedef struct OsKeyTag* OsKey;
 typedef struct OsProcTag* OsProc;
 
 // Button identifiers, as the platform returns them.
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
@@ -42,7 +40,6 @@ constexpr intptr_t kShellExecuteLastError = 32;  // ShellExecute results up to t
 constexpr uint32_t kRegOptionNonVolatile = 0;
 constexpr uint32_t kKeyQueryValue = 0x0001;
 constexpr uint32_t kKeySetValue = 0x0002;  // also the right to delete a value
-constexpr uint32_t kKeyRead = 0x20019;     // query values, enumerate and be notified, read the access list
 constexpr uint32_t kDelete = 0x00010000;
 constexpr uint32_t kKeyAllAccess = 0xF003F;
 constexpr uint32_t kRegSz = 1;
@@ -50,7 +47,6 @@ constexpr uint32_t kRegSz = 1;
 // Results of the registry functions.
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
-constexpr long kErrorAccessDenied = 5;
 
 // The number of characters before the terminating zero.
 inline int TextLength(const char* text) {

@@ -177,7 +177,7 @@ static Presence FindValues(OsKey key, VerbEntryPlace place) {
 static bool RemoveValues(OsKey root, const char* subKey, VerbEntryPlace place) {
     OsKey key = nullptr;
     if (OsRegOpenKeyEx(root, subKey, kKeyQueryValue, &key) != kErrorSuccess) {
-        return false;  // written just now, so it is there
+        return false;  // the key was written just now: failing to open it is a refusal, not an absence
     }
     Presence presence = FindValues(key, place);
     OsRegCloseKey(key);
@@ -235,14 +235,13 @@ static bool DeleteKey(OsKey root, const char* subKey) {
     return result == kErrorSuccess || result == kErrorFileNotFound;
 }
 
-constexpr int kKeyAbsent = -1;
-constexpr int kKeyUnknown = -2;
+// What the look before a delete finds at a key.
+enum SubKeys { kKeyAbsent, kKeyUnknown, kNoSubKey, kOneSubKey, kMoreSubKeys };
 
-// How many sub keys subKey has; kKeyAbsent when it is not there, kKeyUnknown
-// when the registry does not tell, or when the key's access list does not
-// let the user delete it: it is opened with that right too, so that such a
-// key is found before anything is deleted.
-static int CountSubKeys(OsKey root, const char* subKey) {
+// kKeyUnknown when the registry does not tell, or when the key's access list
+// does not let the user delete it: it is opened with that right too, so that
+// such a key is found before anything is deleted.
+static SubKeys CountSubKeys(OsKey root, const char* subKey) {
     OsKey key = nullptr;
     long result = OsRegOpenKeyEx(root, subKey, kKeyQueryValue | kDelete, &key);
     if (result == kErrorFileNotFound) {
@@ -257,20 +256,18 @@ static int CountSubKeys(OsKey root, const char* subKey) {
     if (result != kErrorSuccess) {
         return kKeyUnknown;
     }
-    return count < 2 ? static_cast<int>(count) : 2;  // two stands for any more
+    return count == 0 ? kNoSubKey : count == 1 ? kOneSubKey : kMoreSubKeys;
 }
 
 // Whether deleting commandKey and then verbKey takes away nothing else: the
 // command key may have no sub key, the verb key none but the command key.
 // Another program's sub key would make the delete stop half-way.
 static bool VerbDeletesWhole(OsKey root, const char* verbKey, const char* commandKey) {
-    int commandSubKeys = CountSubKeys(root, commandKey);
-    int verbSubKeys = CountSubKeys(root, verbKey);
-    if (commandSubKeys == kKeyUnknown || verbSubKeys == kKeyUnknown) {
-        return false;
-    }
-    int allowed = commandSubKeys == kKeyAbsent ? 0 : 1;
-    return commandSubKeys <= 0 && verbSubKeys <= allowed;
+    SubKeys command = CountSubKeys(root, commandKey);
+    SubKeys verb = CountSubKeys(root, verbKey);
+    bool commandBare = command == kKeyAbsent || command == kNoSubKey;
+    bool verbBare = verb == kKeyAbsent || verb == kNoSubKey || (verb == kOneSubKey && command != kKeyAbsent);
+    return commandBare && verbBare;
 }
 
 static void Confirm(const char* text) {

@@ -26,7 +26,13 @@
 enum FakeOp { FAKE_OPERATIONS(FAKE_OP_ENUMERATOR) kOpCount };
 #undef FAKE_OP_ENUMERATOR
 
-// Results the fake gives besides those of platform.h.
+// What the fake and the tests name besides platform.h: the buttons a box
+// answers with that the program never asks for, the access a locked key
+// still grants, and the results the fake gives.
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr uint32_t kKeyRead = 0x20019;  // query values, enumerate and be notified, read the access list
+constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorKeyDeleted = 1018;
 constexpr intptr_t kShellExecuteDone = 42;  // any result above 32
