@@ -1,7 +1,8 @@
-"""How the Wine session tells whether this machine runs 32-bit x86 code
+"""How the Wine session decides whether this machine runs 32-bit x86 code
 natively, under an emulator that binfmt_misc hands it to, or not at all, and
-what it does about it (tools/winesession.py), checked on handlers as /proc
-shows them and on apt sources as /etc/apt holds them.
+what it does about it (tools/emulator.py): the decision, checked on canned
+text, handlers as /proc shows them and apt sources as /etc/apt holds them.
+This machine's own kernel is not asked.
 
     /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
 """
@@ -11,7 +12,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                                 "tools"))
-import winesession  # noqa: E402  (tools/winesession.py)
+import emulator  # noqa: E402  (tools/emulator.py)
 
 ET_REL, ET_EXEC, ET_DYN = 1, 2, 3
 EM_386, EM_ARM, EM_X86_64 = 3, 40, 62
@@ -47,7 +48,8 @@ extension .exe
 
 class MachineTest(unittest.TestCase):
     def mode(self, runs, *texts, header=WINE32):
-        return winesession.decide(runs, [winesession.parse_handler(t) for t in texts], header)
+        handlers = {index: emulator.parse_handler(text) for index, text in enumerate(texts)}
+        return emulator.decide(runs, emulator.taking(handlers, header))
 
     def test_a_machine_that_cannot_execute_it_is_none_whatever_is_registered(self):
         self.assertEqual(self.mode(False), "none")
@@ -69,8 +71,8 @@ class MachineTest(unittest.TestCase):
         self.assertEqual(self.mode(True, exact, header=elf_header(32, ET_EXEC, EM_386)), "native")
 
     def test_the_handler_registered_here_takes_32_bit_x86_programs_and_nothing_else(self):
-        ours = {"enabled": True, "offset": 0, "magic": winesession.I386_MAGIC, "mask": winesession.I386_MASK}
-        takes = {(bits, e_type, machine): winesession.handler_matches(ours, elf_header(bits, e_type, machine))
+        ours = {"enabled": True, "offset": 0, "magic": emulator.I386_MAGIC, "mask": emulator.I386_MASK}
+        takes = {(bits, e_type, machine): emulator.handler_matches(ours, elf_header(bits, e_type, machine))
                  for bits in (32, 64) for e_type in (ET_REL, ET_EXEC, ET_DYN) for machine in (EM_386, EM_X86_64)}
         self.assertEqual({key for key, taken in takes.items() if taken}, {(32, ET_EXEC, EM_386), (32, ET_DYN, EM_386)})
 
@@ -85,36 +87,36 @@ class PlanTest(unittest.TestCase):
     anew (fetched first where this clone has none)."""
 
     def plan(self, runs, **texts):
-        handlers = {name: winesession.parse_handler(text) for name, text in texts.items()}
-        return winesession.plan(runs, handlers, WINE32, lambda interpreter: interpreter in FAST)
+        handlers = {name: emulator.parse_handler(text) for name, text in texts.items()}
+        return emulator.plan(runs, emulator.taking(handlers, WINE32), lambda interpreter: interpreter in FAST)
 
     def test_native_where_the_kernel_runs_it_and_no_handler_takes_it(self):
         self.assertEqual(self.plan(True), "native")
         self.assertEqual(self.plan(True, **{"qemu-arm": QEMU_ARM, "wine": WINE_EXE}), "native")
-        self.assertEqual(self.plan(True, **{winesession.HANDLER: OURS_FAST.replace("enabled", "disabled", 1)}),
+        self.assertEqual(self.plan(True, **{emulator.HANDLER: OURS_FAST.replace("enabled", "disabled", 1)}),
                          "native")
 
     def test_where_the_kernel_cannot_ours_is_registered(self):
         self.assertEqual(self.plan(False), "register")
-        self.assertEqual(self.plan(False, **{winesession.HANDLER: OURS_FAST.replace("enabled", "disabled", 1)}),
+        self.assertEqual(self.plan(False, **{emulator.HANDLER: OURS_FAST.replace("enabled", "disabled", 1)}),
                          "register")
 
     def test_our_handler_with_the_fast_emulator_is_used_as_it_is(self):
-        self.assertEqual(self.plan(True, **{winesession.HANDLER: OURS_FAST}), "ready")
-        self.assertEqual(self.plan(True, **{winesession.HANDLER: OTHER_CLONE}), "ready")
+        self.assertEqual(self.plan(True, **{emulator.HANDLER: OURS_FAST}), "ready")
+        self.assertEqual(self.plan(True, **{emulator.HANDLER: OTHER_CLONE}), "ready")
 
     def test_our_handler_pointing_at_another_emulator_is_replaced(self):
-        self.assertEqual(self.plan(True, **{winesession.HANDLER: QEMU_I386}), "register")
-        self.assertEqual(self.plan(False, **{winesession.HANDLER: OURS_FAST}), "register")
+        self.assertEqual(self.plan(True, **{emulator.HANDLER: QEMU_I386}), "register")
+        self.assertEqual(self.plan(False, **{emulator.HANDLER: OURS_FAST}), "register")
 
     def test_a_foreign_handler_is_used_only_when_it_is_fast_too(self):
         foreign_fast = QEMU_I386.replace("/usr/bin/qemu-i386-static", "/opt/qemu10/qemu-i386")
         self.assertEqual(self.plan(True, **{"qemu-i386": foreign_fast}), "ready")
         self.assertEqual(self.plan(True, **{"qemu-i386": QEMU_I386}), "register")
         # Both take it and binfmt_misc does not tell which is asked first.
-        self.assertEqual(self.plan(True, **{"qemu-i386": QEMU_I386, winesession.HANDLER: OURS_FAST}), "register")
-        self.assertEqual(self.plan(True, **{winesession.HANDLER: OURS_FAST, "qemu-i386": QEMU_I386}), "register")
-        self.assertEqual(self.plan(True, **{"qemu-i386": foreign_fast, winesession.HANDLER: OURS_FAST}), "ready")
+        self.assertEqual(self.plan(True, **{"qemu-i386": QEMU_I386, emulator.HANDLER: OURS_FAST}), "register")
+        self.assertEqual(self.plan(True, **{emulator.HANDLER: OURS_FAST, "qemu-i386": QEMU_I386}), "register")
+        self.assertEqual(self.plan(True, **{"qemu-i386": foreign_fast, emulator.HANDLER: OURS_FAST}), "ready")
 
 
 class MirrorTest(unittest.TestCase):
@@ -126,21 +128,21 @@ class MirrorTest(unittest.TestCase):
             "URIs: http://deb.debian.org/debian-security\nSuites: bookworm-security\nComponents: main\n\n"
             "Types: deb deb-src\nURIs: http://mirror.example/debian\nSuites: bookworm bookworm-updates\n"
             "Components: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n")}
-        self.assertEqual(winesession.debian_mirror(sources),
+        self.assertEqual(emulator.debian_mirror(sources),
                          ("http://mirror.example/debian", "/usr/share/keyrings/debian-archive-keyring.gpg"))
 
     def test_one_line_sources_with_and_without_options(self):
-        self.assertEqual(winesession.debian_mirror({"/etc/apt/sources.list": (
+        self.assertEqual(emulator.debian_mirror({"/etc/apt/sources.list": (
             "# deb http://old.example/debian bookworm main\n"
             "deb http://security.debian.org/debian-security bookworm-security main\n"
             "deb [arch=amd64 signed-by=/k.gpg] http://m.example/debian bookworm main contrib\n")}),
             ("http://m.example/debian", "/k.gpg"))
-        self.assertEqual(winesession.debian_mirror({"/etc/apt/sources.list": "deb http://m.example/d bookworm main\n"}),
+        self.assertEqual(emulator.debian_mirror({"/etc/apt/sources.list": "deb http://m.example/d bookworm main\n"}),
                          ("http://m.example/d", None))
 
     def test_none_without_a_bookworm_source(self):
-        self.assertIsNone(winesession.debian_mirror({}))
-        self.assertIsNone(winesession.debian_mirror({"/etc/apt/sources.list.d/x.sources": (
+        self.assertIsNone(emulator.debian_mirror({}))
+        self.assertIsNone(emulator.debian_mirror({"/etc/apt/sources.list.d/x.sources": (
             "Types: deb\nURIs: http://m.example/debian\nSuites: bookworm\nEnabled: no\n")}))
 
 

@@ -1,0 +1,308 @@
+"""How this machine runs 32-bit x86 code, which Wine needs for kompakto.exe,
+and what the Wine session (tools/winesession.py) does about it.
+
+Some kernels cannot execute 32-bit x86 code at all; on such a machine
+prepare_machine() fetches qemu's user-mode emulator from Debian 12's
+backports once (into build/emulator, leaving the machine's apt configuration
+alone) and registers it for 32-bit x86 programs with binfmt_misc (as root; it
+says so, and how to remove it).
+`python3 tools/winesession.py mode` prints how this machine runs 32-bit
+code: native, emulated or none.
+"""
+import errno
+import os
+import shutil
+import subprocess
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LOADER32 = "/usr/lib/wine/wine"  # Wine's 32-bit loader
+
+# Running 32-bit code on a machine whose kernel cannot: qemu's user-mode
+# emulator, registered with binfmt_misc for 32-bit x86 ELF executables and
+# shared objects (e_type 2 or 3). The F flag opens the emulator at once, so
+# that it serves every mount namespace.
+BINFMT = "/proc/sys/fs/binfmt_misc"
+HANDLER = "kompakto-i386"
+I386_MAGIC = bytes.fromhex("7f454c4601010100000000000000000002000300")
+I386_MASK = bytes.fromhex("fffffffffffefe00fffffffffffffffffeffffff")
+# The emulator: Debian 12's own qemu 7.2 takes a minute to start Wine's
+# 32-bit loader (it cannot reserve Wine's address space at once, so Wine
+# halves its request some hundred thousand times); the one of bookworm-backports
+# takes a second. Only its static qemu-i386 is kept, fetched with an apt list
+# and state of its own.
+EMULATOR_PACKAGE, EMULATOR_SUITE, EMULATOR_MAJOR = "qemu-user", "bookworm-backports", 10
+EMULATOR_FOLDER = os.path.join(ROOT, "build", "emulator")
+EMULATOR = os.path.join(EMULATOR_FOLDER, "qemu-i386")
+DEBIAN_KEYRING = "/usr/share/keyrings/debian-archive-keyring.gpg"
+APT_SOURCES = "/etc/apt/sources.list"
+CAUSE = "this machine does not execute 32-bit x86 code itself, which Wine needs for kompakto.exe"
+
+
+class SetupError(Exception):
+    """Wine cannot run here; the message names the cause and the remedy."""
+
+
+def parse_handler(text):
+    """A binfmt_misc handler as /proc shows it: {"enabled", "interpreter",
+    "offset", "magic", "mask"}; magic is None for one that matches by the
+    file name's extension."""
+    lines = text.split("\n")
+    handler = {"enabled": lines[0] == "enabled", "interpreter": None, "offset": 0, "magic": None, "mask": None}
+    for line in lines[1:]:
+        key, _, value = line.partition(" ")
+        if key == "offset":
+            handler["offset"] = int(value)
+        elif key == "interpreter":
+            handler["interpreter"] = value
+        elif key in ("magic", "mask"):
+            handler[key] = bytes.fromhex(value)
+    return handler
+
+
+def handler_matches(handler, header):
+    """Whether the kernel hands a file that begins with header to handler."""
+    magic, offset = handler["magic"], handler["offset"]
+    if not handler["enabled"] or magic is None or offset + len(magic) > len(header):
+        return False
+    mask = handler["mask"] or b"\xff" * len(magic)
+    return all(header[offset + i] & mask[i] == magic[i] & mask[i] for i in range(len(magic)))
+
+
+def taking(handlers, header):
+    """Those of {name: handler} that the kernel hands a file that begins with
+    header to (an enabled handler is asked before the kernel's own loader)."""
+    return {name: handler for name, handler in handlers.items() if handler_matches(handler, header)}
+
+
+def decide(runs, takers):
+    """native, emulated or none: whether a 32-bit program runs at all, and
+    whether a handler (of those taking it) takes it."""
+    if not runs:
+        return "none"
+    return "emulated" if takers else "native"
+
+
+def plan(runs, takers, fast):
+    """What the session does before Wine runs, given the handlers taking
+    32-bit code and fast(interpreter), whether that is the fast emulator:
+    "native" where the kernel runs 32-bit code itself, "ready" where every
+    handler that takes it hands it to a fast emulator (ours, of this clone or
+    another, or a foreign one), else "register": ours, (re)registered last,
+    which binfmt_misc asks first. So one of ours from an earlier run that
+    points at a slow emulator is replaced, and a foreign one that does is left
+    as it is but no longer asked."""
+    mode = decide(runs, takers)
+    if mode == "emulated" and all(fast(handler["interpreter"]) for handler in takers.values()):
+        return "ready"
+    return "native" if mode == "native" else "register"
+
+
+def is_fast_emulator(interpreter):
+    """Whether interpreter is a qemu-i386 of a version that starts Wine's
+    32-bit loader at once."""
+    try:
+        done = subprocess.run([interpreter, "--version"], capture_output=True, text=True, timeout=30)
+    except (OSError, TypeError, subprocess.TimeoutExpired):
+        return False
+    words = done.stdout.split()
+    if done.returncode != 0 or words[:2] != ["qemu-i386", "version"] or len(words) < 3:
+        return False
+    major = words[2].split(".")[0]
+    return major.isdigit() and int(major) >= EMULATOR_MAJOR
+
+
+def registered_handlers():
+    """The handlers binfmt_misc uses now, {name: handler}."""
+    try:
+        with open(os.path.join(BINFMT, "status")) as status:
+            if status.read().strip() != "enabled":
+                return {}
+        names = [n for n in os.listdir(BINFMT) if n not in ("register", "status")]
+    except OSError:
+        return {}  # not mounted
+    handlers = {}
+    for name in names:
+        try:
+            with open(os.path.join(BINFMT, name)) as entry:
+                handlers[name] = parse_handler(entry.read())
+        except OSError:
+            pass  # removed meanwhile
+    return handlers
+
+
+def runs_32bit():
+    """Whether Wine's 32-bit loader starts here."""
+    try:
+        done = subprocess.run([LOADER32, "--version"], capture_output=True, timeout=120)
+    except FileNotFoundError:
+        raise SetupError("Wine's 32-bit loader %s is missing: run tools/install-deps.sh as root" % LOADER32)
+    except OSError as error:
+        if error.errno == errno.ENOEXEC:
+            return False
+        raise SetupError("Wine's 32-bit loader does not start: %s" % error)
+    except subprocess.TimeoutExpired:
+        raise SetupError("Wine's 32-bit loader did not answer within 120 s")
+    return done.returncode == 0
+
+
+def machine_state():
+    """(runs, takers): whether Wine's 32-bit loader starts, and the handlers
+    of binfmt_misc that take it, {name: handler}."""
+    runs = runs_32bit()
+    with open(LOADER32, "rb") as loader:
+        header = loader.read(64)
+    return runs, taking(registered_handlers(), header)
+
+
+def machine_mode():
+    return decide(*machine_state())
+
+
+_mode = None
+
+
+def prepare_machine():
+    """How this machine runs 32-bit code, once it can: where its kernel
+    cannot, or a slower emulator would run it, ours is fetched and registered
+    to be asked first (which takes root). Raises SetupError when that cannot
+    be done."""
+    global _mode
+    if _mode is None:
+        runs, takers = machine_state()
+        if plan(runs, takers, is_fast_emulator) == "register":
+            if os.geteuid() != 0:
+                raise SetupError("%s; only root can register qemu's emulator for it: run make as root" % CAUSE)
+            fetch_emulator()
+            register_emulator(sorted(name for name in takers if name != HANDLER))
+            runs, takers = machine_state()
+            ours = takers.get(HANDLER)
+            if not (runs and ours and ours["interpreter"] == EMULATOR):
+                raise SetupError("qemu's emulator %s is registered for 32-bit x86 code, but Wine's 32-bit loader "
+                                 "still does not start with it; remove it with: echo -1 > %s/%s"
+                                 % (os.path.relpath(EMULATOR, ROOT), BINFMT, HANDLER))
+        _mode = decide(runs, takers)
+    return _mode
+
+
+def debian_mirror(sources=None):
+    """(address, keyring) of the Debian 12 mirror this machine's apt uses,
+    from its one-line and deb822 sources ({path: text}; read from /etc/apt
+    when None); None when it names none."""
+    if sources is None:
+        sources = {}
+        folder = APT_SOURCES + ".d"
+        paths = [APT_SOURCES] + sorted(os.path.join(folder, n) for n in
+                                       (os.listdir(folder) if os.path.isdir(folder) else ())
+                                       if n.endswith((".list", ".sources")))
+        for path in paths:
+            try:
+                with open(path, encoding="utf-8", errors="replace") as text:
+                    sources[path] = text.read()
+            except OSError:
+                pass
+    for path, text in sorted(sources.items()):
+        if path.endswith(".sources"):
+            for stanza in text.split("\n\n"):
+                fields = {}
+                for line in stanza.splitlines():
+                    key, colon, value = line.partition(":")
+                    if colon and not line.startswith((" ", "\t", "#")):
+                        fields[key.strip().lower()] = value.strip()
+                if ("deb" in fields.get("types", "").split() and "bookworm" in fields.get("suites", "").split()
+                        and fields.get("enabled", "yes").lower() != "no" and fields.get("uris")):
+                    return fields["uris"].split()[0], fields.get("signed-by") or None
+        else:
+            for line in text.splitlines():
+                words = line.split("#")[0].split()
+                options = {}
+                if len(words) > 1 and words[1].startswith("["):
+                    end = next((i for i, w in enumerate(words) if w.endswith("]")), 1)
+                    for option in " ".join(words[1:end + 1]).strip("[]").split():
+                        key, _, value = option.partition("=")
+                        options[key] = value
+                    words = words[:1] + words[end + 1:]
+                if len(words) >= 3 and words[0] == "deb" and words[2] == "bookworm":
+                    return words[1], options.get("signed-by")
+    return None
+
+
+def fetch_emulator():
+    """Fetches the emulator into build/emulator unless it is there: apt
+    downloads the package of the backports suite, checked against the
+    suite's signed lists, with a source list, lists and cache of its own,
+    so that nothing in /etc/apt or apt's own state changes."""
+    if is_fast_emulator(EMULATOR):
+        return
+    what = "%s of %s" % (EMULATOR_PACKAGE, EMULATOR_SUITE)
+    mirror = debian_mirror()
+    if mirror is None:
+        raise SetupError("%s, and /etc/apt names no Debian 12 (bookworm) mirror to fetch %s from" % (CAUSE, what))
+    address, keyring = mirror
+    if not keyring and os.path.exists(DEBIAN_KEYRING):
+        keyring = DEBIAN_KEYRING
+    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
+    apt = os.path.join(EMULATOR_FOLDER, "apt")
+    download = os.path.join(apt, "download")
+    shutil.rmtree(apt, ignore_errors=True)
+    for folder in ("lists/partial", "cache/archives/partial", "download"):
+        os.makedirs(os.path.join(apt, folder))
+    with open(os.path.join(apt, "sources.list"), "w") as out:
+        out.write("deb [arch=%s%s] %s %s main\n" % (arch, " signed-by=" + keyring if keyring else "", address,
+                                                   EMULATOR_SUITE))
+    options = ["-q", "-o", "Dir::Etc::sourcelist=" + os.path.join(apt, "sources.list"),
+               "-o", "Dir::Etc::sourceparts=/nonexistent", "-o", "Dir::State::Lists=" + os.path.join(apt, "lists"),
+               "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
+    print("# fetching %s from %s (about 63 MB, once; kept in %s)" % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)),
+          flush=True)
+    for step in ("update", "download"):
+        done = subprocess.run(["apt-get"] + options + [step] + ([EMULATOR_PACKAGE] if step == "download" else []),
+                              cwd=download, capture_output=True, text=True)
+        # apt-get update ends with 0 even where a list could not be fetched;
+        # the line after apt's "Err:" tells why.
+        lines = (done.stdout + done.stderr).splitlines() + [""]
+        problems = [" ".join((line + " " + lines[i + 1].strip()).split()) if line.startswith("Err:") else line
+                    for i, line in enumerate(lines[:-1]) if line.startswith(("E:", "Err:"))]
+        if done.returncode != 0 or problems:
+            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems or [
+                "apt-get %s ended with exit code %d" % (step, done.returncode)])[0]))
+    package = os.path.join(download, os.listdir(download)[0])
+    with open(EMULATOR + ".part", "wb") as out:
+        unpack = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", package], stdout=subprocess.PIPE)
+        extracted = subprocess.run(["tar", "-x", "-O", "./usr/bin/qemu-i386"], stdin=unpack.stdout, stdout=out)
+        unpack.stdout.close()
+        unpack.wait()
+    os.chmod(EMULATOR + ".part", 0o755)
+    os.replace(EMULATOR + ".part", EMULATOR)
+    shutil.rmtree(apt, ignore_errors=True)
+    if unpack.returncode != 0 or extracted.returncode != 0 or not is_fast_emulator(EMULATOR):
+        raise SetupError("%s, and %s held no working qemu-i386 of version %d or later" % (CAUSE, what, EMULATOR_MAJOR))
+
+
+def escaped(data):
+    """Bytes as the kernel reads them in a binfmt_misc registration: \\xNN."""
+    return "".join("\\x%02x" % byte for byte in data)
+
+
+def register_emulator(foreign):
+    """Registers our emulator as the handler asked first, before the foreign
+    handlers that also take 32-bit x86 code; one of ours from an earlier run
+    is removed first (a name can be registered only once)."""
+    if not os.path.exists(os.path.join(BINFMT, "register")):
+        done = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], capture_output=True, text=True)
+        if done.returncode != 0:
+            raise SetupError("%s, and binfmt_misc, which would hand it to qemu's emulator, cannot be mounted "
+                             "here (%s): mount it on %s, or run the tests on a machine that executes 32-bit "
+                             "code" % (CAUSE, (done.stderr.strip() or "exit code %d" % done.returncode).splitlines()[0], BINFMT))
+    entry = os.path.join(BINFMT, HANDLER)
+    try:
+        if os.path.exists(entry):
+            with open(entry, "w") as out:
+                out.write("-1")
+        with open(os.path.join(BINFMT, "register"), "w") as out:
+            out.write(":%s:M::%s:%s:%s:F" % (HANDLER, escaped(I386_MAGIC), escaped(I386_MASK), EMULATOR))
+    except OSError as error:
+        raise SetupError("%s, and qemu's emulator cannot be registered for it: %s" % (CAUSE, error))
+    print("# 32-bit x86 code runs here under qemu's emulator %s, registered as the binfmt_misc handler %s%s "
+          "until the next reboot; remove it with: echo -1 > %s"
+          % (os.path.relpath(EMULATOR, ROOT), HANDLER, " (asked before %s)" % ", ".join(foreign) if foreign else "",
+             entry), flush=True)
