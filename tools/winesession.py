@@ -24,6 +24,7 @@ there. `python3 tools/winesession.py mode` prints how this machine runs
 """
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -48,8 +49,17 @@ LOADERS = {"win32": LOADER32, "win64": "/usr/lib/wine/wine64"}
 # Wine's own errors only, into the session's log: what went wrong in Wine
 # stays there for a look after a failed run.
 WINEDEBUG = "-all,err+all"
-# Steps of the driver that wait, and the field that holds the wait in ms.
-WAIT_FIELDS = {"box": 2, "finish": 1, "shell_verb": 3, "read_file": 2, "wait_file": 2, "peek": 4}
+
+
+def wait_fields():
+    """{step: field}: the steps of the driver that wait, and the field that
+    holds the wait in ms, read from the driver's table of steps."""
+    with open(os.path.join(ROOT, "tests", "e2e", "driver.c"), encoding="utf-8") as source:
+        steps = re.findall(r'\{L"(\w+)", L"([^"]*)", Step\w+\}', source.read())
+    return {name: fields.split().index("TIMEOUT_MS") + 1 for name, fields in steps if "TIMEOUT_MS" in fields.split()}
+
+
+WAIT_FIELDS = wait_fields()
 
 
 def guarded(main):

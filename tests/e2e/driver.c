@@ -9,49 +9,7 @@
  * TRANSCRIPT is written as UTF-8, one JSON object a line, flushed line by
  * line so that a driver killed half-way still leaves what it saw.
  *
- * Steps (registry paths are under HKEY_CURRENT_USER, or under
- * HKEY_LOCAL_MACHINE when they start with HKLM\):
- *   case NAME                       starts a new case in the transcript
- *   label NAME                      marks a point in the transcript
- *   system                          reports the ANSI and OEM code pages and
- *                                   the program-files variables
- *   exists PATH                     reports whether PATH names anything
- *   reg_delete_tree PATH            removes PATH and everything below it
- *   reg_key PATH                    creates PATH
- *   reg_volatile_key PATH           creates PATH as a volatile key
- *   reg_set PATH NAME DATA          stores DATA as the REG_SZ value NAME
- *   reg_sddl PATH SDDL              gives the existing key PATH this DACL
- *   delete_file PATH
- *   make_folder PATH                creates PATH and its missing parents
- *   start APP CMDLINE CWD           CreateProcessW; empty APP or CWD = none
- *   box CAPTION TIMEOUT_MS ACTION   waits for the next box of the started
- *                                   process, reports it, then ACTION:
- *                                   yes no cancel ok (a button), enter, esc,
- *                                   close (the close box), wm_close, or hold
- *                                   (leave it open for a later box step)
- *   finish TIMEOUT_MS               waits for the process to end; any box
- *                                   that shows up meanwhile is reported as
- *                                   unexpected and closed
- *   dump PATH                       the key tree below PATH, values included
- *   reg_copy FROM TO                copies the default value of FROM to TO
- *   shell_verb VERB PATH TIMEOUT_MS runs VERB on PATH through the shell
- *                                   (ShellExecuteExW, its own %1), waits
- *                                   for what it started
- *   time_boxes ROUNDS CAPTION PROGRAM [CAPTION PROGRAM]
- *                                   times each program from its start until
- *                                   its box with CAPTION is there, then
- *                                   presses Cancel: a warm-up round and
- *                                   ROUNDS rounds, the order turned round
- *                                   every other round
- *   read_file PATH TIMEOUT_MS       waits for PATH to appear, reports it
- *   wait_file PATH TIMEOUT_MS       waits for PATH to appear
- *   setenv NAME VALUE               sets a variable for the programs started
- *                                   after it (WINEDEBUG for a relay trace)
- *   peek LOG FUNCTION SIZE TIMEOUT_MS
- *                                   reads SIZE bytes of the started process
- *                                   at the first argument of its last call
- *                                   of FUNCTION that the relay trace LOG
- *                                   shows: the record behind a pointer
+ * The steps are those of kSteps, below.
  *
  * Each case also marks its start in the driver's standard error, where a
  * relay trace of the programs it starts goes too.
@@ -274,7 +232,7 @@ static HBITMAP MakeDib(HDC dc, int width, int height, DWORD** bits) {
  * program's own file, "other" for any other picture, or "none" when the box
  * has no icon. An icon handle of another process cannot be looked into, so
  * the picture on the screen is what is compared. */
-static const wchar_t* ClassifyIcon(HWND box, int* differenceOut) {
+static const wchar_t* ClassifyIcon(HWND box) {
     static const wchar_t* const kNames[] = {L"information", L"error", L"warning", L"question", L"program"};
     static const LPCWSTR kIds[] = {IDI_INFORMATION, IDI_ERROR, IDI_WARNING, IDI_QUESTION, NULL /* the program's */};
     HWND iconControl = GetDlgItem(box, kWineBoxIconId);
@@ -283,7 +241,6 @@ static const wchar_t* ClassifyIcon(HWND box, int* differenceOut) {
     if (iconControl && IsWindowVisible(iconControl)) {
         SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
     }
-    *differenceOut = -1;
     if (!icon) return L"none";
     RECT rect;
     GetWindowRect(iconControl, &rect);
@@ -319,7 +276,6 @@ static const wchar_t* ClassifyIcon(HWND box, int* differenceOut) {
     DeleteObject(shotBitmap);
     DeleteDC(memory);
     ReleaseDC(NULL, screen);
-    *differenceOut = bestDifference;
     return best;
 }
 
@@ -390,7 +346,7 @@ static int Act(HWND box, const wchar_t* action, HWND focus) {
  * so that the program can run on. */
 static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCaption, const wchar_t* action) {
     static wchar_t caption[TEXT_SIZE], text[TEXT_SIZE];
-    DWORD_PTR ignored, defId = 0;
+    DWORD_PTR ignored;
     /* The box's thread answers only once its modal loop runs. */
     SendMessageTimeoutW(box, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
     Sleep(150); /* and the screen shows it only once it has painted */
@@ -404,23 +360,19 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
         GetParent(gui.hwndFocus) == box) {
         focus = gui.hwndFocus;
     }
-    SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &defId);
 
-    int iconDifference;
-    const wchar_t* icon = ClassifyIcon(box, &iconDifference);
+    const wchar_t* icon = ClassifyIcon(box);
     for (int attempt = 0; attempt < 10 && wcscmp(icon, L"other") == 0; attempt++) {
         Sleep(100); /* not painted yet, or covered for a moment */
-        icon = ClassifyIcon(box, &iconDifference);
+        icon = ClassifyIcon(box);
     }
 
     const wchar_t* done = expectedCaption && wcscmp(caption, expectedCaption) == 0 ? action : L"wm_close";
     Begin(event);
-    Add("caption:s text:s buttons:r focus:d defid:d defstyle:d icon:s icon_difference:d foreground:b action:s", caption,
-        text, Buttons(box), focus ? GetDlgCtrlID(focus) : -1, HIWORD(defId) == DC_HASDEFID ? (int)LOWORD(defId) : -1,
-        DefaultStyledButton(box), icon, iconDifference, GetForegroundWindow() == box, done);
+    Add("caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", caption, text, Buttons(box),
+        focus ? GetDlgCtrlID(focus) : -1, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
     if (wcscmp(done, L"hold") != 0) {
-        int known = Act(box, done, focus);
-        int gone = known && WaitUntilGone(box, 5000);
+        int gone = Act(box, done, focus) && WaitUntilGone(box, 5000);
         if (!gone) {
             /* Still there: take the first button that closes it. */
             PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
@@ -429,7 +381,7 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
                 WaitUntilGone(box, 1000);
             }
         }
-        Add("action_known:b closed:b closed_ms:u", known, gone, GetTickCount() - g_startTick);
+        Add("closed:b", gone);
     }
     End();
 }
@@ -454,24 +406,28 @@ static DWORD Reap(void) {
 /* Wine now and then fails to start a process: the new one ends before Wine
  * has set it up, and CreateProcess reports ERROR_INTERNAL_ERROR. That is
  * Wine's, not the started program's, so such a start is tried once more; the
- * event says so. */
-static int WineFailedStart(DWORD error, int attempt) { return error == ERROR_INTERNAL_ERROR && attempt == 0; }
+ * event says so. start returns the error, 0 when it started the program. */
+static int g_retried;
+static DWORD StartOnceMore(DWORD (*start)(wchar_t** f), wchar_t** f) {
+    DWORD error = start(f);
+    g_retried = error == ERROR_INTERNAL_ERROR;
+    return g_retried ? start(f) : error;
+}
+
+static DWORD StartProcess(wchar_t** f) {
+    static wchar_t commandLine[32768]; /* CreateProcessW may write into it */
+    STARTUPINFOW startup = {.cb = sizeof(startup)};
+    wcsncpy(commandLine, f[2], 32767);
+    g_running = CreateProcessW(f[1][0] ? f[1] : NULL, commandLine, NULL, NULL, FALSE, 0, NULL, f[3][0] ? f[3] : NULL,
+                               &startup, &g_proc);
+    return g_running ? 0 : GetLastError();
+}
 
 static void StepStart(wchar_t** f) {
-    static wchar_t commandLine[32768]; /* CreateProcessW may write into it */
-    const wchar_t *app = f[1], *folder = f[3];
-    STARTUPINFOW startup = {.cb = sizeof(startup)};
     if (g_program) FreeLibrary(g_program);
-    g_program = app[0] ? LoadLibraryExW(app, NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
-    DWORD error = 0;
-    int attempt = 0;
-    do {
-        wcsncpy(commandLine, f[2], 32767);
-        g_running = CreateProcessW(app[0] ? app : NULL, commandLine, NULL, NULL, FALSE, 0, NULL,
-                                   folder[0] ? folder : NULL, &startup, &g_proc);
-        error = g_running ? 0 : GetLastError();
-    } while (WineFailedStart(error, attempt++));
-    Emit("start", "app:s cmdline:s started:b error:u retried:b", app, f[2], g_running, error, attempt > 1);
+    g_program = f[1][0] ? LoadLibraryExW(f[1], NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
+    DWORD error = StartOnceMore(StartProcess, f);
+    Emit("start", "app:s cmdline:s started:b error:u retried:b", f[1], f[2], g_running, error, g_retried);
 }
 
 static void StepBox(wchar_t** f) {
@@ -642,43 +598,39 @@ static int WaitForFile(const wchar_t* path, DWORD timeoutMs) {
     return 1;
 }
 
-static void StepReadFile(wchar_t** f) {
-    int length = 0;
-    WaitForFile(f[1], Ms(f[2])); /* the stand-in renames it into place whole */
-    wchar_t* content = ReadTextFile(f[1], &length);
-    Begin("file");
-    Add("path:s exists:b", f[1], content != NULL);
+/* exists, wait_file and read_file: whether PATH is there, after a wait for it
+ * to appear; read_file reports what it holds too (the stand-in renames its
+ * file into place whole). */
+static void StepFile(wchar_t** f) {
+    char event[16];
+    int length = 0, exists = WaitForFile(f[1], f[2] ? Ms(f[2]) : 0), read = wcscmp(f[0], L"read_file") == 0;
+    wchar_t* content = exists && read ? ReadTextFile(f[1], &length) : NULL;
+    WideCharToMultiByte(CP_UTF8, 0, f[0], -1, event, sizeof(event), NULL, NULL);
+    Begin(event);
+    Add("path:s exists:b", f[1], read ? content != NULL : exists);
     if (content) Add("content:n", content, length);
     End();
     free(content);
 }
 
-static void StepWaitFile(wchar_t** f) {
-    Begin("wait_file");
-    Add("path:s exists:b", f[1], WaitForFile(f[1], Ms(f[2])));
-    End();
+static SHELLEXECUTEINFOW g_shell;
+static BOOL g_shellDone;
+static DWORD ShellStart(wchar_t** f) {
+    g_shell = (SHELLEXECUTEINFOW){.cbSize = sizeof(g_shell), .lpVerb = f[1], .lpFile = f[2], .nShow = SW_SHOWNORMAL};
+    g_shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    g_shellDone = ShellExecuteExW(&g_shell);
+    return g_shellDone ? 0 : GetLastError();
 }
 
 /* Runs a verb on a path as Explorer does: the shell reads the verb's command
  * from the item's class and puts the path in place of %1. */
 static void StepShellVerb(wchar_t** f) {
-    SHELLEXECUTEINFOW info;
-    BOOL done = FALSE;
-    DWORD error = 0;
-    int attempt = 0;
-    do {
-        info = (SHELLEXECUTEINFOW){.cbSize = sizeof(info), .lpVerb = f[1], .lpFile = f[2], .nShow = SW_SHOWNORMAL};
-        info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
-        done = ShellExecuteExW(&info);
-        error = done ? 0 : GetLastError();
-    } while (WineFailedStart(error, attempt++));
-    Begin("shell_verb");
-    Add("path:s done:b error:u retried:b", f[2], done, error, attempt > 1);
-    if (info.hProcess) {
-        Add("waited:b", WaitForSingleObject(info.hProcess, Ms(f[3])) == WAIT_OBJECT_0);
-        CloseHandle(info.hProcess);
+    DWORD error = StartOnceMore(ShellStart, f);
+    Emit("shell_verb", "path:s done:b error:u retried:b", f[2], g_shellDone, error, g_retried);
+    if (g_shell.hProcess) {
+        WaitForSingleObject(g_shell.hProcess, Ms(f[3]));
+        CloseHandle(g_shell.hProcess);
     }
-    End();
 }
 
 static void StepSetEnv(wchar_t** f) { SetEnvironmentVariableW(f[1], f[2]); }
@@ -711,9 +663,6 @@ static void StepPeek(wchar_t** f) {
     Emit("peek", "function:s address:q bytes:r", f[2], (long long)address, strcat(hex, "\""));
 }
 
-static void StepExists(wchar_t** f) {
-    Emit("exists", "path:s exists:b", f[1], GetFileAttributesW(f[1]) != INVALID_FILE_ATTRIBUTES);
-}
 static void StepDeleteFile(wchar_t** f) { DeleteFileW(f[1]); }
 static void StepMakeFolder(wchar_t** f) { SHCreateDirectoryExW(NULL, f[1], NULL); } /* with its parents */
 
@@ -724,7 +673,7 @@ static void StepMakeFolder(wchar_t** f) { SHCreateDirectoryExW(NULL, f[1], NULL)
 static void TimeOne(int round, int index, const wchar_t* caption, const wchar_t* program, LARGE_INTEGER frequency) {
     static wchar_t commandLine[MAX_PATH + 3];
     STARTUPINFOW startup = {.cb = sizeof(startup)};
-    LARGE_INTEGER start, found, ended;
+    LARGE_INTEGER start, found;
     HWND box = NULL;
     swprintf(commandLine, MAX_PATH + 3, L"\"%ls\"", program);
     QueryPerformanceCounter(&start);
@@ -746,14 +695,10 @@ static void TimeOne(int round, int index, const wchar_t* caption, const wchar_t*
         box = wcscmp(seen, caption) == 0 ? box : NULL;
     }
     if (WaitForSingleObject(g_proc.hProcess, 5000) != WAIT_OBJECT_0) Kill();
-    QueryPerformanceCounter(&ended);
-    Emit(box ? "timed" : "timed_fail", "round:d index:d us:q closing_us:q code:u", round, index,
-         (found.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart,
-         (ended.QuadPart - found.QuadPart) * 1000000 / frequency.QuadPart, Reap());
+    Emit(box ? "timed" : "timed_fail", "round:d index:d us:q code:u", round, index,
+         (found.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart, Reap());
 }
 
-/* A warm-up round and ROUNDS rounds over the pairs of caption and program,
- * the order turned round every other round. */
 static void StepTimeBoxes(wchar_t** f) {
     wchar_t** pairs = f + 2;
     int rounds = _wtoi(f[1]), count = 0;
@@ -775,13 +720,12 @@ static const wchar_t* Variable(const wchar_t* name, wchar_t* value) {
 }
 
 static void StepSystem(wchar_t** f) {
-    static wchar_t files[4096], w6432[4096], expanded[4096], wow64[4096];
+    static wchar_t w6432[4096], expanded[4096], wow64[4096];
     (void)f;
     expanded[0] = 0;
     ExpandEnvironmentStringsW(L"%ProgramW6432%\\", expanded, 4096);
-    Emit("system", "acp:d oemcp:d program_files:s program_w6432:s expanded_w6432:s wow64:b", GetACP(), GetOEMCP(),
-         Variable(L"ProgramFiles", files), Variable(L"ProgramW6432", w6432), expanded,
-         GetSystemWow64DirectoryW(wow64, 4096) != 0);
+    Emit("system", "acp:d program_w6432:s expanded_w6432:s wow64:b", GetACP(), Variable(L"ProgramW6432", w6432),
+         expanded, GetSystemWow64DirectoryW(wow64, 4096) != 0);
 }
 
 static void StepCase(wchar_t** f) {
@@ -798,38 +742,69 @@ static void StepCase(wchar_t** f) {
 }
 static void StepLabel(wchar_t** f) { Emit("label", "name:s", f[1]); }
 
-/* Each step with the number of fields it needs, its name included. */
+/* The steps: each with the fields that follow its name, those in brackets
+ * optional. A TIMEOUT_MS field is a wait, which the Wine session adds to the
+ * driver's time (tools/winesession.py reads this table). A registry path is
+ * under HKEY_CURRENT_USER, or under HKEY_LOCAL_MACHINE when it starts with
+ * HKLM\. */
 static const struct {
     const wchar_t* name;
-    int fields;
+    const wchar_t* fields;
     void (*run)(wchar_t** f);
-} kSteps[] = {{L"case", 2, StepCase},
-              {L"label", 2, StepLabel},
-              {L"system", 1, StepSystem},
-              {L"exists", 2, StepExists},
-              {L"reg_delete_tree", 2, StepRegDeleteTree},
-              {L"reg_key", 2, StepRegKey},
-              {L"reg_volatile_key", 2, StepRegVolatileKey},
-              {L"reg_set", 4, StepRegSet},
-              {L"reg_sddl", 3, StepRegSddl},
-              {L"delete_file", 2, StepDeleteFile},
-              {L"make_folder", 2, StepMakeFolder},
-              {L"start", 4, StepStart},
-              {L"box", 4, StepBox},
-              {L"finish", 2, StepFinish},
-              {L"dump", 2, StepDump},
-              {L"reg_copy", 3, StepRegCopy},
-              {L"shell_verb", 4, StepShellVerb},
-              {L"time_boxes", 4, StepTimeBoxes},
-              {L"read_file", 3, StepReadFile},
-              {L"wait_file", 3, StepWaitFile},
-              {L"setenv", 3, StepSetEnv},
-              {L"peek", 5, StepPeek}};
+} kSteps[] = {
+    {L"case", L"NAME", StepCase},   /* starts a new case in the transcript */
+    {L"label", L"NAME", StepLabel}, /* marks a point in the transcript */
+    /* the ANSI code page, %ProgramW6432% as set and as expanded, and whether
+     * this is 64-bit Windows */
+    {L"system", L"", StepSystem},
+    {L"exists", L"PATH", StepFile},
+    {L"wait_file", L"PATH TIMEOUT_MS", StepFile},
+    {L"read_file", L"PATH TIMEOUT_MS", StepFile},
+    {L"delete_file", L"PATH", StepDeleteFile},
+    {L"make_folder", L"PATH", StepMakeFolder}, /* with its missing parents */
+    {L"reg_delete_tree", L"PATH", StepRegDeleteTree},
+    {L"reg_key", L"PATH", StepRegKey},
+    {L"reg_volatile_key", L"PATH", StepRegVolatileKey},
+    {L"reg_set", L"PATH NAME DATA", StepRegSet}, /* a REG_SZ value */
+    {L"reg_sddl", L"PATH SDDL", StepRegSddl},    /* gives the existing key this DACL */
+    {L"reg_copy", L"FROM TO", StepRegCopy},      /* the default value */
+    {L"dump", L"PATH", StepDump},                /* the key tree, values included */
+    {L"start", L"APP CMDLINE CWD", StepStart},   /* CreateProcessW; an empty APP or CWD is none */
+    /* waits for the next box of the started program, reports it, then does
+     * ACTION: yes no cancel ok (a button), enter, esc, close (the close box),
+     * wm_close, or hold (leaves it open for a later box step) */
+    {L"box", L"CAPTION TIMEOUT_MS ACTION", StepBox},
+    /* waits for the program's end; a box meanwhile is reported as unexpected
+     * and closed */
+    {L"finish", L"TIMEOUT_MS", StepFinish},
+    /* runs VERB on PATH through the shell (ShellExecuteExW, its own %1), and
+     * waits for what it started */
+    {L"shell_verb", L"VERB PATH TIMEOUT_MS", StepShellVerb},
+    /* times each program from its start to its box with CAPTION, then
+     * presses Cancel: a warm-up round and ROUNDS rounds, the order turned
+     * round every other round */
+    {L"time_boxes", L"ROUNDS CAPTION PROGRAM [CAPTION PROGRAM]", StepTimeBoxes},
+    /* for the programs started after it (WINEDEBUG for a relay trace) */
+    {L"setenv", L"NAME VALUE", StepSetEnv},
+    /* SIZE bytes of the started program at the first argument of its last
+     * call of FUNCTION that the relay trace LOG shows: the record behind a
+     * pointer */
+    {L"peek", L"LOG FUNCTION SIZE TIMEOUT_MS", StepPeek},
+};
+
+/* The fields a step needs, its name included: those not in brackets. */
+static int Needed(const wchar_t* fields) {
+    int count = 1;
+    for (const wchar_t* at = fields; *at && *at != L'['; at++) {
+        count += at[0] != L' ' && (at == fields || at[-1] == L' ');
+    }
+    return count;
+}
 
 static void RunStep(wchar_t** f, int n) {
     size_t i = 0;
     while (i < ARRAYSIZE(kSteps) && wcscmp(f[0], kSteps[i].name) != 0) i++;
-    if (i < ARRAYSIZE(kSteps) && n >= kSteps[i].fields) {
+    if (i < ARRAYSIZE(kSteps) && n >= Needed(kSteps[i].fields)) {
         kSteps[i].run(f);
     } else {
         Emit("bad_step", "step:s", f[0]);

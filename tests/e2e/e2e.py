@@ -319,8 +319,8 @@ def shell_verb_steps():
 
 def check_viewer_arguments(seen, viewer):
     """The stand-in viewer got the nine arguments of the stored command, with
-    the folder or the file in place of %1."""
-    verbs, files = seen.of("shell_verb"), seen.of("file")
+    the folder or the file in place of %1, as Windows splits them."""
+    verbs, files = seen.of("shell_verb"), seen.of("read_file")
     for item, verb, report in zip((PICTURES, PICTURE), verbs, files):
         if not seen.expect(verb["done"] and report["exists"], "the shell did not run the verb on %s: %s, %s"
                            % (item, describe(verb), describe(report))):
@@ -328,10 +328,8 @@ def check_viewer_arguments(seen, viewer):
         got = dict(line.partition("=")[::2] for line in report["content"].split("\n") if line)
         arguments = [got["argv[%d]" % i] for i in range(int(got["argc"]))]
         expected = arguments_of(command_for(viewer).replace("%1", item))
-        seen.expect(len(expected) == 9 and expected[:3] == [viewer, item, item + "\\*.*"],
-                    "the command means %s" % describe(expected))
-        seen.expect(arguments == expected, "for %s the viewer got %s, expected %s"
-                    % (item, describe(arguments), describe(expected)))
+        seen.expect(arguments == expected and len(arguments) == 9 and arguments[:3] == [viewer, item, item + "\\*.*"],
+                    "for %s the viewer got %s, expected %s" % (item, describe(arguments), describe(expected)))
         seen.expect(got["exe"].lower() == viewer.lower(), "%s ran instead of %s" % (got["exe"], viewer))
     seen.expect(len(verbs) == 2 and len(files) == 2, "%d verb runs, %d reports" % (len(verbs), len(files)))
 
@@ -353,16 +351,19 @@ BOTH_VERBS_SETUP = [
 ]
 
 
-def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None, extra=()):
-    """runs: (arguments, (kind, action) pairs, exit code) for each start."""
+def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None, extra=(), later_runs=(),
+               **start):
+    """runs: (arguments, (kind, action) pairs, exit code) for each start;
+    start: how each is started (see run_steps); later_runs: the (pairs, exit
+    code) of the programs that the extra steps start."""
 
     def check(seen):
-        check_runs(seen, [(pairs, code) for _, pairs, code in runs])
+        check_runs(seen, [(pairs, code) for _, pairs, code in runs] + list(later_runs))
         check_registry(seen, expected_after, unchanged)
         if extra_check:
             extra_check(seen)
 
-    return Case(name, scenario(setup, [run_steps(arguments, answers(*pairs)) for arguments, pairs, _ in runs],
+    return Case(name, scenario(setup, [run_steps(arguments, answers(*pairs), **start) for arguments, pairs, _ in runs],
                                extra), check)
 
 
@@ -375,16 +376,10 @@ def unanswered_question_case(name, action):
 
 def activation_case(name, viewer, arguments="", silent=False, shell_verb=False, setup=(), after=(), **start):
     pairs = [(QUESTION, "yes")] + ([] if silent else [(CONFIRM_ON, "ok")])
-
-    def check(seen):
-        check_runs(seen, [(pairs, facts.EXIT_DONE)])
-        check_registry(seen, tree(*UNRELATED_STATE, VERB_WITH(viewer)))
-        if shell_verb:
-            check_viewer_arguments(seen, viewer)
-
-    steps = scenario(list(setup) + UNRELATED_SETUP, [run_steps(arguments, answers(*pairs), **start)],
-                     (shell_verb_steps() if shell_verb else []) + list(after))
-    return Case(name, steps, check)
+    return plain_case(name, list(setup) + UNRELATED_SETUP, [(arguments, pairs, facts.EXIT_DONE)],
+                      tree(*UNRELATED_STATE, VERB_WITH(viewer)),
+                      extra=(shell_verb_steps() if shell_verb else []) + list(after),
+                      extra_check=(lambda seen: check_viewer_arguments(seen, viewer)) if shell_verb else None, **start)
 
 
 def deactivation_case(name, arguments="", silent=False):
@@ -394,48 +389,39 @@ def deactivation_case(name, arguments="", silent=False):
                       tree(*UNRELATED_STATE))
 
 
-def refused_deactivation_cases(tag=""):
-    """Another program's key under one of the verbs: nothing is deleted, the
-    failure is told, silent or not, and the registry stays exactly as it was."""
-    failed_off = [(QUESTION, "no"), (FAILED_OFF, "ok")]
+def refused_deactivation_case(name, setup, arguments="", extra_check=None):
+    """Both verbs there and something that keeps one of them: nothing is
+    deleted, the failure is told, silent or not, and the registry stays
+    exactly as it was."""
     state = [("reg_set", VERB_COMMAND, "", "old command"), ("reg_set", FOLDER_VERB_COMMAND, "", "web old")]
-    return [
-        plain_case("deactivation%s: a key beside the command key keeps both verbs" % tag,
-                   state + UNRELATED_SETUP + [("reg_key", VERB + "\\extra")], [("", failed_off, facts.EXIT_REGISTRY_FAILED)], unchanged=True),
-        plain_case("deactivation%s: a key under the folder verb keeps both verbs" % tag,
-                   state + [("reg_key", FOLDER_VERB + "\\extra")], [("/s", failed_off, facts.EXIT_REGISTRY_FAILED)], unchanged=True),
-    ]
+    return plain_case(name, state + setup, [(arguments, [(QUESTION, "no"), (FAILED_OFF, "ok")],
+                                             facts.EXIT_REGISTRY_FAILED)], unchanged=True, extra_check=extra_check)
+
+
+def refused_deactivation_cases(tag=""):
+    """Another program's key under one of the verbs."""
+    return [refused_deactivation_case("deactivation%s: a key beside the command key keeps both verbs" % tag,
+                                      UNRELATED_SETUP + [("reg_key", VERB + "\\extra")]),
+            refused_deactivation_case("deactivation%s: a key under the folder verb keeps both verbs" % tag,
+                                      [("reg_key", FOLDER_VERB + "\\extra")], "/s")]
 
 
 DENY_DELETE = "D:(D;;0x10000;;;WD)(A;;KA;;;WD)"  # everything but deleting the key, for everyone
 
 
 def undeletable_key_cases():
-    """A key of each verb that the user may not delete: the look finds it,
-    nothing is deleted, the failure is told."""
-    failed_off = [(QUESTION, "no"), (FAILED_OFF, "ok")]
-    state = [("reg_set", VERB_COMMAND, "", "old command"), ("reg_set", FOLDER_VERB_COMMAND, "", "web old")]
-    return [plain_case("deactivation: a %s the user may not delete keeps both verbs" % what,
-                       state + UNRELATED_SETUP + [("reg_sddl", key, DENY_DELETE)],
-                       [("", failed_off, facts.EXIT_REGISTRY_FAILED)], unchanged=True, extra_check=check_acl_applied)
+    """A key of each verb that the user may not delete: the look finds it."""
+    return [refused_deactivation_case("deactivation: a %s the user may not delete keeps both verbs" % what,
+                                      UNRELATED_SETUP + [("reg_sddl", key, DENY_DELETE)], extra_check=check_acl_applied)
             for what, key in (("command key", VERB_COMMAND), ("folder verb key", FOLDER_VERB))]
 
 
-def download_case(name, action, arguments="", setup=(), cwd="", extra_check=None, extra_steps=(), after=(),
-                  app=PROGRAM, later_runs=()):
-    """later_runs: the (answers, exit code) of programs that extra_steps start."""
+def download_case(name, action, arguments="", setup=(), after=(), **options):
+    """options: those of plain_case (extra_check, extra) and of run_steps
+    (app, cwd)."""
     pairs = [(QUESTION, "yes"), (DOWNLOAD, action)] + list(after)
-
-    def check(seen):
-        check_runs(seen, [(pairs, facts.EXIT_NO_VIEWER)] + list(later_runs))
-        check_registry(seen, unchanged=True)
-        if extra_check:
-            extra_check(seen)
-
-    steps = scenario(list(setup) + UNRELATED_SETUP,
-                     [[("delete_file", STANDIN_OUT)] + run_steps(arguments, answers(*pairs), app=app, cwd=cwd)],
-                     extra_steps)
-    return Case(name, steps, check)
+    return plain_case(name, list(setup) + UNRELATED_SETUP + [("delete_file", STANDIN_OUT)],
+                      [(arguments, pairs, facts.EXIT_NO_VIEWER)], unchanged=True, **options)
 
 
 def cases_64_both():
@@ -539,7 +525,7 @@ def cases_64_both():
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
 
     def check_raw(seen):
-        files = seen.of("file")
+        files = seen.of("read_file")
         if seen.expect(files and files[0]["exists"], "the stand-in wrote nothing"):
             seen.expect("cmdline=" + raw + "\n" in files[0]["content"],
                         "command line arrived as %s" % describe(files[0]["content"]))
@@ -557,7 +543,7 @@ def check_acl_applied(seen):
 
 
 def check_page_opened(seen):
-    files = seen.of("file")
+    files = seen.of("read_file")
     if not seen.expect(files and files[0]["exists"], "no browser was started"):
         return
     arguments = [line.partition("=")[2] for line in files[0]["content"].split("\n")
@@ -567,7 +553,7 @@ def check_page_opened(seen):
 
 
 def check_no_browser(seen):
-    files = seen.of("file")
+    files = seen.of("read_file")
     seen.expect(files and not files[0]["exists"], "a browser was started: %s" % describe(files))
 
 
@@ -702,17 +688,17 @@ def cases_64_none():
                + [("exists", PLANTED_DLL_MARK)])
     return [
         download_case("download offer: No", "no", setup=BROWSER_SETUP,
-                      extra_check=check_no_browser, extra_steps=SETTLE),
+                      extra_check=check_no_browser, extra=SETTLE),
         download_case("download offer: Cancel", "cancel", setup=BROWSER_SETUP,
-                      extra_check=check_no_browser, extra_steps=SETTLE),
+                      extra_check=check_no_browser, extra=SETTLE),
         download_case("download offer: close box", "close"),
         download_case("download offer: shown in silent mode too", "no", arguments=facts.SILENT_SWITCH),
         download_case("download offer: Yes opens the page in the browser", "yes", setup=BROWSER_SETUP,
-                      extra_check=check_page_opened, extra_steps=[("read_file", STANDIN_OUT, "15000")]),
+                      extra_check=check_page_opened, extra=[("read_file", STANDIN_OUT, "15000")]),
         download_case("download offer: a shell32.dll beside kompakto.exe is never loaded", "yes",
                       setup=BROWSER_SETUP + [("delete_file", PLANTED_DLL_MARK)] + planted,
                       app=DOWNLOADS + "\\kompakto.exe", extra_check=check_not_planted,
-                      extra_steps=[("read_file", STANDIN_OUT, "15000"), ("exists", PLANTED_DLL_MARK)] + control
+                      extra=[("read_file", STANDIN_OUT, "15000"), ("exists", PLANTED_DLL_MARK)] + control
                       + [("reg_delete_tree", key) for key in app_defaults], later_runs=[([], 0)]),
         page_not_opened_case(),
     ]
