@@ -82,22 +82,6 @@ def command_for(viewer):
     return '"' + viewer + facts.COMMAND_TAIL
 
 
-def arguments_of(command):
-    """The arguments a program started with command gets, split as the C
-    runtime does (no backslash stands before a quote in these commands)."""
-    words, word, quoting, quoted = [], "", False, False
-    for c in command + " ":
-        if c == '"':
-            quoting, quoted = not quoting, True
-        elif c == " " and not quoting:
-            if word or quoted:
-                words.append(word)
-            word, quoted = "", False
-        else:
-            word += c
-    return words
-
-
 # ---------------------------------------------------------------------------
 # Cases: each is a list of driver steps and a check of what the driver saw.
 
@@ -114,9 +98,12 @@ Case = collections.namedtuple("Case", "name steps check")
 Group = collections.namedtuple("Group", "name arch lang acp files cases")
 
 
-def run_steps(arguments="", answers=(), app=PROGRAM, cmdline=None, cwd=""):
+def run_steps(arguments="", answers=(), app=PROGRAM, cmdline=None, cwd="", display=True):
     """Starts the program and answers the boxes in order; each answer is
-    (caption, action). Then waits for the end, reporting any box left."""
+    (caption, action). Then waits for the end, reporting any box left.
+    Without display, the session starts it in a Wine session that has none."""
+    if not display:
+        return [("start_without_display",) + tuple(arguments.split())]
     if cmdline is None:
         cmdline = quoted(app) + (" " + arguments if arguments else "")
     steps = [("start", app, cmdline, cwd)]
@@ -227,7 +214,7 @@ def check_box(seen, box, caption, text, buttons, default, icon, action):
                 % (name, box["focus"], box["defstyle"], default))
     seen.expect(box["icon"] == icon, "%s: icon %s, expected %s" % (name, box["icon"], icon))
     seen.expect(box["foreground"], "%s: not in front" % name)
-    seen.expect(box["action"] == action and box["closed"],
+    seen.expect(box["action"] == action and (action == "hold" or box["closed"]),
                 "%s: answering %s did not close it" % (name, action))
 
 
@@ -317,19 +304,28 @@ def shell_verb_steps():
     return steps
 
 
+def standin_report(seen, index=0):
+    """What the stand-in wrote, as the index-th read_file found it: {"exe",
+    "cmdline", "argc", "argv[0]", ...}; None when it wrote nothing."""
+    files = seen.of("read_file")[index:]
+    if files and files[0]["exists"]:
+        return dict(line.partition("=")[::2] for line in files[0]["content"].split("\n") if line)
+
+
 def check_viewer_arguments(seen, viewer):
-    """The stand-in viewer got the nine arguments of the stored command, with
-    the folder or the file in place of %1, as Windows splits them."""
+    """The stand-in viewer was started with the stored command, the folder or
+    the file in place of %1, and Windows splits it into nine arguments."""
     verbs, files = seen.of("shell_verb"), seen.of("read_file")
-    for item, verb, report in zip((PICTURES, PICTURE), verbs, files):
-        if not seen.expect(verb["done"] and report["exists"], "the shell did not run the verb on %s: %s, %s"
-                           % (item, describe(verb), describe(report))):
+    for index, (item, verb) in enumerate(zip((PICTURES, PICTURE), verbs)):
+        got = standin_report(seen, index)
+        if not seen.expect(verb["done"] and got, "the shell did not run the verb on %s: %s" % (item, describe(verb))):
             continue
-        got = dict(line.partition("=")[::2] for line in report["content"].split("\n") if line)
         arguments = [got["argv[%d]" % i] for i in range(int(got["argc"]))]
-        expected = arguments_of(command_for(viewer).replace("%1", item))
-        seen.expect(arguments == expected and len(arguments) == 9 and arguments[:3] == [viewer, item, item + "\\*.*"],
-                    "for %s the viewer got %s, expected %s" % (item, describe(arguments), describe(expected)))
+        command = command_for(viewer).replace("%1", item)
+        seen.expect(got["cmdline"] == command, "for %s the viewer was started with %s, expected %s"
+                    % (item, describe(got["cmdline"]), describe(command)))
+        seen.expect(len(arguments) == 9 and arguments[:3] == [viewer, item, item + "\\*.*"],
+                    "for %s the viewer got the arguments %s" % (item, describe(arguments)))
         seen.expect(got["exe"].lower() == viewer.lower(), "%s ran instead of %s" % (got["exe"], viewer))
     seen.expect(len(verbs) == 2 and len(files) == 2, "%d verb runs, %d reports" % (len(verbs), len(files)))
 
@@ -337,12 +333,8 @@ def check_viewer_arguments(seen, viewer):
 # --- the cases ------------------------------------------------------------------
 
 VERB_WITH = lambda viewer: (VERB_COMMAND, {"": command_for(viewer)})  # noqa: E731
-UNRELATED_SETUP = [
-    ("reg_set", UNRELATED_COMMAND, "", "C:\\Tools\\other.exe \"%1\""),
-    ("reg_set", OTHER_FOLDER_VERB, "", "Other entry"),
-]
-UNRELATED_STATE = [(UNRELATED_COMMAND, {"": "C:\\Tools\\other.exe \"%1\""}),
-                   (OTHER_FOLDER_VERB, {"": "Other entry"})]
+UNRELATED_STATE = [(UNRELATED_COMMAND, {"": "C:\\Tools\\other.exe \"%1\""}), (OTHER_FOLDER_VERB, {"": "Other entry"})]
+UNRELATED_SETUP = [("reg_set", key, "", values[""]) for key, values in UNRELATED_STATE]
 OLD_COMMAND = "\"C:\\Old\\I_view32.exe\" \"%1\""
 OLD_FOLDER_COMMAND = "\"C:\\Old\\I_view32.exe\" \"%1\" /web"
 BOTH_VERBS_SETUP = [
@@ -465,8 +457,8 @@ def cases_64_both():
                             tree(*UNRELATED_STATE, (VERB, kept), VERB_WITH(VIEWER64), other_key)))
 
     # The switch: only the first argument counts, quotes as the C runtime has them.
-    cases.append(activation_case("switch: /S", VIEWER64, "/S", silent=True))
     for label, arguments, silent in [
+        ("/S", "/S", True),
         ("-silent", "-silent", True),
         ("one quoted word \"x s\"", "\"x s\"", True),
         ("/x then /s is not silent", "/x /s", False),
@@ -489,21 +481,17 @@ def cases_64_both():
                                    silent=True))
 
     # Registry failures: exit code 2, the error box, and the registry as it was.
-    failed_on = [(QUESTION, "yes"), (FAILED_ON, "ok")]
-    cases.append(plain_case(
-        "failure: command key that may not be written",
-        [("reg_set", VERB_COMMAND, "", OLD_COMMAND),
-         ("reg_sddl", VERB_COMMAND, "D:(D;;0x6;;;WD)(A;;KA;;;WD)")] + UNRELATED_SETUP,
-        [("", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True, extra_check=check_acl_applied))
     # A non-volatile key cannot be made below a volatile one.
-    cases.append(plain_case(
-        "failure: verb key that cannot be created",
-        [("reg_volatile_key", ALL_OBJECTS + "\\shell")] + UNRELATED_SETUP[1:],
-        [("", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True))
-    cases.append(plain_case(
-        "failure: silent mode still reports a failed activation",
-        [("reg_volatile_key", ALL_OBJECTS + "\\shell")],
-        [("/s", failed_on, facts.EXIT_REGISTRY_FAILED)], unchanged=True))
+    volatile_shell = [("reg_volatile_key", ALL_OBJECTS + "\\shell")]
+    unwritable = [("reg_set", VERB_COMMAND, "", OLD_COMMAND), ("reg_sddl", VERB_COMMAND, "D:(D;;0x6;;;WD)(A;;KA;;;WD)")]
+    for name, setup, arguments, extra_check in [
+        ("command key that may not be written", unwritable + UNRELATED_SETUP, "", check_acl_applied),
+        ("verb key that cannot be created", volatile_shell + UNRELATED_SETUP[1:], "", None),
+        ("silent mode still reports a failed activation", volatile_shell, "/s", None),
+    ]:
+        failed_on = [(QUESTION, "yes"), (FAILED_ON, "ok")]
+        cases.append(plain_case("failure: " + name, setup, [(arguments, failed_on, facts.EXIT_REGISTRY_FAILED)],
+                                unchanged=True, extra_check=extra_check))
     cases += refused_deactivation_cases() + undeletable_key_cases()
 
     cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,
@@ -511,24 +499,18 @@ def cases_64_both():
 
     # No screen for the question (a Wine session without a display, as a
     # scheduled task has no desktop): no cancel, and no other box either.
-    for arguments in ((), (facts.SILENT_SWITCH,)):
-        def check(seen):
-            check_runs(seen, [([], facts.EXIT_QUESTION_NOT_SHOWN)])
-            check_registry(seen, unchanged=True)
-
-        steps = scenario(BOTH_VERBS_SETUP + UNRELATED_SETUP, [[("start_without_display",) + arguments]])
-        case = Case("question: none shown without a display ends with 3" + "".join(" " + a for a in arguments),
-                    steps, check)
-        cases.append(case)
+    for arguments in ("", facts.SILENT_SWITCH):
+        cases.append(plain_case("question: none shown without a display ends with 3" + (arguments and " " + arguments),
+                                BOTH_VERBS_SETUP + UNRELATED_SETUP, [(arguments, [], facts.EXIT_QUESTION_NOT_SHOWN)],
+                                unchanged=True, display=False))
 
     # The test's own means: a command line reaches a program unchanged.
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
 
     def check_raw(seen):
-        files = seen.of("read_file")
-        if seen.expect(files and files[0]["exists"], "the stand-in wrote nothing"):
-            seen.expect("cmdline=" + raw + "\n" in files[0]["content"],
-                        "command line arrived as %s" % describe(files[0]["content"]))
+        got = standin_report(seen)
+        if seen.expect(got, "the stand-in wrote nothing"):
+            seen.expect(got["cmdline"] == raw, "command line arrived as %s" % describe(got["cmdline"]))
 
     cases.append(Case("harness: a command line reaches the program unchanged",
                       [("delete_file", STANDIN_OUT), ("start", E2E_DIR + "\\standin.exe", raw, ""),
@@ -543,13 +525,11 @@ def check_acl_applied(seen):
 
 
 def check_page_opened(seen):
-    files = seen.of("read_file")
-    if not seen.expect(files and files[0]["exists"], "no browser was started"):
-        return
-    arguments = [line.partition("=")[2] for line in files[0]["content"].split("\n")
-                 if line.startswith("argv[")]
-    page = facts.TEXTS[DOWNLOAD_FAILED].split("\r")[-1]  # the box that names the page when it fails
-    seen.expect(arguments[1:] == [page], "the browser was asked for %s, not %s" % (describe(arguments[1:]), page))
+    got = standin_report(seen)
+    if seen.expect(got, "no browser was started"):
+        arguments = [got["argv[%d]" % i] for i in range(1, int(got["argc"]))]
+        page = facts.TEXTS[DOWNLOAD_FAILED].split("\r")[-1]  # the box that names the page when it fails
+        seen.expect(arguments == [page], "the browser was asked for %s, not %s" % (describe(arguments), page))
 
 
 def check_no_browser(seen):
@@ -578,6 +558,7 @@ WINE_LOG = "<wine log>"  # the session's log as the driver reads it, filled in b
 KEYS_OPENED = ("RegOpenKeyExW", "RegCreateKeyExW", "RegDeleteKeyW")
 HKEY_CURRENT_USER, DELETE = 0x80000001, 0x10000
 CALL = re.compile(r"^[0-9a-f]+:Call [\w.-]+\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
+ARGUMENT = re.compile(r'(?:[^,"]|"(?:[^"\\]|\\.)*")+')  # a number, and a text's quoted content after it
 CASE_MARK = "kompakto-e2e: case "
 
 
@@ -592,15 +573,7 @@ def traced_calls(log, image):
             case = calls.setdefault(line[len(CASE_MARK):], [])
         match = CALL.match(line)
         if match and case is not None and image[0] <= int(match.group(3), 16) < image[1]:
-            arguments, current, quoting, escaped = [], "", False, False
-            for c in match.group(2) + ",":
-                if c == "," and not quoting:
-                    arguments.append(int(current.split()[0], 16) if current else None)
-                    current = ""
-                    continue
-                quoting = quoting != (c == '"' and not escaped)
-                escaped = c == "\\" and quoting and not escaped
-                current += c
+            arguments = [int(argument.split()[0], 16) for argument in ARGUMENT.findall(match.group(2))]
             case.append({"event": "call", "function": match.group(1), "args": arguments})
     return calls
 
@@ -618,19 +591,14 @@ def image_of(exe):
 def traced_case(name, answer, confirmation, expected_after):
     """A run with every call of TRACED traced; the question is held while
     the record handed to MessageBoxIndirectW is read."""
-    caption = BOX_LOOKS[QUESTION][0]
+    pairs = [(QUESTION, "hold"), (QUESTION, answer), (confirmation, "ok")]
+    start, held, *rest = run_steps("", answers(*pairs))
     run = [("reg_set", "Software\\Wine\\Debug", "RelayInclude", ";".join(TRACED)), ("setenv", "WINEDEBUG", "+relay"),
-           ("start", PROGRAM, quoted(PROGRAM), ""), ("setenv", "WINEDEBUG", winesession.WINEDEBUG),
-           ("box", caption, str(QUESTION_WAIT_MS), "hold"), ("peek", WINE_LOG, "MessageBoxIndirectW", "40", "5000"),
-           ("box", caption, str(BOX_WAIT_MS), answer), ("box", BOX_LOOKS[confirmation][0], str(BOX_WAIT_MS), "ok"),
-           ("finish", str(FINISH_WAIT_MS))]
+           start, ("setenv", "WINEDEBUG", winesession.WINEDEBUG), held,
+           ("peek", WINE_LOG, "MessageBoxIndirectW", "40", "5000")] + rest
 
     def check(seen):
-        runs = seen.runs()
-        if seen.expect(len(runs) == 1 and runs[0]["exit"], "no run recorded"):
-            seen.expect(runs[0]["exit"].get("code") == facts.EXIT_DONE, "exit %s" % runs[0]["exit"])
-            seen.expect([b.get("caption") for b in runs[0]["boxes"]] == [caption, caption, BOX_LOOKS[confirmation][0]],
-                        "boxes %s" % describe([b.get("caption") for b in runs[0]["boxes"]]))
+        check_runs(seen, [(pairs, facts.EXIT_DONE)])
         check_registry(seen, expected_after)
         check_boundary(seen, answer == "no")
 
@@ -711,16 +679,8 @@ def cases_64_viewer32():
 
 
 def cases_32():
-    def check_system(seen):
-        system = seen.of("system")
-        if seen.expect(system, "no system report"):
-            seen.expect(system[0]["program_w6432"] is None and not system[0]["wow64"],
-                        "not a 32-bit Windows: %s" % system[0])
-
-    case = activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)
-    base = case.check
-    case = case._replace(check=lambda seen: (base(seen), check_system(seen)))
-    return [case] + refused_deactivation_cases(" on 32-bit Windows") + cases_32_no_viewer()
+    return ([activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)]
+            + refused_deactivation_cases(" on 32-bit Windows") + cases_32_no_viewer())
 
 
 def cases_32_no_viewer():
@@ -869,10 +829,13 @@ def check_case(group, case, events):
     for event in seen.of("bad_step"):
         seen.fail("driver could not read step %s" % event)
     try:
-        # Every case runs in the code page its group asks for.
+        # Every case runs in the code page and on the Windows its group asks for.
+        seen.expect(("system",) not in case.steps or seen.of("system"), "no system report")
         for system in seen.of("system"):
             seen.expect(system["acp"] == group.acp, "ANSI code page %s, expected %s under %s"
                         % (system["acp"], group.acp, group.lang))
+            seen.expect(system["wow64"] == (system["program_w6432"] is not None) == (group.arch == "win64"),
+                        "not a %s Windows: %s" % (group.arch, system))
         case.check(seen)
     except Exception as error:  # a check that trips over odd data is a failure
         seen.fail("check failed with %r" % error)
