@@ -59,7 +59,8 @@ resources: windows
 repro: deps
 	sh tools/repro.sh
 
-# How this machine runs 32-bit code is told apart first (tests/e2e/machine_test.py).
+# First the emulator's decision, on canned binfmt_misc handlers and apt
+# sources (tests/e2e/machine_test.py); then the cases under Wine.
 e2e: windows
 	$(PYTHON) -m unittest discover -s tests/e2e -p '*_test.py'
 	$(PYTHON) tests/e2e/e2e.py build/windows
