@@ -1,14 +1,8 @@
-"""How this machine runs 32-bit x86 code, which Wine needs for kompakto.exe,
-and what the Wine session (tools/winesession.py) does about it.
-
-Some kernels cannot execute 32-bit x86 code at all; on such a machine
-prepare_machine() fetches qemu's user-mode emulator from Debian 12's
-backports once (into build/emulator, leaving the machine's apt configuration
-alone) and registers it for 32-bit x86 programs with binfmt_misc (as root; it
-says so, and how to remove it).
-`python3 tools/winesession.py mode` prints how this machine runs 32-bit
-code: native, emulated or none.
-"""
+"""How this machine runs 32-bit x86 code, which Wine needs for kompakto.exe:
+where the kernel cannot, prepare_machine() fetches qemu's user-mode emulator
+from Debian 12's backports once (into build/emulator, leaving the machine's
+apt configuration alone) and registers it with binfmt_misc (as root; it says
+so, and how to remove it)."""
 import errno
 import os
 import shutil

@@ -430,6 +430,8 @@ static void StepStart(wchar_t** f) {
     Emit("start", "app:s cmdline:s started:b error:u retried:b", f[1], f[2], g_running, error, g_retried);
 }
 
+/* Waits for the next box of the started program, reports it, then does ACTION
+ * to it (see Act); hold leaves it open for a later box step. */
 static void StepBox(wchar_t** f) {
     DWORD start = GetTickCount();
     if (!g_running) {
@@ -452,6 +454,7 @@ static void StepBox(wchar_t** f) {
     }
 }
 
+/* Waits for the program's end; a box shown meanwhile is unexpected, and closed. */
 static void StepFinish(wchar_t** f) {
     DWORD start = GetTickCount();
     int unexpected = 0, timedOut = 0;
@@ -569,6 +572,7 @@ static void StepRegDeleteTree(wchar_t** f) {
     Emit("reg_delete_tree", "key:s result:u", f[1], RegDeleteTreeW(root, sub));
 }
 
+/* The default value of FROM, stored in TO. */
 static void StepRegCopy(wchar_t** f) {
     static wchar_t value[8192];
     DWORD size = sizeof(value) - sizeof(wchar_t);
@@ -649,6 +653,8 @@ static ULONGLONG LastCallArgument(const wchar_t* log, const wchar_t* function) {
     return argument;
 }
 
+/* The record behind a pointer: SIZE bytes of the started program at the first
+ * argument of its last call of FUNCTION that the relay trace LOG shows. */
 static void StepPeek(wchar_t** f) {
     static BYTE bytes[1024];
     char hex[2 + 2 * sizeof(bytes) + 1] = "\"";
@@ -699,6 +705,8 @@ static void TimeOne(int round, int index, const wchar_t* caption, const wchar_t*
          (found.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart, Reap());
 }
 
+/* A warm-up round and ROUNDS rounds over the pairs of caption and program,
+ * the order turned round every other round. */
 static void StepTimeBoxes(wchar_t** f) {
     wchar_t** pairs = f + 2;
     int rounds = _wtoi(f[1]), count = 0;
@@ -744,7 +752,7 @@ static void StepLabel(wchar_t** f) { Emit("label", "name:s", f[1]); }
 
 /* The steps: each with the fields that follow its name, those in brackets
  * optional. A TIMEOUT_MS field is a wait, which the Wine session adds to the
- * driver's time (tools/winesession.py reads this table). A registry path is
+ * driver's time (tools/winesession.py reads this table). A registry PATH is
  * under HKEY_CURRENT_USER, or under HKEY_LOCAL_MACHINE when it starts with
  * HKLM\. */
 static const struct {
@@ -752,43 +760,27 @@ static const struct {
     const wchar_t* fields;
     void (*run)(wchar_t** f);
 } kSteps[] = {
-    {L"case", L"NAME", StepCase},   /* starts a new case in the transcript */
-    {L"label", L"NAME", StepLabel}, /* marks a point in the transcript */
-    /* the ANSI code page, %ProgramW6432% as set and as expanded, and whether
-     * this is 64-bit Windows */
+    {L"case", L"NAME", StepCase},
+    {L"label", L"NAME", StepLabel},
     {L"system", L"", StepSystem},
     {L"exists", L"PATH", StepFile},
     {L"wait_file", L"PATH TIMEOUT_MS", StepFile},
     {L"read_file", L"PATH TIMEOUT_MS", StepFile},
     {L"delete_file", L"PATH", StepDeleteFile},
-    {L"make_folder", L"PATH", StepMakeFolder}, /* with its missing parents */
+    {L"make_folder", L"PATH", StepMakeFolder},
     {L"reg_delete_tree", L"PATH", StepRegDeleteTree},
     {L"reg_key", L"PATH", StepRegKey},
     {L"reg_volatile_key", L"PATH", StepRegVolatileKey},
-    {L"reg_set", L"PATH NAME DATA", StepRegSet}, /* a REG_SZ value */
-    {L"reg_sddl", L"PATH SDDL", StepRegSddl},    /* gives the existing key this DACL */
-    {L"reg_copy", L"FROM TO", StepRegCopy},      /* the default value */
-    {L"dump", L"PATH", StepDump},                /* the key tree, values included */
-    {L"start", L"APP CMDLINE CWD", StepStart},   /* CreateProcessW; an empty APP or CWD is none */
-    /* waits for the next box of the started program, reports it, then does
-     * ACTION: yes no cancel ok (a button), enter, esc, close (the close box),
-     * wm_close, or hold (leaves it open for a later box step) */
+    {L"reg_set", L"PATH NAME DATA", StepRegSet},
+    {L"reg_sddl", L"PATH SDDL", StepRegSddl},
+    {L"reg_copy", L"FROM TO", StepRegCopy},
+    {L"dump", L"PATH", StepDump},
+    {L"start", L"APP CMDLINE CWD", StepStart},
     {L"box", L"CAPTION TIMEOUT_MS ACTION", StepBox},
-    /* waits for the program's end; a box meanwhile is reported as unexpected
-     * and closed */
     {L"finish", L"TIMEOUT_MS", StepFinish},
-    /* runs VERB on PATH through the shell (ShellExecuteExW, its own %1), and
-     * waits for what it started */
     {L"shell_verb", L"VERB PATH TIMEOUT_MS", StepShellVerb},
-    /* times each program from its start to its box with CAPTION, then
-     * presses Cancel: a warm-up round and ROUNDS rounds, the order turned
-     * round every other round */
     {L"time_boxes", L"ROUNDS CAPTION PROGRAM [CAPTION PROGRAM]", StepTimeBoxes},
-    /* for the programs started after it (WINEDEBUG for a relay trace) */
     {L"setenv", L"NAME VALUE", StepSetEnv},
-    /* SIZE bytes of the started program at the first argument of its last
-     * call of FUNCTION that the relay trace LOG shows: the record behind a
-     * pointer */
     {L"peek", L"LOG FUNCTION SIZE TIMEOUT_MS", StepPeek},
 };
 
