@@ -723,17 +723,14 @@ static void StepTimeBoxes(wchar_t** f) {
 
 /* ---- main ------------------------------------------------------------- */
 
-static const wchar_t* Variable(const wchar_t* name, wchar_t* value) {
-    return GetEnvironmentVariableW(name, value, 4096) ? value : NULL;
-}
-
 static void StepSystem(wchar_t** f) {
     static wchar_t w6432[4096], expanded[4096], wow64[4096];
     (void)f;
     expanded[0] = 0;
     ExpandEnvironmentStringsW(L"%ProgramW6432%\\", expanded, 4096);
-    Emit("system", "acp:d program_w6432:s expanded_w6432:s wow64:b", GetACP(), Variable(L"ProgramW6432", w6432),
-         expanded, GetSystemWow64DirectoryW(wow64, 4096) != 0);
+    Emit("system", "acp:d program_w6432:s expanded_w6432:s wow64:b", GetACP(),
+         GetEnvironmentVariableW(L"ProgramW6432", w6432, 4096) ? w6432 : NULL, expanded,
+         GetSystemWow64DirectoryW(wow64, 4096) != 0);
 }
 
 static void StepCase(wchar_t** f) {
