@@ -37,16 +37,10 @@ const wchar_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0
                                0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Characters that Windows-1252 lacks but whose best-fit forms are letters and
-// signs that decide what a command line or a path means: s, S, ", a space,
-// \ and :.
-struct LookAlike {
-    wchar_t character;
-    char bestFit;
-};
-const LookAlike kLookAlikes[] = {
-    {0xFF53, 's'}, {0x017F, 's'}, {0xFF33, 'S'},  {0xFF02, '"'},
-    {0x3000, ' '}, {0x2002, ' '}, {0xFF3C, '\\'}, {0xFF1A, ':'},
-};
+// signs that decide what a command line or a path means: a fullwidth s, a
+// long s, a fullwidth S, a fullwidth quote, two spaces, a fullwidth backslash
+// and a fullwidth colon.
+const wchar_t kLookAlikes[] = {0xFF53, 0x017F, 0xFF33, 0xFF02, 0x3000, 0x2002, 0xFF3C, 0xFF1A};
 
 const char kScratchKey[] = "Software\\Kompakto layer test";
 const wchar_t kScratchFolder[] = L"C:\\kompakto-layer-test";
@@ -549,13 +543,13 @@ TEST(Environment, ExpansionGivesEveryLetterBackAndTheSizeItNeeds) {
 }
 
 TEST(Environment, AFolderWithALetterWindows1252LacksIsNoFolder) {
-    for (const LookAlike& c : kLookAlikes) {
+    for (wchar_t c : kLookAlikes) {
         std::wstring folder = L"C:\\Program Files";
-        folder += c.character;
+        folder += c;
         SetEnvironmentVariableW(L"KOMPAKTO_LAYER_FOLDER", (folder + L"x\\").c_str());
         char expanded[513] = "untouched";
         EXPECT_EQ(0u, OsExpandEnvironmentStrings("%KOMPAKTO_LAYER_FOLDER%", expanded, 512))
-            << "U+" << std::hex << static_cast<int>(c.character) << " became " << expanded;
+            << "U+" << std::hex << static_cast<int>(c) << " became " << expanded;
     }
 }
 
@@ -608,8 +602,8 @@ TEST(Process, TheCommandLineKeepsEveryLetterAndNeverTakesALookAlike) {
         std::string expected;
     };
     std::vector<Row> rows = {{Wide(AllBytes()), AllBytes()}};
-    for (const LookAlike& c : kLookAlikes) {
-        rows.push_back({std::wstring(L"/x") + c.character + L"y", "/x?y"});
+    for (wchar_t c : kLookAlikes) {
+        rows.push_back({std::wstring(L"/x") + c + L"y", "/x?y"});
     }
     std::wstring out = std::wstring(kScratchFolder) + L"\\command-line.txt";
     CreateDirectoryW(kScratchFolder, nullptr);
