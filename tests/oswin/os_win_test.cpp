@@ -246,6 +246,7 @@ int WINAPI RecordTimeoutBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT styl
 
 struct SeenBox {
     bool found = false;
+    std::wstring caption;
     std::wstring text;
     HWND owner = nullptr;
     std::vector<int> buttons;
@@ -263,15 +264,28 @@ BOOL CALLBACK NoteIcon(HWND child, LPARAM seen) {
     return TRUE;
 }
 
-// Waits on another thread for the box of that caption, reads it, and presses
-// button; the box is shown on this thread by show, whose answer is returned.
+BOOL CALLBACK FindBox(HWND window, LPARAM found) {
+    wchar_t type[16] = L"";
+    GetClassNameW(window, type, 16);
+    if (lstrcmpW(type, L"#32770") == 0 && IsWindowVisible(window)) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Waits on another thread for the box that show puts up on this one, reads
+// it, and presses button; returns show's answer. Any box of this thread is
+// taken, so that a box with another caption than asked for is seen, not left
+// waiting.
 template <typename Show>
-int ShowAndRead(const wchar_t* caption, int button, SeenBox* seen, Show show) {
-    std::thread watcher([caption, button, seen] {
+int ShowAndRead(int button, SeenBox* seen, Show show) {
+    DWORD thread = GetCurrentThreadId();
+    std::thread watcher([thread, button, seen] {
         HWND box = nullptr;
         for (int i = 0; i < 400 && !box; i++) {
             Sleep(25);
-            box = FindWindowW(L"#32770", caption);
+            EnumThreadWindows(thread, FindBox, reinterpret_cast<LPARAM>(&box));
         }
         if (!box) {
             return;
@@ -279,6 +293,8 @@ int ShowAndRead(const wchar_t* caption, int button, SeenBox* seen, Show show) {
         Sleep(100);  // the box has set its focus
         seen->found = true;
         wchar_t text[2048] = L"";
+        GetWindowTextW(box, text, 2048);
+        seen->caption = text;
         GetDlgItemTextW(box, 0xFFFF, text, 2048);
         seen->text = text;
         seen->owner = GetWindow(box, GW_OWNER);
@@ -289,7 +305,7 @@ int ShowAndRead(const wchar_t* caption, int button, SeenBox* seen, Show show) {
         }
         GUITHREADINFO info = {};
         info.cbSize = sizeof(info);
-        if (GetGUIThreadInfo(GetWindowThreadProcessId(box, nullptr), &info) && info.hwndFocus) {
+        if (GetGUIThreadInfo(thread, &info) && info.hwndFocus) {
             seen->focused = GetDlgCtrlID(info.hwndFocus);
         }
         EnumChildWindows(box, NoteIcon, reinterpret_cast<LPARAM>(seen));
@@ -712,8 +728,7 @@ TEST(Boxes, TheIconBoxGetsItsRecordAsGivenAndShowsIt) {
                               row.contextHelpId,
                               row.language};
         SeenBox seen;
-        int answer =
-            ShowAndRead(Wide(caption).c_str(), row.press, &seen, [&] { return OsMessageBoxIndirect(&params); });
+        int answer = ShowAndRead(row.press, &seen, [&] { return OsMessageBoxIndirect(&params); });
         SCOPED_TRACE(caption);
         EXPECT_EQ(row.press, answer);
         EXPECT_EQ(40u, RecordedRecord.cbSize);
@@ -725,6 +740,7 @@ TEST(Boxes, TheIconBoxGetsItsRecordAsGivenAndShowsIt) {
         EXPECT_EQ(row.language, RecordedRecord.dwLanguageId);
         EXPECT_EQ(nullptr, RecordedRecord.lpfnMsgBoxCallback);
         ASSERT_TRUE(seen.found);
+        EXPECT_EQ(Wide(caption), seen.caption);
         EXPECT_EQ(Wide(kBoxText), seen.text);
         EXPECT_EQ(OwnerWindow(), seen.owner);
         EXPECT_EQ(row.buttons, seen.buttons);
@@ -745,11 +761,12 @@ TEST(Boxes, TheIconBoxGetsItsRecordAsGivenAndShowsIt) {
 TEST(Boxes, ThePlainBoxShowsItsTextStyleAndOwnerAndAnswers) {
     const std::string caption = "Kompakto Fehler \xE4\xF6\xFC";
     SeenBox seen;
-    int answer = ShowAndRead(Wide(caption).c_str(), IDOK, &seen, [&] {
+    int answer = ShowAndRead(IDOK, &seen, [&] {
         return OsMessageBox(reinterpret_cast<OsWindow>(OwnerWindow()), kBoxText.c_str(), caption.c_str(), kMbIconError);
     });
     EXPECT_EQ(IDOK, answer);
     ASSERT_TRUE(seen.found);
+    EXPECT_EQ(Wide(caption), seen.caption);
     EXPECT_EQ(Wide(kBoxText), seen.text);
     EXPECT_EQ(OwnerWindow(), seen.owner);
     EXPECT_EQ(std::vector<int>({IDOK}), seen.buttons);
@@ -774,11 +791,12 @@ TEST(Boxes, TheTimedBoxGetsEveryArgumentAsGiven) {
     OsModule user32 = OsLoadLibrary("user32.dll");
     OsProc timed = OsGetProcAddress(user32, "MessageBoxTimeoutW");
     SeenBox seen;
-    int answer = ShowAndRead(Wide(caption).c_str(), IDOK, &seen, [&] {
+    int answer = ShowAndRead(IDOK, &seen, [&] {
         return OsCallMessageBoxTimeout(timed, nullptr, kBoxText.c_str(), caption.c_str(), 0x10040, 0, 60000);
     });
     OsFreeLibrary(user32);
     EXPECT_EQ(IDOK, answer);
+    EXPECT_EQ(Wide(caption), seen.caption);
     EXPECT_EQ(Wide(kBoxText), seen.text);
 }
 
