@@ -15,6 +15,9 @@ viewer stand-ins are laid as the group needs; one run of the driver
 (tests/e2e/driver.c) inside that prefix carries out every case of the group
 and writes a transcript, which is then checked here case by case. What the
 program must show and store is read from tests/facts.h and tests/texts.txt.
+The same session then runs the tests of the Windows operations (tests/oswin,
+built beside BUILD_DIR in windows-layer) in a fresh prefix of each kind, and
+reports each of them as a case.
 """
 
 import collections
