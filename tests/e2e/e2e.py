@@ -813,7 +813,9 @@ def run_layer_tests(session, arch):
                        lang, LAYER_WAIT_S)
     results = []
     try:
-        for test in ElementTree.parse(winesession.windows_to_host(prefix, LAYER_RESULTS)).getroot().iter("testcase"):
+        with open(winesession.windows_to_host(prefix, LAYER_RESULTS), "rb") as report:  # a failure may quote any byte
+            tests = ElementTree.fromstring(report.read().decode("utf-8", "replace")).iter("testcase")
+        for test in tests:
             problems = [failure.get("message", "").replace("\n", "\n     ") for failure in test.iter("failure")]
             results.append((layer_test_name(arch, test.get("classname") + "." + test.get("name")), problems))
     except (OSError, ElementTree.ParseError) as error:

@@ -729,7 +729,7 @@ TEST(Boxes, TheIconBoxGetsItsRecordAsGivenAndShowsIt) {
                               row.language};
         SeenBox seen;
         int answer = ShowAndRead(row.press, &seen, [&] { return OsMessageBoxIndirect(&params); });
-        SCOPED_TRACE(caption);
+        SCOPED_TRACE("the box of style " + std::to_string(row.style));  // ASCII, for the XML report
         EXPECT_EQ(row.press, answer);
         EXPECT_EQ(40u, RecordedRecord.cbSize);
         EXPECT_EQ(OwnerWindow(), RecordedRecord.hwndOwner);
