@@ -790,6 +790,7 @@ TEST(Boxes, TheTimedBoxGetsEveryArgumentAsGiven) {
     // And the system's own: the box shows the text and answers.
     OsModule user32 = OsLoadLibrary("user32.dll");
     OsProc timed = OsGetProcAddress(user32, "MessageBoxTimeoutW");
+    ASSERT_NE(nullptr, timed);
     SeenBox seen;
     int answer = ShowAndRead(IDOK, &seen, [&] {
         return OsCallMessageBoxTimeout(timed, nullptr, kBoxText.c_str(), caption.c_str(), 0x10040, 0, 60000);
