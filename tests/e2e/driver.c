@@ -305,14 +305,17 @@ static int DefaultStyledButton(HWND box) {
     return -1;
 }
 
-static int WaitUntilGone(HWND box, DWORD timeoutMs) {
+/* Whether done(what) comes true within timeoutMs. */
+static int WaitUntil(int (*done)(const void* what), const void* what, DWORD timeoutMs) {
     DWORD start = GetTickCount();
-    while (IsWindow(box) && IsWindowVisible(box)) {
+    while (!done(what)) {
         if (GetTickCount() - start > timeoutMs) return 0;
         Sleep(20);
     }
     return 1;
 }
+
+static int Gone(const void* box) { return !IsWindow((HWND)box) || !IsWindowVisible((HWND)box); }
 
 /* Carries out action on box; false when the action is unknown. A button is
  * clicked, a key goes to the focused control, close is the close box. */
@@ -372,14 +375,11 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
     Add("caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", caption, text, Buttons(box),
         focus ? GetDlgCtrlID(focus) : -1, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
     if (wcscmp(done, L"hold") != 0) {
-        int gone = Act(box, done, focus) && WaitUntilGone(box, 5000);
-        if (!gone) {
-            /* Still there: take the first button that closes it. */
-            PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
-            if (!WaitUntilGone(box, 1000)) {
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-                WaitUntilGone(box, 1000);
-            }
+        int gone = Act(box, done, focus) && WaitUntil(Gone, box, 5000);
+        /* Still there: take the first button that closes it, Cancel or OK. */
+        for (int closed = gone, i = 0; !closed && i < 2; i++) {
+            PostMessageW(box, WM_COMMAND, i ? IDOK : IDCANCEL, 0);
+            closed = WaitUntil(Gone, box, 1000);
         }
         Add("closed:b", gone);
     }
@@ -434,11 +434,8 @@ static void StepStart(wchar_t** f) {
  * to it (see Act); hold leaves it open for a later box step. */
 static void StepBox(wchar_t** f) {
     DWORD start = GetTickCount();
-    if (!g_running) {
-        Emit("no_box", "reason:s", L"not started");
-        return;
-    }
-    for (;;) {
+    const wchar_t* reason = L"not started";
+    while (g_running) {
         HWND box = FindBox();
         int ended = !box && ProcessEnded();
         if (ended) box = FindBox(); /* one shown at the very end */
@@ -447,11 +444,12 @@ static void StepBox(wchar_t** f) {
             return;
         }
         if (ended || GetTickCount() - start > Ms(f[2])) {
-            Emit("no_box", "reason:s expected:s", ended ? L"exited" : L"timeout", f[1]);
-            return;
+            reason = ended ? L"exited" : L"timeout";
+            break;
         }
         Sleep(20);
     }
+    Emit("no_box", "reason:s expected:s", reason, f[1]);
 }
 
 /* Waits for the program's end; a box shown meanwhile is unexpected, and closed. */
@@ -471,13 +469,9 @@ static void StepFinish(wchar_t** f) {
             Sleep(20);
         }
     }
-    if (timedOut) {
-        Kill();
-        Emit("exit", "reason:s", L"timeout");
-        Reap();
-    } else {
-        Emit("exit", "reason:s code:u", L"ended", Reap());
-    }
+    if (timedOut) Kill();
+    DWORD code = Reap();
+    Emit("exit", timedOut ? "reason:s" : "reason:s code:u", timedOut ? L"timeout" : L"ended", code);
 }
 
 /* ---- registry --------------------------------------------------------- */
@@ -593,21 +587,14 @@ static void StepDump(wchar_t** f) { DumpKey(f[1]); }
 
 /* ---- files and the verb ----------------------------------------------- */
 
-static int WaitForFile(const wchar_t* path, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
-        if (GetTickCount() - start > timeoutMs) return 0;
-        Sleep(50);
-    }
-    return 1;
-}
+static int FileThere(const void* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 /* exists, wait_file and read_file: whether PATH is there, after a wait for it
  * to appear; read_file reports what it holds too (the stand-in renames its
  * file into place whole). */
 static void StepFile(wchar_t** f) {
     char event[16];
-    int length = 0, exists = WaitForFile(f[1], f[2] ? Ms(f[2]) : 0), read = wcscmp(f[0], L"read_file") == 0;
+    int length = 0, exists = WaitUntil(FileThere, f[1], f[2] ? Ms(f[2]) : 0), read = wcscmp(f[0], L"read_file") == 0;
     wchar_t* content = exists && read ? ReadTextFile(f[1], &length) : NULL;
     WideCharToMultiByte(CP_UTF8, 0, f[0], -1, event, sizeof(event), NULL, NULL);
     Begin(event);
