@@ -4,7 +4,9 @@ from Debian 12's backports once (into build/emulator, leaving the machine's
 apt configuration alone) and registers it with binfmt_misc (as root; it says
 so, and how to remove it)."""
 import errno
+import glob
 import os
+import re
 import shutil
 import subprocess
 
@@ -184,11 +186,7 @@ def debian_mirror(sources=None):
     when None); None when it names none."""
     if sources is None:
         sources = {}
-        folder = APT_SOURCES + ".d"
-        paths = [APT_SOURCES] + sorted(os.path.join(folder, n) for n in
-                                       (os.listdir(folder) if os.path.isdir(folder) else ())
-                                       if n.endswith((".list", ".sources")))
-        for path in paths:
+        for path in [APT_SOURCES] + glob.glob(APT_SOURCES + ".d/*.list") + glob.glob(APT_SOURCES + ".d/*.sources"):
             try:
                 with open(path, encoding="utf-8", errors="replace") as text:
                     sources[path] = text.read()
@@ -197,26 +195,18 @@ def debian_mirror(sources=None):
     for path, text in sorted(sources.items()):
         if path.endswith(".sources"):
             for stanza in text.split("\n\n"):
-                fields = {}
-                for line in stanza.splitlines():
-                    key, colon, value = line.partition(":")
-                    if colon and not line.startswith((" ", "\t", "#")):
-                        fields[key.strip().lower()] = value.strip()
+                lines = [line.partition(":") for line in stanza.splitlines() if not line.startswith((" ", "\t", "#"))]
+                fields = {key.strip().lower(): value.strip() for key, colon, value in lines if colon}
                 if ("deb" in fields.get("types", "").split() and "bookworm" in fields.get("suites", "").split()
                         and fields.get("enabled", "yes").lower() != "no" and fields.get("uris")):
                     return fields["uris"].split()[0], fields.get("signed-by") or None
         else:
             for line in text.splitlines():
-                words = line.split("#")[0].split()
-                options = {}
-                if len(words) > 1 and words[1].startswith("["):
-                    end = next((i for i, w in enumerate(words) if w.endswith("]")), 1)
-                    for option in " ".join(words[1:end + 1]).strip("[]").split():
-                        key, _, value = option.partition("=")
-                        options[key] = value
-                    words = words[:1] + words[end + 1:]
-                if len(words) >= 3 and words[0] == "deb" and words[2] == "bookworm":
-                    return words[1], options.get("signed-by")
+                # deb [OPTION=VALUE ...] ADDRESS SUITE COMPONENT...
+                match = re.match(r"\s*deb\s+(?:\[([^]]*)\]\s*)?(\S+)\s+bookworm\s", line.split("#")[0] + " ")
+                if match:
+                    options = dict(option.partition("=")[::2] for option in (match.group(1) or "").split())
+                    return match.group(2), options.get("signed-by")
     return None
 
 
