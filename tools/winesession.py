@@ -1,12 +1,6 @@
 """Wine on a virtual screen of its own, for the end-to-end tests and for
 make run, make screenshots and make bench.
 
-    with Session(work_folder) as session:
-        prefix = session.prefix("win64")             # a fresh copy of a template
-        driver = session.driver(prefix, steps, lang="de_DE.UTF-8", desktop="640x480")
-        driver.wait_for('"action":"hold"')           # the transcript so far
-        driver.finish()                              # its events, one dict each
-
 A Session starts Xvfb on a display it picks itself, makes the template
 prefixes once (build/wine/<arch>, kept between runs; no crash dialogs, and
 Managed=N so that Wine does not wait two seconds for a window manager after
@@ -71,18 +65,24 @@ def guarded(main):
         return 3
 
 
-def run_quietly(command, env, timeout, log_path):
-    """Runs command with its output in log_path (a pipe could stay open for
-    ever: Wine's helper processes inherit it); kills its whole session when
-    the time is up. Returns the exit code, or None after a time-out."""
+def spawn(command, env, log_path):
+    """Starts command in a session of its own, with its output in log_path (a
+    pipe could stay open for ever: Wine's helper processes inherit it)."""
     with open(log_path, "ab") as output:
-        process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                   stderr=subprocess.STDOUT, start_new_session=True)
+        return subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
+                                start_new_session=True)
+
+
+def wait(process, timeout):
+    """process's exit code; None when the time is up, and its whole session is killed."""
     try:
         return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         kill(process)
-        return None
+
+
+def run_quietly(command, env, timeout, log_path):
+    return wait(spawn(command, env, log_path), timeout)
 
 
 def tail(path, lines=20):
@@ -179,11 +179,7 @@ class Driver:
         """Waits for the driver's end (at most timeout seconds, or the time
         its steps may take) and returns its events, the last of them
         {"event": "timeout"} when it ran out of time."""
-        try:
-            code = self.process.wait(timeout=timeout or self.budget)
-        except subprocess.TimeoutExpired:
-            kill(self.process)
-            code = None
+        code = wait(self.process, timeout or self.budget)
         stop_wine(self.env, self.log_path)
         events = []
         for line in self.text().splitlines():
@@ -205,10 +201,6 @@ def stop_wine(env, log_path):
     """Ends every process of the prefix and waits for its Wine server."""
     run_quietly(["wineserver", "-k"], env, 30, log_path)
     run_quietly(["wineserver", "-w"], env, 30, log_path)
-
-
-def escape_field(text):
-    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\r", "\\r").replace("\n", "\\n")
 
 
 class Session:
@@ -245,11 +237,8 @@ class Session:
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
-        number = b""
-        deadline = time.time() + 20
-        while not number.endswith(b"\n") and time.time() < deadline:
-            if not select.select([read_end], [], [], max(0.0, deadline - time.time()))[0]:
-                break
+        number, deadline = b"", time.time() + 20
+        while not number.endswith(b"\n") and select.select([read_end], [], [], max(0.0, deadline - time.time()))[0]:
             chunk = os.read(read_end, 16)
             if not chunk:
                 break
@@ -289,9 +278,9 @@ class Session:
             shutil.rmtree(path, ignore_errors=True)
             os.makedirs(TEMPLATES, exist_ok=True)
             log = os.path.join(TEMPLATES, arch + "-wineboot.log")  # kept, for a look after a failure
-            if os.path.exists(log):
-                os.unlink(log)
-            pending.append((arch, path, stamp, wanted, log, self.start_wineboot(arch, path, log)))
+            open(log, "w").close()
+            pending.append((arch, path, stamp, wanted, log, spawn([LOADERS[arch], "wineboot", "-i"],
+                                                                  self.env(path, arch=arch), log)))
         for job in pending:
             try:
                 self.finish_template(*job)
@@ -299,25 +288,15 @@ class Session:
                 self.template_problems[job[0]] = str(error)
         return {arch: why for arch, why in self.template_problems.items() if why}
 
-    def start_wineboot(self, arch, path, log):
-        with open(log, "ab") as output:
-            return subprocess.Popen([LOADERS[arch], "wineboot", "-i"], env=self.env(path, arch=arch),
-                                    stdin=subprocess.DEVNULL, stdout=output, stderr=subprocess.STDOUT,
-                                    start_new_session=True)
-
     def finish_template(self, arch, path, stamp, wanted, log, process):
         """Waits for wineboot, then sets the prefix up."""
         env = self.env(path, arch=arch)
-        limit = 300
-        try:
-            code = process.wait(timeout=limit)
-        except subprocess.TimeoutExpired:
-            kill(process)
-            code = "none: it did not finish within %d s" % limit
+        code = wait(process, 300)
         stop_wine(env, log)
         if code != 0 or not os.path.exists(os.path.join(path, "system.reg")):
             raise SetupError("wineboot could not make the %s prefix (exit code %s); the end of its log %s:\n%s"
-                             % (arch, code, os.path.relpath(log, ROOT), tail(log)))
+                             % (arch, "none: it did not finish within 300 s" if code is None else code,
+                                os.path.relpath(log, ROOT), tail(log)))
         settings = os.path.join(path, "drive_c", "settings.reg")
         with open(settings, "w", encoding="utf-8") as out:
             out.write("REGEDIT4\n\n"
@@ -352,17 +331,14 @@ class Session:
         files.setdefault(HELPERS + "\\driver.exe", "e2e-driver.exe")
         for windows_path, source in files.items():
             host = windows_to_host(path, windows_path)
-            if source is None:
-                os.makedirs(host, exist_ok=True)
-                continue
-            os.makedirs(os.path.dirname(host), exist_ok=True)
-            if not source:
+            os.makedirs(host if source is None else os.path.dirname(host), exist_ok=True)
+            if source == "":
                 open(host, "w").close()
-                continue
-            origin = os.path.join(HELPER_BUILDS[arch] if source in HELPER_PROGRAMS else self.build, source)
-            if not os.path.exists(origin):
-                raise SetupError("%s is missing: run make first" % os.path.relpath(origin, ROOT))
-            shutil.copyfile(origin, host)
+            elif source:
+                origin = os.path.join(HELPER_BUILDS[arch] if source in HELPER_PROGRAMS else self.build, source)
+                if not os.path.exists(origin):
+                    raise SetupError("%s is missing: run make first" % os.path.relpath(origin, ROOT))
+                shutil.copyfile(origin, host)
         return path
 
     def driver(self, prefix, steps, lang="C.UTF-8", desktop=None):
@@ -370,17 +346,15 @@ class Session:
         desktop ("WIDTHxHEIGHT") inside a Wine desktop window, which draws
         the frames of the boxes."""
         script = windows_to_host(prefix, HELPERS + "\\script.txt")
+        escaped = str.maketrans({"\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n"})
         with open(script, "w", encoding="utf-8") as out:
-            out.write("".join("\t".join(escape_field(f) for f in step) + "\n" for step in steps))
+            out.write("".join("\t".join(field.translate(escaped) for field in step) + "\n" for step in steps))
         transcript = windows_to_host(prefix, HELPERS + "\\transcript.txt")
         command = [LOADERS[self.prefixes[prefix]]] + (["explorer", "/desktop=Kompakto," + desktop] if desktop else [])
         command += [HELPERS + "\\driver.exe", HELPERS + "\\script.txt", HELPERS + "\\transcript.txt"]
         env = self.env(prefix, lang)
-        with open(self.log, "ab") as output:
-            process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL, stdout=output,
-                                       stderr=subprocess.STDOUT, start_new_session=True)
         budget = 60 + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1 for step in steps if step[0] in WAIT_FIELDS)
-        return Driver(process, transcript, env, self.log, budget)
+        return Driver(spawn(command, env, self.log), transcript, env, self.log, budget)
 
     def run(self, prefix, program, arguments, lang="C.UTF-8", timeout=60, display=True):
         """Runs program in prefix, in a Wine session of its own, without a
