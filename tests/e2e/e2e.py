@@ -43,8 +43,6 @@ FOLDER_VERB, FOLDER_VERB_COMMAND = facts.FOLDER_VERB_KEY, facts.FOLDER_VERB_COMM
 VERB_NAME = VERB.rsplit("\\", 1)[1]
 ALL_OBJECTS = VERB.split("\\shell\\")[0]
 DIRECTORY = FOLDER_VERB.split("\\shell\\")[0]
-UNRELATED_COMMAND = ALL_OBJECTS + "\\shell\\Unrelated\\command"
-OTHER_FOLDER_VERB = DIRECTORY + "\\shell\\Other"
 WATCHED_TREES = (ALL_OBJECTS, DIRECTORY)
 SHELL_CLASSES = "HKLM\\Software\\Classes"  # the only classes Wine's shell reads
 
@@ -67,11 +65,10 @@ PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 # kind of prefix, the 32-bit one with a system code page other than 1252, with
 # the DLL they plant as their probe.
 LAYER_SOURCE = os.path.join("..", "windows-layer", "oswin-test.exe")  # beside BUILD_DIR
-LAYER = "C:\\oswin"
 LAYER_NAME = "oswin-test.exe"
-LAYER_TEST = LAYER + "\\" + LAYER_NAME
-LAYER_PROBE = LAYER + "\\kompakto-probe.dll"
-LAYER_RESULTS = LAYER + "\\results.xml"
+LAYER_TEST = "C:\\oswin\\" + LAYER_NAME
+LAYER_PROBE = "C:\\oswin\\kompakto-probe.dll"
+LAYER_RESULTS = "C:\\oswin\\results.xml"
 LAYER_RUNS = {"win64": ("C.UTF-8", 1252), "win32": ("ru_RU.UTF-8", 1251)}
 LAYER_WAIT_S = 180
 
@@ -124,11 +121,7 @@ def scenario(setup, runs, extra=()):
     """Reset (none of the watched trees), set up, take the registry before,
     run, take it after."""
     steps = [("system",)] + [("reg_delete_tree", tree) for tree in WATCHED_TREES] + list(setup) + snapshot("before")
-    for run in runs:
-        steps += run
-    steps += snapshot("after")
-    steps += list(extra)
-    return steps
+    return steps + [step for run in runs for step in run] + snapshot("after") + list(extra)
 
 
 # --- what the transcript says -------------------------------------------------
@@ -168,8 +161,7 @@ class Seen:
 
     def registry(self, label):
         """The watched trees at a label: {key: {value name: (type, data, terminated)}}."""
-        state = None
-        at = None
+        state = at = None
         for event in self.events:
             if event["event"] == "label":
                 at = event["name"]
@@ -202,10 +194,9 @@ def check_box(seen, box, caption, text, buttons, default, icon, action):
     """One box as it must look: caption, text, buttons, the default button
     (the focused one, which carries the default frame), the icon; and it went
     away when answered."""
-    if not seen.expect(box["event"] == "box", "no box %s: %s" % (describe(caption), box.get("reason"))):
-        return
-    if not seen.expect(box["caption"] == caption,
-                       "box caption %s, expected %s" % (describe(box["caption"]), describe(caption))):
+    if not (seen.expect(box["event"] == "box", "no box %s: %s" % (describe(caption), box.get("reason")))
+            and seen.expect(box["caption"] == caption,
+                            "box caption %s, expected %s" % (describe(box["caption"]), describe(caption)))):
         return
     name = describe(caption)
     if box["text"] != text:
@@ -336,14 +327,13 @@ def check_viewer_arguments(seen, viewer):
 # --- the cases ------------------------------------------------------------------
 
 VERB_WITH = lambda viewer: (VERB_COMMAND, {"": command_for(viewer)})  # noqa: E731
-UNRELATED_STATE = [(UNRELATED_COMMAND, {"": "C:\\Tools\\other.exe \"%1\""}), (OTHER_FOLDER_VERB, {"": "Other entry"})]
+UNRELATED_STATE = [(ALL_OBJECTS + "\\shell\\Unrelated\\command", {"": "C:\\Tools\\other.exe \"%1\""}),
+                   (DIRECTORY + "\\shell\\Other", {"": "Other entry"})]
 UNRELATED_SETUP = [("reg_set", key, "", values[""]) for key, values in UNRELATED_STATE]
 OLD_COMMAND = "\"C:\\Old\\I_view32.exe\" \"%1\""
 OLD_FOLDER_COMMAND = "\"C:\\Old\\I_view32.exe\" \"%1\" /web"
-BOTH_VERBS_SETUP = [
-    ("reg_set", VERB_COMMAND, "", OLD_COMMAND),
-    ("reg_set", FOLDER_VERB_COMMAND, "", OLD_FOLDER_COMMAND),
-]
+BOTH_VERBS_SETUP = [("reg_set", VERB_COMMAND, "", OLD_COMMAND),
+                    ("reg_set", FOLDER_VERB_COMMAND, "", OLD_FOLDER_COMMAND)]
 
 
 def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None, extra=(), later_runs=(),
@@ -682,12 +672,7 @@ def cases_64_viewer32():
 
 
 def cases_32():
-    return ([activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)]
-            + refused_deactivation_cases(" on 32-bit Windows") + cases_32_no_viewer())
-
-
-def cases_32_no_viewer():
-    """From here on the viewer's place holds a folder of its name."""
+    # From the case that sets this up on, the viewer's place holds a folder of its name.
     no_viewer = [("delete_file", VIEWER32_ON_32), ("make_folder", VIEWER32_ON_32)]
 
     def check_plant(seen):
@@ -697,10 +682,12 @@ def cases_32_no_viewer():
         seen.expect(system and system[0]["expanded_w6432"] == "%ProgramW6432%\\",
                     "%%ProgramW6432%% expands to %s" % (system and system[0]["expanded_w6432"]))
 
-    return [download_case("viewer: planted under a literal %ProgramW6432% folder is not taken", "no",
-                          setup=no_viewer + [("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
-            download_case("viewer: a folder named like the viewer on 32-bit Windows is none", "no"),
-            page_not_opened_case(" on 32-bit Windows")]
+    return ([activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)]
+            + refused_deactivation_cases(" on 32-bit Windows")
+            + [download_case("viewer: planted under a literal %ProgramW6432% folder is not taken", "no",
+                             setup=no_viewer + [("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
+               download_case("viewer: a folder named like the viewer on 32-bit Windows is none", "no"),
+               page_not_opened_case(" on 32-bit Windows")])
 
 
 def code_page_cases(tag):
@@ -752,17 +739,6 @@ def segments(steps):
     yield part, None
 
 
-def run_without_display(session, prefix, step, lang):
-    """The events of the driver's start and finish, for a start that the
-    session made without a display."""
-    arguments = list(step[1:])
-    code = session.run(prefix, PROGRAM, arguments, lang, NO_DISPLAY_WAIT_S, display=False)
-    return [{"event": "start", "app": PROGRAM, "cmdline": " ".join([quoted(PROGRAM)] + arguments), "started": True,
-             "error": 0},
-            {"event": "exit", "reason": "ended", "code": code} if code is not None else
-            {"event": "exit", "reason": "timeout"}]
-
-
 def run_group(session, group):
     """Runs the group's cases in a fresh prefix; returns {case name: events}."""
     prefix = session.prefix(group.arch, group.files)
@@ -778,8 +754,11 @@ def run_group(session, group):
             events += driver.finish()
             if events[-1]["event"] == "timeout":
                 log("# group %s: the driver ran out of time (%d s); see %s" % (group.name, driver.budget, session.log))
-        if start:
-            events += run_without_display(session, prefix, start, group.lang)
+        if start:  # the events of the driver's start and finish, for a start without a display
+            code = session.run(prefix, PROGRAM, start[1:], group.lang, NO_DISPLAY_WAIT_S, display=False)
+            events += [{"event": "start", "started": True, "error": 0},
+                       {"event": "exit", "reason": "timeout"} if code is None else
+                       {"event": "exit", "reason": "ended", "code": code}]
     with open(os.path.join(session.work, group.name.replace(" ", "_") + ".jsonl"), "w", encoding="utf-8") as out:
         out.write("".join(json.dumps(event, ensure_ascii=False) + "\n" for event in events))
     log("# %s: %d case(s) in %.0f s" % (group.name, len(group.cases), time.time() - started))
@@ -827,10 +806,9 @@ def run_layer_tests(session, arch):
 
 
 def check_case(group, case, events):
-    seen = Seen(events or [])
     if events is None:
-        seen.fail("the driver did not get to this case")
-        return seen.problems
+        return ["the driver did not get to this case"]
+    seen = Seen(events)
     for event in seen.of("bad_step"):
         seen.fail("driver could not read step %s" % event)
     try:
@@ -873,7 +851,14 @@ def main(argv):
     started = time.time()
     work = os.path.join(build, "e2e-work")
     shutil.rmtree(work, ignore_errors=True)  # what an earlier run kept
-    passed = failed = 0
+    failures = []  # per case reported, whether it failed
+
+    def report(name, problems):
+        log(("FAIL " if problems else "PASS ") + name)
+        for problem in problems:
+            log("     %s" % problem)
+        failures.append(bool(problems))
+
     with winesession.Session(work, build) as session:
         session.keep = "--keep" in options
         broken = {}
@@ -882,30 +867,21 @@ def main(argv):
         except (OSError, RuntimeError) as error:
             log("# cannot run any case: %s" % error)
             chosen = []
-            failed = 1
+            failures.append(True)
         for arch, why in sorted(broken.items()):
             log("# no %s prefix, so none of its cases can run: %s" % (arch, why))
         for group in chosen:
             events = {} if group.arch in broken else run_group(session, group)
             for case in group.cases:
-                problems = (["no %s prefix (see above)" % group.arch] if group.arch in broken
-                            else check_case(group, case, events.get(case.name)))
-                log(("FAIL " if problems else "PASS ") + case.name)
-                for problem in problems:
-                    log("     %s" % problem)
+                report(case.name, ["no %s prefix (see above)" % group.arch] if group.arch in broken
+                       else check_case(group, case, events.get(case.name)))
                 if any(event.get("retried") for event in events.get(case.name, [])):
                     log("     (Wine failed to start a program once, and it was started again)")
-                failed += bool(problems)
-                passed += not problems
         for arch in layer_arches:
-            results = ([(layer_test_name(arch, "the test program"), ["no %s prefix (see above)" % arch])]
-                       if arch in broken else run_layer_tests(session, arch))
-            for name, problems in results:
-                log(("FAIL " if problems else "PASS ") + name)
-                for problem in problems:
-                    log("     %s" % problem)
-                failed += bool(problems)
-                passed += not problems
+            for name, problems in ([(layer_test_name(arch, "the test program"), ["no %s prefix (see above)" % arch])]
+                                   if arch in broken else run_layer_tests(session, arch)):
+                report(name, problems)
+    failed, passed = sum(failures), failures.count(False)
     if failed or session.keep:
         log("# logs and transcripts: %s" % work)
     else:
