@@ -15,18 +15,23 @@
 
 // After windows.h, which they build on.
 #include <shellapi.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <wchar.h>
 
 static char g_text[65536];
 static int g_length;
 
-static void Add(const wchar_t* text) {
+/* Adds format, filled in, to the text as UTF-8. */
+static void Add(const wchar_t* format, ...) {
+    static wchar_t line[40000];
+    va_list args;
+    va_start(args, format);
+    vswprintf(line, ARRAYSIZE(line), format, args);
+    va_end(args);
     int room = (int)sizeof(g_text) - g_length - 1;
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, g_text + g_length, room, NULL, NULL);
-    if (n > 0) {
-        g_length += n - 1; /* without the zero */
-    }
+    int n = WideCharToMultiByte(CP_UTF8, 0, line, -1, g_text + g_length, room, NULL, NULL);
+    if (n > 0) g_length += n - 1; /* without the zero */
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int show) {
@@ -36,9 +41,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     (void)show;
     wchar_t out[MAX_PATH];
     wchar_t temporary[MAX_PATH + 8];
-    if (!GetEnvironmentVariableW(L"KOMPAKTO_STANDIN_OUT", out, MAX_PATH)) {
-        wcscpy(out, L"C:\\standin-args.txt");
-    }
+    if (!GetEnvironmentVariableW(L"KOMPAKTO_STANDIN_OUT", out, MAX_PATH)) wcscpy(out, L"C:\\standin-args.txt");
     swprintf(temporary, MAX_PATH + 8, L"%ls.part", out);
 
     wchar_t self[MAX_PATH];
@@ -46,31 +49,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     const wchar_t* commandLine = GetCommandLineW();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
-
-    wchar_t number[32];
-    Add(L"exe=");
-    Add(self);
-    Add(L"\ncmdline=");
-    Add(commandLine);
-    swprintf(number, 32, L"\nargc=%d\n", argc);
-    Add(number);
-    for (int i = 0; argv && i < argc; i++) {
-        swprintf(number, 32, L"argv[%d]=", i);
-        Add(number);
-        Add(argv[i]);
-        Add(L"\n");
-    }
+    Add(L"exe=%ls\ncmdline=%ls\nargc=%d\n", self, commandLine, argc);
+    for (int i = 0; argv && i < argc; i++) Add(L"argv[%d]=%ls\n", i, argv[i]);
 
     HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 3;
-    }
+    if (file == INVALID_HANDLE_VALUE) return 3;
     DWORD written = 0;
     WriteFile(file, g_text, (DWORD)g_length, &written, NULL);
     CloseHandle(file);
-    if (!MoveFileExW(temporary, out, MOVEFILE_REPLACE_EXISTING)) {
-        return 4;
-    }
+    if (!MoveFileExW(temporary, out, MOVEFILE_REPLACE_EXISTING)) return 4;
     LocalFree(argv);
     return 0;
 }
