@@ -49,9 +49,8 @@ def main():
         print("start-up ratio: not measured on this machine (32-bit code runs under qemu's emulator here, "
               "so the time would be qemu's, not the program's)")
         return 1 if failed else 0
-    step = ["time_boxes", str(rounds)]
-    for name, caption in PROGRAMS:
-        step += [caption, winesession.HELPERS + "\\" + name]
+    step = ["time_boxes", str(rounds)] + [field for name, caption in PROGRAMS
+                                          for field in (caption, winesession.HELPERS + "\\" + name)]
     with winesession.Session() as session:
         prefix = session.prefix("win64", {winesession.HELPERS + "\\" + name: name for name, _ in PROGRAMS})
         print("timing %d rounds (and a warm-up) on %s" % (rounds, session.display), flush=True)

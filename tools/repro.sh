@@ -63,12 +63,9 @@ def stamps(path):
         found["debug entry %d" % k] = entry.struct.TimeDateStamp
     return found
 
-bad = False
-for path in sys.argv[1:]:
-    for name, value in stamps(path).items():
-        if value != 0:
-            bad = True
-            print("time stamp: %s of %s is 0x%08X" % (name, path, value))
+bad = [(name, path, value) for path in sys.argv[1:] for name, value in stamps(path).items() if value != 0]
+for name, path, value in bad:
+    print("time stamp: %s of %s is 0x%08X" % (name, path, value))
 if not bad:
     print("time stamps: none (%s)" % ", ".join("%s 0" % n for n in stamps(sys.argv[1])))
 sys.exit(1 if bad else 0)

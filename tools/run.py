@@ -18,21 +18,16 @@ LANG = "de_DE.UTF-8"
 PROGRAM = winesession.HELPERS + "\\kompakto.exe"
 
 
-def display_reachable():
-    display = os.environ.get("DISPLAY")
-    return display and subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True,
-                                      timeout=5).returncode == 0
-
-
 def main():
     winesession.ensure_locale(LANG)
-    display = os.environ["DISPLAY"] if display_reachable() else None
+    display = os.environ.get("DISPLAY") or None
+    if display and subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, timeout=5).returncode:
+        display = None  # not reachable
     with winesession.Session(display=display) as session:
         prefix = session.prefix("win64", {PROGRAM: "kompakto.exe"})
         if display:
             print("Starting kompakto.exe on %s; answer its question there." % display)
-            env = session.env(prefix, LANG)
-            code = subprocess.run(["wine", PROGRAM], env=env).returncode
+            code = subprocess.run(["wine", PROGRAM], env=session.env(prefix, LANG)).returncode
             print("kompakto.exe ended with exit code %d" % code)
             return 0
         print("No display: a virtual screen on %s" % session.display)
