@@ -790,16 +790,15 @@ def run_layer_tests(session, arch):
     winesession.ensure_locale(lang)  # for the Unix side of file names with letters beyond ASCII
     code = session.run(prefix, LAYER_TEST, ["--code-page=%d" % code_page, "--gtest_output=xml:" + LAYER_RESULTS],
                        lang, LAYER_WAIT_S)
-    results = []
     try:
         with open(winesession.windows_to_host(prefix, LAYER_RESULTS), "rb") as report:  # a failure may quote any byte
             tests = ElementTree.fromstring(report.read().decode("utf-8", "replace")).iter("testcase")
-        for test in tests:
-            problems = [failure.get("message", "").replace("\n", "\n     ") for failure in test.iter("failure")]
-            results.append((layer_test_name(arch, test.get("classname") + "." + test.get("name")), problems))
+        results = [(layer_test_name(arch, test.get("classname") + "." + test.get("name")),
+                    [failure.get("message", "").replace("\n", "\n     ") for failure in test.iter("failure")])
+                   for test in tests]
     except (OSError, ElementTree.ParseError) as error:
-        results.append((layer_test_name(arch, "the test program"),
-                        ["no results (exit code %s): %s; see %s" % (code, error, session.log)]))
+        results = [(layer_test_name(arch, "the test program"),
+                    ["no results (exit code %s): %s; see %s" % (code, error, session.log)])]
     if not session.keep:
         shutil.rmtree(prefix, ignore_errors=True)
     return results
