@@ -193,8 +193,11 @@ long RunChild(const std::wstring& arguments) {
 }
 
 // --- Imports taken over: what the operations hand to Windows ---------------
-// The program calls user32 through its import table; a case puts a recorder
-// in a slot for the time of one call, and the recorder passes the call on.
+// The operations call user32 through this program's import table: what they
+// hand over, which Wine's boxes do not show (the style's MB_SETFOREGROUND, the
+// language, the help id), is read there, as a relay trace would read it. A
+// case puts a recorder in the slot for its own time; the recorder passes the
+// call on.
 
 extern "C" void* ImportedMessageBoxIndirectW __asm__("__imp__MessageBoxIndirectW@4");
 extern "C" void* ImportedMessageBeep __asm__("__imp__MessageBeep@4");
