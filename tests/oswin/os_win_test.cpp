@@ -44,7 +44,6 @@ const wchar_t kLookAlikes[] = {0xFF53, 0x017F, 0xFF33, 0xFF02, 0x3000, 0x2002, 0
 
 const char kScratchKey[] = "Software\\Kompakto layer test";
 const wchar_t kScratchFolder[] = L"C:\\kompakto-layer-test";
-const wchar_t kProbeName[] = L"kompakto-probe.dll";  // a DLL of that name lies beside this program
 UINT ExpectedCodePage;
 
 std::wstring Wide(const std::string& text) {
@@ -123,6 +122,18 @@ std::wstring ModulePath(HMODULE module) {
     wchar_t path[MAX_PATH] = L"";
     DWORD length = module ? GetModuleFileNameW(module, path, MAX_PATH) : 0;
     return std::wstring(path, length);
+}
+
+// The name of the DLL that the run lays beside this program, empty when
+// there is none.
+std::wstring ProbeName() {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((FolderOf(ProgramPath()) + L"\\*.dll").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return L"";
+    }
+    FindClose(search);
+    return found.cFileName;
 }
 
 std::wstring SystemFolder() {
@@ -637,22 +648,25 @@ TEST(Process, TheCommandLineKeepsEveryLetterAndNeverTakesALookAlike) {
 
 // --- Libraries ---------------------------------------------------------------
 
-// The probe lies beside this program and, under a name of its own, in the
-// current folder; a copy of each is in the system folder too.
+// The probe, the DLL beside this program, is copied to the current folder
+// under a name of its own. A bare name finds each copy; the operation finds
+// neither, only a copy of that name in the system folder.
 TEST(Libraries, ALibraryLoadsFromTheSystemFolderOnly) {
     const std::wstring system = SystemFolder();
     const std::wstring beside = FolderOf(ProgramPath());
     const std::wstring current = kScratchFolder;
-    const std::wstring currentName = L"kompakto-probe-current.dll";
+    const std::wstring probeName = ProbeName();
+    ASSERT_NE(L"", probeName) << "no DLL beside this program";
+    const std::wstring currentName = L"current-" + probeName;
     CreateDirectoryW(current.c_str(), nullptr);
-    const std::wstring probe = beside + L"\\" + kProbeName;
+    const std::wstring probe = beside + L"\\" + probeName;
     ASSERT_TRUE(CopyFileW(probe.c_str(), (current + L"\\" + currentName).c_str(), FALSE));
     SetCurrentDirectoryW(current.c_str());
     struct Row {
         std::wstring name;
         std::wstring plantedIn;
     };
-    for (const Row& row : {Row{kProbeName, beside}, Row{currentName, current}}) {
+    for (const Row& row : {Row{probeName, beside}, Row{currentName, current}}) {
         const std::wstring inSystem = system + L"\\" + row.name;
         // The bare name would have taken the planted copy.
         HMODULE bare = LoadLibraryW(row.name.c_str());
