@@ -10,8 +10,6 @@ int ShowIconBox(OsWindow owner, const char* text, const char* caption, const cha
     params.caption = caption;
     params.style = style | kMbSetForeground;
     params.iconName = iconName;
-    params.contextHelpId = 1;
-    params.languageId = 0;
     OsMessageBeep(kMbIconAsterisk);
     return OsMessageBoxIndirect(&params);
 }

@@ -84,7 +84,6 @@ const char kDownloadFailedText[] =
     "Die Download-Seite von IrfanView konnte nicht" CR
     "ge\xF6" "ffnet werden. Bitte im Browser aufrufen:" CR
     DOWNLOAD_ADDRESS;
-const char kOpenVerb[] = "open";
 
 const char kTimeoutBoxLibrary[] = "User32.dll";
 // The UTF-16 twin of MessageBoxTimeoutA: the Windows side hands every text over

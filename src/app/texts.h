@@ -20,7 +20,6 @@ extern const char kDownloadCaption[];
 extern const char kDownloadText[];
 extern const char kDownloadAddress[];
 extern const char kDownloadFailedText[];
-extern const char kOpenVerb[];
 
 extern const char kTimeoutBoxLibrary[];
 extern const char kTimeoutBoxProc[];

@@ -33,15 +33,12 @@ constexpr uint32_t kMbSetForeground = 0x10000;
 constexpr uint32_t kMbIconAsterisk = 0x40;  // the information sound of MessageBeep
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
-constexpr int kShowNormal = 1;
 constexpr intptr_t kShellExecuteLastError = 32;  // ShellExecute results up to this one are errors
 
 // Registry values.
-constexpr uint32_t kRegOptionNonVolatile = 0;
 constexpr uint32_t kKeyQueryValue = 0x0001;
 constexpr uint32_t kKeySetValue = 0x0002;  // also the right to delete a value
 constexpr uint32_t kDelete = 0x00010000;
-constexpr uint32_t kKeyAllAccess = 0xF003F;
 constexpr uint32_t kRegSz = 1;
 
 // Results of the registry functions.
@@ -60,8 +57,8 @@ inline int TextLength(const char* text) {
 // HKEY_CURRENT_USER.
 OsKey OsCurrentUserKey();
 
-// The record of MessageBoxIndirect; its size field and the callback (always
-// none) are filled by the Windows side.
+// The record of MessageBoxIndirect. The Windows side fills the rest the same
+// for every box: its size, help id 1, no callback and language 0.
 struct OsBoxParams {
     OsWindow owner;
     OsModule instance;
@@ -69,8 +66,6 @@ struct OsBoxParams {
     const char* caption;
     uint32_t style;
     const char* iconName;
-    uint32_t contextHelpId;
-    uint32_t languageId;
 };
 
 const char* OsGetCommandLine();
@@ -96,8 +91,9 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size);
 uint32_t OsGetFileAttributes(const char* path);
 
-long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
-                      OsKey* result);
+// Creates subKey with its missing parents, or opens it: a lasting key of no
+// class, opened with every right.
+long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result);
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result);
 // How many sub keys key has (an open key with kKeyQueryValue).
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount);
@@ -115,8 +111,9 @@ long OsRegDeleteTree(OsKey root, const char* subKey);
 // is not there.
 long OsRegDeleteValue(OsKey key, const char* valueName);
 
-// Returns the ShellExecute result; above 32 means success.
-intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
-                        const char* directory, int show);
+// Opens address with the program the user has for it (the web browser),
+// shown normally and owned by the desktop. Returns the ShellExecute result;
+// above 32 means success.
+intptr_t OsOpenPage(const char* address);
 
 #endif

@@ -138,7 +138,7 @@ static bool WriteRegString(OsKey root, const char* subKey, const char* valueName
     }
     OsKey key = nullptr;
     bool written = false;
-    if (OsRegCreateKeyEx(root, subKey, "", kRegOptionNonVolatile, kKeyAllAccess, &key) == kErrorSuccess) {
+    if (OsRegCreateKey(root, subKey, &key) == kErrorSuccess) {
         uint32_t byteCount = static_cast<uint32_t>(TextLength(text)) + 1;
         written = OsRegSetValueEx(key, valueName, kRegSz, text, byteCount) == kErrorSuccess;
         OsRegCloseKey(key);
@@ -285,7 +285,7 @@ static void Confirm(const char* text) {
 [[noreturn]] static void OfferDownloadAndExit() {
     OsWindow desktop = OsGetDesktopWindow();
     if (ShowIconBox(desktop, kDownloadText, kDownloadCaption, kIconName, kDownloadStyle) == kIdYes &&
-        OsShellExecute(desktop, kOpenVerb, kDownloadAddress, nullptr, nullptr, kShowNormal) <= kShellExecuteLastError) {
+        OsOpenPage(kDownloadAddress) <= kShellExecuteLastError) {
         OsMessageBox(nullptr, kDownloadFailedText, kErrorCaption, kErrorStyle);
     }
     OsExitProcess(kExitNoViewer);

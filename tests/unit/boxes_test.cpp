@@ -27,8 +27,6 @@ TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
     EXPECT_EQ("caption", box.caption);
     EXPECT_EQ(0x10083u, box.style);
     EXPECT_EQ("i", box.iconName);
-    EXPECT_EQ(1u, box.contextHelpId);
-    EXPECT_EQ(0u, box.language);
 }
 
 TEST(IconBox, AFailedBoxAnswersZero) {

@@ -16,6 +16,12 @@ struct FakeKey {
     bool locked;
 };
 
+// An open key: the lower-case path it names and the rights it was opened with.
+struct FakeHandle {
+    std::string path;
+    uint32_t access;
+};
+
 struct FailRule {
     FakeOp op;
     int nth;  // 0: every call
@@ -27,7 +33,7 @@ struct FakeState {
     std::map<std::string, std::string> env;    // upper-case name -> value
     std::map<std::string, uint32_t> files;     // lower-case path -> attributes
     std::map<std::string, FakeKey> keys;       // lower-case path -> key
-    std::map<uintptr_t, std::string> handles;  // open handle -> lower-case path
+    std::map<uintptr_t, FakeHandle> handles;   // open handle -> key and rights
     uintptr_t nextHandle;
     std::vector<int> answers;
     size_t nextAnswer;
@@ -54,6 +60,7 @@ const uintptr_t kModule = 0x400000;
 const uintptr_t kUser32 = 0x7E410000;
 const uintptr_t kTimeoutProc = 0x7E450000;
 const uint32_t kFileAttributeNormal = 0x80;
+const uint32_t kKeyAllAccess = 0xF003F;  // what a created key is opened with
 
 #define FAKE_OP_NAME(name) #name,
 const char* const kOpNames[kOpCount] = {FAKE_OPERATIONS(FAKE_OP_NAME)};
@@ -136,15 +143,15 @@ std::string Resolve(OsKey root, const char* subKey) {
     if (handle != kCurrentUser) {
         auto it = state.handles.find(handle);
         if (it == state.handles.end()) return std::string();
-        base = it->second + "\\";
+        base = it->second.path + "\\";
     }
     return base + (subKey ? subKey : "");
 }
 
-OsKey NewHandle(const std::string& path) {
+OsKey NewHandle(const std::string& path, uint32_t access) {
     uintptr_t handle = state.nextHandle;
     state.nextHandle += 4;
-    state.handles[handle] = Lower(path);
+    state.handles[handle] = FakeHandle{Lower(path), access};
     return reinterpret_cast<OsKey>(handle);
 }
 
@@ -152,19 +159,24 @@ std::string KeyName(OsKey key) {
     uintptr_t handle = reinterpret_cast<uintptr_t>(key);
     if (handle == kCurrentUser) return "HKCU";
     auto it = state.handles.find(handle);
-    return it == state.handles.end() ? "bad-handle" : "key(" + it->second + ")";
+    return it == state.handles.end() ? "bad-handle" : "key(" + it->second.path + ")";
 }
 
 // The key behind an open handle, once its call is recorded; nullptr, with
-// *error set, for a handle that is no open key, a call that is to fail, or a
-// key deleted meanwhile.
-FakeKey* KeyOf(OsKey key, bool fail, long* error) {
+// *error set, for a handle that is no open key, a call that is to fail, a
+// handle opened without the right the operation needs (as Windows, which
+// checks the rights of the handle, not of the key), or a key deleted meanwhile.
+FakeKey* KeyOf(OsKey key, uint32_t right, bool fail, long* error) {
     auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
     if (handle == state.handles.end() || fail) {
         *error = fail && handle != state.handles.end() ? state.error : kErrorInvalidHandle;
         return nullptr;
     }
-    auto it = state.keys.find(handle->second);
+    if ((handle->second.access & right) != right) {
+        *error = kErrorAccessDenied;
+        return nullptr;
+    }
+    auto it = state.keys.find(handle->second.path);
     *error = kErrorKeyDeleted;
     return it == state.keys.end() ? nullptr : &it->second;
 }
@@ -175,7 +187,7 @@ int NextAnswer() {
 }
 
 void RecordBox(const char* via, OsWindow owner, OsModule instance, const char* text, const char* caption,
-               uint32_t style, const char* icon, uint32_t helpId, uint32_t language, uint32_t timeout) {
+               uint32_t style, const char* icon, uint32_t language, uint32_t timeout) {
     FakeBox box;
     box.via = via;
     box.hasOwner = owner != nullptr;
@@ -185,7 +197,6 @@ void RecordBox(const char* via, OsWindow owner, OsModule instance, const char* t
     box.caption = caption ? caption : "";
     box.style = style;
     box.iconName = icon ? icon : "";
-    box.contextHelpId = helpId;
     box.language = language;
     box.timeoutMs = timeout;
     state.boxes.push_back(box);
@@ -336,14 +347,13 @@ void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
     if (Call(kOpMessageBoxIndirect, Show(p->caption) + " style=" + Hex(p->style))) return 0;
-    RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, p->contextHelpId,
-              p->languageId, 0);
+    RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0, 0);
     return NextAnswer();
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
     if (Call(kOpMessageBox, Show(caption) + " style=" + Hex(style))) return 0;
-    RecordBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0, 0, 0);
+    RecordBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0, 0);
     return NextAnswer();
 }
 
@@ -370,7 +380,7 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
     if (Call(kOpMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
-    RecordBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, 0, language, milliseconds);
+    RecordBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, language, milliseconds);
     return NextAnswer();
 }
 
@@ -408,11 +418,9 @@ uint32_t OsGetFileAttributes(const char* path) {
     return file == state.files.end() ? kInvalidFileAttributes : file->second;
 }
 
-long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
-                      OsKey* result) {
+long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     *result = nullptr;
-    bool fail = Call(kOpRegCreateKeyEx, KeyName(root) + " " + Show(subKey) + " class=" + Show(keyClass) +
-                                            " options=" + std::to_string(options) + " access=" + Hex(access));
+    bool fail = Call(kOpRegCreateKeyEx, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return kErrorInvalidHandle;
     if (fail || LockedOnTheWay(path)) {
@@ -421,7 +429,7 @@ long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint
         return fail ? state.error : kErrorAccessDenied;
     }
     CreateKeyPath(path);
-    *result = NewHandle(path);
+    *result = NewHandle(path, kKeyAllAccess);
     return kErrorSuccess;
 }
 
@@ -434,23 +442,20 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
     auto it = state.keys.find(Lower(path));
     if (it == state.keys.end()) return kErrorFileNotFound;
     if (it->second.locked && (access & ~kKeyRead) != 0) return kErrorAccessDenied;
-    *result = NewHandle(path);
+    *result = NewHandle(path, access);
     return kErrorSuccess;
 }
 
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
-    bool fail = Call(kOpRegQueryInfoKey, KeyName(key));
-    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
-    if (handle == state.handles.end()) return kErrorInvalidHandle;
-    if (fail) return state.error;
-    if (!state.keys.count(handle->second)) return kErrorKeyDeleted;
-    *subKeyCount = CountSubKeys(handle->second);
+    long error = kErrorSuccess;
+    if (!KeyOf(key, kKeyQueryValue, Call(kOpRegQueryInfoKey, KeyName(key)), &error)) return error;
+    *subKeyCount = CountSubKeys(state.handles[reinterpret_cast<uintptr_t>(key)].path);
     return kErrorSuccess;
 }
 
 long OsRegQueryValueEx(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName)), &error);
+    FakeKey* opened = KeyOf(key, kKeyQueryValue, Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName)), &error);
     if (!opened) return error;
     return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
@@ -459,7 +464,7 @@ long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char
     bool fail = Call(kOpRegSetValueEx, KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
                                            Show(text) + " bytes=" + std::to_string(byteCount));
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, fail, &error);
+    FakeKey* opened = KeyOf(key, kKeySetValue, fail, &error);
     if (!opened) return error;
     if (opened->locked) return kErrorAccessDenied;
     opened->values[Lower(valueName)] = std::string(text, byteCount);
@@ -508,19 +513,14 @@ long OsRegDeleteTree(OsKey root, const char* subKey) {
 
 long OsRegDeleteValue(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName)), &error);
+    FakeKey* opened = KeyOf(key, kKeySetValue, Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName)), &error);
     if (!opened) return error;
     if (opened->locked) return kErrorAccessDenied;
     return opened->values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
-intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
-                        const char* directory, int show) {
-    bool fail =
-        Call(kOpShellExecute, std::string(reinterpret_cast<uintptr_t>(owner) == kDesktop ? "desktop" : "other") + " " +
-                                  Show(verb) + " " + Show(file) + " " + Show(parameters) + " " + Show(directory) +
-                                  " show=" + std::to_string(show));
-    if (fail) return state.error;
-    state.opened.push_back(file);
+intptr_t OsOpenPage(const char* address) {
+    if (Call(kOpShellExecute, Show(address))) return state.error;
+    state.opened.push_back(address);
     return kShellExecuteDone;
 }

@@ -83,9 +83,9 @@ int OsMessageBoxIndirect(const OsBoxParams* params) {
     record.lpszCaption = caption.text;
     record.dwStyle = params->style;
     record.lpszIcon = icon.text;
-    record.dwContextHelpId = params->contextHelpId;
+    record.dwContextHelpId = 1;
     record.lpfnMsgBoxCallback = nullptr;
-    record.dwLanguageId = params->languageId;
+    record.dwLanguageId = 0;
     // A box that cannot be shown answers 0 on Windows but -1 under Wine (its
     // dialog failed); both are no button.
     int answer = MessageBoxIndirectW(&record);
@@ -158,15 +158,14 @@ uint32_t OsGetFileAttributes(const char* path) {
     return wide.text ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
 }
 
-long OsRegCreateKeyEx(OsKey root, const char* subKey, const char* keyClass, uint32_t options, uint32_t access,
-                      OsKey* result) {
+long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
+    static wchar_t noClass[] = L"";
     WideText wideKey(subKey);
-    WideText wideClass(keyClass);
     HKEY key = nullptr;
     LONG status = ERROR_OUTOFMEMORY;
-    if (wideKey.text && wideClass.text) {
-        status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey.text, 0, wideClass.text, options, access,
-                                 nullptr, &key, nullptr);
+    if (wideKey.text) {
+        status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey.text, 0, noClass, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, &key, nullptr);
     }
     *result = reinterpret_cast<OsKey>(key);
     return status;
@@ -228,8 +227,7 @@ typedef HINSTANCE(WINAPI* ShellExecuteProc)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPC
 
 // Shell32 is large and needed only when the download page is to be opened, so
 // it is loaded then rather than at every start.
-intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, const char* parameters,
-                        const char* directory, int show) {
+intptr_t OsOpenPage(const char* address) {
     HMODULE shell32 = LoadSystemLibrary(L"shell32.dll");
     if (!shell32) {
         return SE_ERR_DLLNOTFOUND;
@@ -238,12 +236,9 @@ intptr_t OsShellExecute(OsWindow owner, const char* verb, const char* file, cons
         reinterpret_cast<ShellExecuteProc>(reinterpret_cast<void*>(GetProcAddress(shell32, "ShellExecuteW")));
     intptr_t result = SE_ERR_DLLNOTFOUND;
     if (shellExecute) {
-        WideText wideVerb(verb);
-        WideText wideFile(file);
-        WideText wideParameters(parameters);
-        WideText wideDirectory(directory);
-        result = reinterpret_cast<intptr_t>(shellExecute(reinterpret_cast<HWND>(owner), wideVerb.text, wideFile.text,
-                                                         wideParameters.text, wideDirectory.text, show));
+        WideText wideAddress(address);
+        result = reinterpret_cast<intptr_t>(
+            shellExecute(GetDesktopWindow(), L"open", wideAddress.text, nullptr, nullptr, SW_SHOWNORMAL));
     }
     FreeLibrary(shell32);
     return result;
