@@ -1,7 +1,8 @@
 # The front door. CMake does the building (the trees and their flags are
 # named once, in CMakePresets.json); this file installs what is missing,
 # configures each tree once and runs the tests.
-#   make        builds build/windows/kompakto.exe
+#   make        installs what is missing and builds the Windows trees:
+#               build/windows/kompakto.exe and the tests' Windows programs
 #   make run    builds it and shows its question under Wine, as a German
 #               user sees it
 #   make test   every test: the unit tests (also under ASan and UBSan), the

@@ -74,6 +74,40 @@ void TakeFirstArgument(const char* commandLine, char* argument, int argumentSize
     }
 }
 
+static void Confirm(const char* text) {
+    if (!SilentMode) {
+        ShowTimedBox(nullptr, text, kConfirmCaption, kConfirmStyle, 0, kConfirmTimeoutMs);
+    }
+}
+
+// A page that cannot be opened is told, with its address to type by hand.
+static void OfferDownload() {
+    if (ShowIconBox(OsGetDesktopWindow(), kDownloadText, kDownloadCaption, kIconName, kDownloadStyle) == kIdYes &&
+        OsOpenPage(kDownloadAddress) <= kShellExecuteLastError) {
+        OsMessageBox(nullptr, kDownloadFailedText, kErrorCaption, kErrorStyle);
+    }
+}
+
+// Tells the user what came of switching and returns the exit code. A missing
+// viewer and a refusal are told in silent mode too.
+static unsigned TellOutcome(bool activate, MenuOutcome outcome) {
+    switch (outcome) {
+        case kSwitchedOn:
+            Confirm(kActivatedText);
+            return kExitDone;
+        case kSwitchedOff:
+            Confirm(kDeactivatedText);
+            return kExitDone;
+        case kNoViewer:
+            OfferDownload();
+            return kExitNoViewer;
+        case kRefused:
+            break;
+    }
+    OsMessageBox(nullptr, activate ? kActivationFailedText : kDeactivationFailedText, kErrorCaption, kErrorStyle);
+    return kExitRegistryFailed;
+}
+
 void RunKompakto() {
     SilentMode = false;
     TakeFirstArgument(OsGetCommandLine(), FirstArgument, kArgumentSize);
@@ -86,10 +120,9 @@ void RunKompakto() {
         // desktop, as for a scheduled task), so no other box can be either.
         OsExitProcess(kExitQuestionNotShown);
     }
-    if (answer == kIdYes) {
-        SetContextMenu(true);
-    } else if (answer == kIdNo) {
-        SetContextMenu(false);
+    if (answer == kIdYes || answer == kIdNo) {
+        bool activate = answer == kIdYes;
+        OsExitProcess(TellOutcome(activate, SetContextMenu(activate)));
     }
     OsExitProcess(kExitDone);
 }

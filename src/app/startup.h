@@ -1,6 +1,12 @@
-// Start-up: the switch, the question and the answer.
+// Start-up and the dialogue: the switch, the question, and what the user is
+// told of the outcome.
 #ifndef KOMPAKTO_STARTUP_H
 #define KOMPAKTO_STARTUP_H
+
+constexpr unsigned kExitDone = 0;
+constexpr unsigned kExitNoViewer = 1;
+constexpr unsigned kExitRegistryFailed = 2;
+constexpr unsigned kExitQuestionNotShown = 3;  // no desktop to show it on; nothing changed
 
 // A Windows command line holds at most 32767 characters, so no argument is cut.
 constexpr int kArgumentSize = 32768;
@@ -17,7 +23,8 @@ bool ContainsNoCase(const char* haystack, const char* needle);
 // argumentSize bytes, cut to fit); empty when there is none.
 void TakeFirstArgument(const char* commandLine, char* argument, int argumentSize);
 
-// The whole program: reads the switch, asks, acts, and ends the process.
+// The whole program: reads the switch, asks, has the shell act, tells the
+// outcome, and ends the process with its exit code.
 [[noreturn]] void RunKompakto();
 
 #endif

@@ -1,9 +1,5 @@
 #include "shell/context_menu.h"
 
-#include "app/boxes.h"
-#include "app/startup.h"
-#include "app/texts.h"
-
 char ProgramFilesPath[kPathSize];
 char ProgramW6432Path[kPathSize];
 char ViewerPath[kPathSize];
@@ -149,18 +145,66 @@ static bool WriteRegString(OsKey root, const char* subKey, const char* valueName
     return written;
 }
 
+// What Explorer reads on a static verb besides its command that keeps the
+// command from showing or from running: switching on removes each of these,
+// a sub key with everything below it. From Microsoft's shell documentation,
+// the pages under https://learn.microsoft.com/:
+//   [handlers]  windows/win32/shell/context-menu-handlers, "Creating Shortcut
+//               Menu Handlers"
+//   [choosing]  windows/win32/shell/shortcut-choose-method, "Choosing a Static
+//               or Dynamic Shortcut Menu Method"
+//   [legacy]    previous-versions/bb776883(v=vs.85), "Verbs and File
+//               Associations", section "Registering Verbs for Backward
+//               Compatibility"
+//   [subcmds]   windows/win32/shell/how-to--create-cascading-menus-with-the-
+//               subcommands-registry-entry
+//   [extsubcmds] windows/win32/shell/how-to-create-cascading-menus-with-the-
+//               extendedsubcommandskey-registry-entry
+//   [dde]       windows/win32/shell/how-to-associate-verbs-with-dde-commands
+//   [samples]   the shell verb samples (DropTargetVerb, ExecuteCommandVerb,
+//               ExplorerCommandVerb; windows/win32/shell/samples-...), whose
+//               RegisterExtension.cpp writes the value and key names
+// Kept, because they only narrow or dress the entry: the filters Extended
+// (with Shift), AppliesTo, MultiSelectModel, AttributeMask, AttributeValue,
+// ImpliedSelectionModel [handlers], the user's choice; the decorations MUIVerb
+// [subcmds], Icon [choosing], Position, HasLUAShield, DefaultAppliesTo
+// [handlers] and CommandFlags [extsubcmds]. Anything else is kept too.
+enum VerbEntryPlace {
+    kVerbValue,     // a value of the verb key
+    kCommandValue,  // a value of its command key
+    kVerbSubKey,    // a sub key of the verb key
+};
+struct VerbEntry {
+    const char* name;
+    VerbEntryPlace place;
+};
+// clang-format off
+static const VerbEntry kVerbEntries[] = {
+    // Hides: never shown, or shown only to programs.
+    {"LegacyDisable", kVerbValue},             // [legacy]: "not an actual verb"
+    {"ProgrammaticAccessOnly", kVerbValue},    // [handlers] Programmatic Access Only
+    {"SuppressionPolicy", kVerbValue},         // [handlers] Suppressing Verbs and
+    {"SuppressionPolicyEx", kVerbValue},       //   Controlling Visibility: off by a policy
+    // Diverts: Explorer shows or runs something other than the command.
+    {"ExplorerCommandHandler", kVerbValue},    // [choosing] IExplorerCommand; [samples]
+    {"CommandStateHandler", kVerbValue},       // [choosing] IExplorerCommandState; [samples]
+    {"SubCommands", kVerbValue},               // [subcmds]: a cascade, never the command
+    {"ExtendedSubCommandsKey", kVerbValue},    // [extsubcmds]: "entry", a cascade
+    {"ExtendedSubCommandsKey", kVerbSubKey},   // [extsubcmds]: "subkey", a cascade
+    {"DropTarget", kVerbSubKey},               // [handlers] IDropTarget; [choosing]; [samples]
+    {"ddeexec", kVerbSubKey},                  // [dde]: a DDE conversation "instead"
+    {"DelegateExecute", kCommandValue},        // [choosing] IExecuteCommand; [samples]
+};
+// clang-format on
+static const int kVerbEntryCount = sizeof kVerbEntries / sizeof kVerbEntries[0];
+
 // What the registry tells of an entry of kVerbEntries.
 enum Presence { kAbsent, kPresent, kUnknown };
-
-// The entries that switching on removes from place.
-static bool InTheWay(const VerbEntry& entry, VerbEntryPlace place) {
-    return entry.place == place && (entry.kind == kHides || entry.kind == kDiverts);
-}
 
 // Whether the open key has a value that is in the way at place.
 static Presence FindValues(OsKey key, VerbEntryPlace place) {
     for (int i = 0; i < kVerbEntryCount; i++) {
-        if (!InTheWay(kVerbEntries[i], place)) {
+        if (kVerbEntries[i].place != place) {
             continue;
         }
         long result = OsRegQueryValueEx(key, kVerbEntries[i].name);
@@ -189,7 +233,7 @@ static bool RemoveValues(OsKey root, const char* subKey, VerbEntryPlace place) {
     }
     bool removed = true;
     for (int i = 0; i < kVerbEntryCount && removed; i++) {
-        if (InTheWay(kVerbEntries[i], place)) {
+        if (kVerbEntries[i].place == place) {
             long result = OsRegDeleteValue(key, kVerbEntries[i].name);
             removed = result == kErrorSuccess || result == kErrorFileNotFound;
         }
@@ -216,7 +260,7 @@ static bool RemoveSubKeys(OsKey root, const char* verbKey) {
     CopyText(verbKey, path, kPathSize);
     path[verbLength] = '\\';
     for (int i = 0; i < kVerbEntryCount; i++) {
-        if (!InTheWay(kVerbEntries[i], kVerbSubKey)) {
+        if (kVerbEntries[i].place != kVerbSubKey) {
             continue;
         }
         CopyText(kVerbEntries[i].name, path + verbLength + 1, kPathSize - verbLength - 1);
@@ -270,68 +314,36 @@ static bool VerbDeletesWhole(OsKey root, const char* verbKey, const char* comman
     return commandBare && verbBare;
 }
 
-static void Confirm(const char* text) {
-    if (!SilentMode) {
-        ShowTimedBox(nullptr, text, kConfirmCaption, kConfirmStyle, 0, kConfirmTimeoutMs);
-    }
-}
-
-[[noreturn]] static void FailAndExit(const char* text) {
-    OsMessageBox(nullptr, text, kErrorCaption, kErrorStyle);
-    OsExitProcess(kExitRegistryFailed);
-}
-
-// A page that cannot be opened is told, with its address to type by hand.
-[[noreturn]] static void OfferDownloadAndExit() {
-    OsWindow desktop = OsGetDesktopWindow();
-    if (ShowIconBox(desktop, kDownloadText, kDownloadCaption, kIconName, kDownloadStyle) == kIdYes &&
-        OsOpenPage(kDownloadAddress) <= kShellExecuteLastError) {
-        OsMessageBox(nullptr, kDownloadFailedText, kErrorCaption, kErrorStyle);
-    }
-    OsExitProcess(kExitNoViewer);
-}
-
-static void Activate() {
+static MenuOutcome Activate() {
     CopyText(kProgramFilesFolder, ProgramFilesPath, kPathSize);
     ExpandInPlace(ProgramFilesPath);
     CopyText(kProgramW6432Folder, ProgramW6432Path, kPathSize);
     ExpandInPlace(ProgramW6432Path);
     if (!LocateViewer()) {
-        OfferDownloadAndExit();
+        return kNoViewer;
     }
     BuildCommandLine(ViewerPath, CommandLine);
     // The command written, a menu cleaner's switch or another program's
     // handler left on the verb would still keep it from showing or from
     // running the command. Where one of them cannot be removed the command
-    // stays written, but the entry is not switched on, and the user is told so.
+    // stays written, but the entry is not switched on.
     OsKey user = OsCurrentUserKey();
-    if (!WriteRegString(user, kVerbCommandKey, "", CommandLine) || !RemoveValues(user, kVerbKey, kVerbValue) ||
-        !RemoveSubKeys(user, kVerbKey) || !RemoveValues(user, kVerbCommandKey, kCommandValue)) {
-        FailAndExit(kActivationFailedText);
-    }
-    Confirm(kActivatedText);
+    bool on = WriteRegString(user, kVerbCommandKey, "", CommandLine) && RemoveValues(user, kVerbKey, kVerbValue) &&
+              RemoveSubKeys(user, kVerbKey) && RemoveValues(user, kVerbCommandKey, kCommandValue);
+    return on ? kSwitchedOn : kRefused;
 }
 
 // Looks at all four keys before it deletes any, so that a key it may not
 // take leaves the registry as it was. A key with a sub key cannot be
 // deleted: each "command" key goes first. A delete that Windows refuses all
 // the same (its rights changed since the look) stops the rest.
-static void Deactivate() {
+static MenuOutcome Deactivate() {
     OsKey user = OsCurrentUserKey();
     bool whole = VerbDeletesWhole(user, kVerbKey, kVerbCommandKey) &&
                  VerbDeletesWhole(user, kFolderVerbKey, kFolderVerbCommandKey);
     bool deleted = whole && DeleteKey(user, kVerbCommandKey) && DeleteKey(user, kVerbKey) &&
                    DeleteKey(user, kFolderVerbCommandKey) && DeleteKey(user, kFolderVerbKey);
-    if (!deleted) {
-        FailAndExit(kDeactivationFailedText);
-    }
-    Confirm(kDeactivatedText);
+    return deleted ? kSwitchedOff : kRefused;
 }
 
-void SetContextMenu(bool activate) {
-    if (activate) {
-        Activate();
-    } else {
-        Deactivate();
-    }
-}
+MenuOutcome SetContextMenu(bool activate) { return activate ? Activate() : Deactivate(); }

@@ -1,10 +1,29 @@
 // The context-menu verb: finding the viewer, the command line it runs, and
-// writing and deleting the verb's keys under HKEY_CURRENT_USER.
+// writing and deleting the verb's keys under HKEY_CURRENT_USER. It decides
+// and reports; talking to the user is the application's part.
 #ifndef KOMPAKTO_CONTEXT_MENU_H
 #define KOMPAKTO_CONTEXT_MENU_H
 
-#include "app/texts.h"
 #include "platform/platform.h"
+
+// What the verb is and runs, byte for byte in Windows-1252.
+// clang-format off
+#define KOMPAKTO_VERB_KEY "SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Shrink &JPG (IrfanView)"
+#define KOMPAKTO_FOLDER_VERB_KEY "SOFTWARE\\Classes\\Directory\\shell\\JPG-Web (IrfanView)"
+constexpr char kVerbKey[] = KOMPAKTO_VERB_KEY;
+constexpr char kVerbCommandKey[] = KOMPAKTO_VERB_KEY "\\command";
+constexpr char kFolderVerbKey[] = KOMPAKTO_FOLDER_VERB_KEY;  // the older folder verb, removed when switching off
+constexpr char kFolderVerbCommandKey[] = KOMPAKTO_FOLDER_VERB_KEY "\\command";
+constexpr char kProgramFilesFolder[] = "%ProgramFiles%\\";
+constexpr char kProgramW6432Folder[] = "%ProgramW6432%\\";
+constexpr char kViewer64Name[] = "IrfanView\\I_view64.exe";
+constexpr char kViewer32Name[] = "IrfanView\\I_view32.exe";
+// Everything after the viewer's path: the quote that closes it, the selection
+// (%1), every file of a selected folder, and the batch options of the viewer.
+constexpr char kCommandTail[] =
+    "\" \"%1\" \"%1\\*.*\" /silent /resize_long=1600 /aspectratio /resample /jpgq=70"
+    " /convert=\"$N - ($W\xD7" "$H).jpg\"";
+// clang-format on
 
 constexpr int kPathSize = 513;  // 512 characters and the terminating zero
 constexpr uint32_t kExpandSize = 512;
@@ -12,20 +31,25 @@ constexpr int kCommandTailLength = sizeof(kCommandTail) - 1;
 // The command is '"', the viewer's path and the tail: any path fits.
 constexpr int kCommandSize = 1 + kPathSize + kCommandTailLength;
 
-constexpr unsigned kExitDone = 0;
-constexpr unsigned kExitNoViewer = 1;
-constexpr unsigned kExitRegistryFailed = 2;
-constexpr unsigned kExitQuestionNotShown = 3;  // no desktop to show it on; nothing changed
-
 extern char ProgramFilesPath[kPathSize];
 extern char ProgramW6432Path[kPathSize];
 extern char ViewerPath[kPathSize];
 extern char CommandLine[kCommandSize];
 
-// Activates (true) or deactivates (false) the verb and confirms it unless
-// SilentMode is set. Ends the process with kExitNoViewer when the viewer is
-// missing and with kExitRegistryFailed when the registry refuses the change.
-void SetContextMenu(bool activate);
+// What came of switching the verb.
+enum MenuOutcome {
+    kSwitchedOn,
+    kSwitchedOff,
+    kNoViewer,  // no viewer found; nothing was written
+    // The registry refused. Switching on: the keys it created are taken back
+    // when the command could not be written; otherwise the command stays and
+    // the verb stays hidden or diverted. Switching off: nothing was deleted,
+    // unless Windows refused a delete after the look (an earlier one stays).
+    kRefused,
+};
+
+// Activates (true) or deactivates (false) the verb.
+MenuOutcome SetContextMenu(bool activate);
 
 // Replaces text (of kPathSize) by its environment-expanded form when that
 // fits; otherwise text stays as it is.

@@ -30,10 +30,10 @@ struct FailRule {
 
 struct FakeState {
     std::string commandLine;
-    std::map<std::string, std::string> env;    // upper-case name -> value
-    std::map<std::string, uint32_t> files;     // lower-case path -> attributes
-    std::map<std::string, FakeKey> keys;       // lower-case path -> key
-    std::map<uintptr_t, FakeHandle> handles;   // open handle -> key and rights
+    std::map<std::string, std::string> env;   // upper-case name -> value
+    std::map<std::string, uint32_t> files;    // lower-case path -> attributes
+    std::map<std::string, FakeKey> keys;      // lower-case path -> key
+    std::map<uintptr_t, FakeHandle> handles;  // open handle -> key and rights
     uintptr_t nextHandle;
     std::vector<int> answers;
     size_t nextAnswer;
@@ -455,7 +455,8 @@ long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
 
 long OsRegQueryValueEx(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, kKeyQueryValue, Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName)), &error);
+    FakeKey* opened =
+        KeyOf(key, kKeyQueryValue, Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName)), &error);
     if (!opened) return error;
     return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
