@@ -159,11 +159,11 @@ uint32_t OsGetFileAttributes(const char* path) {
 }
 
 long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
-    static wchar_t noClass[] = L"";
     WideText wideKey(subKey);
     HKEY key = nullptr;
     LONG status = ERROR_OUTOFMEMORY;
     if (wideKey.text) {
+        static wchar_t noClass[] = L"";
         status = RegCreateKeyExW(reinterpret_cast<HKEY>(root), wideKey.text, 0, noClass, REG_OPTION_NON_VOLATILE,
                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
     }
