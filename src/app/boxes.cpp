@@ -2,6 +2,21 @@
 
 #include "app/texts.h"
 
+void DeclareDpiAware() {
+    OsModule user32 = OsLoadLibrary(kUser32Library);
+    if (!user32) {
+        return;
+    }
+    OsProc perMonitor = OsGetProcAddress(user32, kDpiContextProc);
+    if (!perMonitor || !OsCallSetProcessDpiAwarenessContext(perMonitor, kDpiAwarenessContextPerMonitorAwareV2)) {
+        OsProc systemWide = OsGetProcAddress(user32, kDpiAwareProc);
+        if (systemWide) {
+            OsCallSetProcessDpiAware(systemWide);
+        }
+    }
+    OsFreeLibrary(user32);
+}
+
 int ShowIconBox(OsWindow owner, const char* text, const char* caption, const char* iconName, uint32_t style) {
     OsBoxParams params = {};
     params.owner = owner;
@@ -16,7 +31,7 @@ int ShowIconBox(OsWindow owner, const char* text, const char* caption, const cha
 
 int ShowTimedBox(OsWindow owner, const char* text, const char* caption, uint32_t style, uint16_t language,
                  uint32_t timeoutMs) {
-    OsModule user32 = OsLoadLibrary(kTimeoutBoxLibrary);
+    OsModule user32 = OsLoadLibrary(kUser32Library);
     if (!user32) {
         return OsMessageBox(owner, text, caption, style);
     }

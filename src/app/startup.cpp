@@ -109,6 +109,7 @@ static unsigned TellOutcome(bool activate, MenuOutcome outcome) {
 }
 
 void RunKompakto() {
+    DeclareDpiAware();
     SilentMode = false;
     TakeFirstArgument(OsGetCommandLine(), FirstArgument, kArgumentSize);
     if (ContainsNoCase(FirstArgument, "s")) {

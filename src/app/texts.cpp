@@ -85,9 +85,11 @@ const char kDownloadFailedText[] =
     "ge\xF6" "ffnet werden. Bitte im Browser aufrufen:" CR
     DOWNLOAD_ADDRESS;
 
-const char kTimeoutBoxLibrary[] = "User32.dll";
+const char kUser32Library[] = "User32.dll";
 // The UTF-16 twin of MessageBoxTimeoutA: the Windows side hands every text over
 // as UTF-16.
 const char kTimeoutBoxProc[] = "MessageBoxTimeoutW";
+const char kDpiContextProc[] = "SetProcessDpiAwarenessContext";  // Windows 10 1703 and later
+const char kDpiAwareProc[] = "SetProcessDPIAware";               // Windows Vista and later
 
 // clang-format on

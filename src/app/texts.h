@@ -22,7 +22,9 @@ extern const char kDownloadText[];
 extern const char kDownloadAddress[];
 extern const char kDownloadFailedText[];
 
-extern const char kTimeoutBoxLibrary[];
+extern const char kUser32Library[];
 extern const char kTimeoutBoxProc[];
+extern const char kDpiContextProc[];
+extern const char kDpiAwareProc[];
 
 #endif

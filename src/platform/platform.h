@@ -33,7 +33,8 @@ constexpr uint32_t kMbSetForeground = 0x10000;
 constexpr uint32_t kMbIconAsterisk = 0x40;  // the information sound of MessageBeep
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr uint32_t kFileAttributeDirectory = 0x10;
-constexpr intptr_t kShellExecuteLastError = 32;  // ShellExecute results up to this one are errors
+constexpr intptr_t kShellExecuteLastError = 32;                 // ShellExecute results up to this one are errors
+constexpr intptr_t kDpiAwarenessContextPerMonitorAwareV2 = -4;  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
 
 // Registry values.
 constexpr uint32_t kKeyQueryValue = 0x0001;
@@ -84,6 +85,11 @@ void OsFreeLibrary(OsModule module);
 // Calls a MessageBoxTimeoutW found by OsGetProcAddress.
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
                             uint32_t language, uint32_t milliseconds);
+
+// Call a SetProcessDpiAwarenessContext or a SetProcessDPIAware found by
+// OsGetProcAddress; false when Windows refuses.
+bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context);
+bool OsCallSetProcessDpiAware(OsProc proc);
 
 // Returns the size the expanded text needs, its terminating zero included;
 // writes it to dst only when that is at most size. Zero on failure, and also

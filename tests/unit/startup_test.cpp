@@ -167,4 +167,46 @@ TEST(Question, YesActivatesAndNoDeactivates) {
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
+// On every Windows the question is asked; the program is DPI aware, the
+// newest way Windows offers, before its first beep and box.
+struct DpiCase {
+    const char* name;
+    bool user32Loadable;
+    bool perMonitorExported;
+    bool perMonitorRefused;
+    bool systemWideExported;
+    const char* awareness;
+    int declarations;  // calls made to declare it
+};
+
+const DpiCase kDpiCases[] = {
+    {"Windows 10 1703 and later: per monitor (v2)", true, true, false, true, "per-monitor-v2", 1},
+    {"per monitor refused: system-wide", true, true, true, true, "system", 2},
+    {"Vista to Windows 10 1607: system-wide", true, false, false, true, "system", 1},
+    {"before Vista: unaware", true, false, false, false, "unaware", 0},
+    {"user32 not loadable: unaware", false, true, false, true, "unaware", 0},
+};
+
+TEST(DpiAwareness, DeclaredBeforeTheFirstBoxTheNewestWayWindowsHasOrNot) {
+    for (const DpiCase& c : kDpiCases) {
+        SCOPED_TRACE(c.name);
+        FakeReset();
+        FakeSetUser32Loadable(c.user32Loadable);
+        FakeSetDpiExports(c.perMonitorExported, c.systemWideExported);
+        if (c.perMonitorRefused) FakeFailOp(kOpSetProcessDpiAwarenessContext, 1, 0);
+        FakeQueueAnswer(kIdCancel);
+        EXPECT_EQ(facts::kExitDone, FakeRun());
+        EXPECT_EQ(c.awareness, FakeDpiAwareness());
+        ASSERT_EQ(1u, FakeBoxes().size());
+        EXPECT_EQ(kQuestionText, FakeBoxes()[0].text);
+        EXPECT_EQ(0, FakeLoadedLibraries());
+        // Every declaration is made before the question's beep.
+        std::vector<std::string> calls = CallNames();
+        auto beep = std::find(calls.begin(), calls.end(), "MessageBeep");
+        EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "SetProcessDPIAware") +
+                                      std::count(calls.begin(), beep, "SetProcessDpiAwarenessContext"));
+        EXPECT_EQ(c.declarations, static_cast<int>(CallNamesOf("SetProcessD").size()));
+    }
+}
+
 }  // namespace

@@ -19,7 +19,7 @@
     X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
     X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
     X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegQueryValueEx) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
-    X(RegDeleteTree) X(RegDeleteValue) X(ShellExecute)
+    X(RegDeleteTree) X(RegDeleteValue) X(ShellExecute) X(SetProcessDpiAwarenessContext) X(SetProcessDPIAware)
 // clang-format on
 
 #define FAKE_OP_ENUMERATOR(name) kOp##name,
@@ -70,6 +70,11 @@ void FakeAddFolder(const std::string& path);
 void FakeQueueAnswer(int button);  // the next box returns this; without one a box returns 0
 void FakeSetUser32Loadable(bool loadable);
 void FakeSetTimeoutBoxExported(bool exported);
+// Older Windows: user32 lacks SetProcessDpiAwarenessContext (before Windows
+// 10 1703), or SetProcessDPIAware too (before Vista).
+void FakeSetDpiExports(bool perMonitor, bool systemWide);
+// What the process declared: "unaware" (nothing), "system", "per-monitor-v2", ...
+std::string FakeDpiAwareness();
 
 // The callNumber-th call of any operation (counting from 1) fails; with
 // fromThereOn every later call fails too. 0 turns failing off. A registry

@@ -39,6 +39,9 @@ struct FakeState {
     size_t nextAnswer;
     bool user32Loadable;
     bool timeoutBoxExported;
+    bool dpiContextExported;
+    bool dpiAwareExported;
+    std::string dpiAwareness;
     int libraries;
     int failAt;
     bool failFromThereOn;
@@ -59,6 +62,8 @@ const uintptr_t kDesktop = 0x10010;
 const uintptr_t kModule = 0x400000;
 const uintptr_t kUser32 = 0x7E410000;
 const uintptr_t kTimeoutProc = 0x7E450000;
+const uintptr_t kDpiContextProc = 0x7E460000;
+const uintptr_t kDpiAwareProc = 0x7E470000;
 const uint32_t kFileAttributeNormal = 0x80;
 const uint32_t kKeyAllAccess = 0xF003F;  // what a created key is opened with
 
@@ -213,6 +218,9 @@ void FakeReset() {
     state.nextHandle = 0x1000;
     state.user32Loadable = true;
     state.timeoutBoxExported = true;
+    state.dpiContextExported = true;
+    state.dpiAwareExported = true;
+    state.dpiAwareness = "unaware";
     CreateKeyPath("SOFTWARE\\Classes");
 }
 
@@ -224,6 +232,11 @@ void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = kFileAt
 void FakeQueueAnswer(int button) { state.answers.push_back(button); }
 void FakeSetUser32Loadable(bool loadable) { state.user32Loadable = loadable; }
 void FakeSetTimeoutBoxExported(bool exported) { state.timeoutBoxExported = exported; }
+void FakeSetDpiExports(bool perMonitor, bool systemWide) {
+    state.dpiContextExported = perMonitor;
+    state.dpiAwareExported = systemWide;
+}
+std::string FakeDpiAwareness() { return state.dpiAwareness; }
 
 void FakeFailCall(int callNumber, bool fromThereOn) {
     state.failAt = callNumber;
@@ -365,9 +378,16 @@ OsModule OsLoadLibrary(const char* name) {
 
 OsProc OsGetProcAddress(OsModule module, const char* name) {
     if (Call(kOpGetProcAddress, Show(name))) return nullptr;
-    bool found = reinterpret_cast<uintptr_t>(module) == kUser32 && state.timeoutBoxExported &&
-                 std::string(name) == "MessageBoxTimeoutW";
-    return found ? reinterpret_cast<OsProc>(kTimeoutProc) : nullptr;
+    if (reinterpret_cast<uintptr_t>(module) != kUser32) return nullptr;
+    const std::pair<const char*, uintptr_t> exports[] = {
+        {state.timeoutBoxExported ? "MessageBoxTimeoutW" : "", kTimeoutProc},
+        {state.dpiContextExported ? "SetProcessDpiAwarenessContext" : "", kDpiContextProc},
+        {state.dpiAwareExported ? "SetProcessDPIAware" : "", kDpiAwareProc},
+    };
+    auto found =
+        std::find_if(std::begin(exports), std::end(exports),
+                     [name](const std::pair<const char*, uintptr_t>& e) { return std::string(name) == e.first; });
+    return found == std::end(exports) ? nullptr : reinterpret_cast<OsProc>(found->second);
 }
 
 void OsFreeLibrary(OsModule module) {
@@ -382,6 +402,27 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
     RecordBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, language, milliseconds);
     return NextAnswer();
+}
+
+// Like Windows, a process's awareness is set once: a second call is refused,
+// and so is a value that is no awareness context.
+bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
+    static const std::map<intptr_t, std::string> kContexts = {
+        {-1, "unaware"}, {-2, "system"}, {-3, "per-monitor"}, {-4, "per-monitor-v2"}, {-5, "unaware-gdi-scaled"}};
+    if (Call(kOpSetProcessDpiAwarenessContext, std::to_string(context))) return false;
+    auto it = kContexts.find(context);
+    if (reinterpret_cast<uintptr_t>(proc) != kDpiContextProc || it == kContexts.end() ||
+        state.dpiAwareness != "unaware")
+        return false;
+    state.dpiAwareness = it->second;
+    return true;
+}
+
+bool OsCallSetProcessDpiAware(OsProc proc) {
+    if (Call(kOpSetProcessDPIAware, "")) return false;
+    if (reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
+    if (state.dpiAwareness == "unaware") state.dpiAwareness = "system";
+    return true;
 }
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {

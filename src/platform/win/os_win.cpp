@@ -140,6 +140,18 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
                       static_cast<WORD>(language), milliseconds);
 }
 
+typedef BOOL(WINAPI* SetDpiAwarenessContextProc)(HANDLE);
+typedef BOOL(WINAPI* SetDpiAwareProc)();
+
+bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
+    SetDpiAwarenessContextProc set = reinterpret_cast<SetDpiAwarenessContextProc>(reinterpret_cast<void*>(proc));
+    return set(reinterpret_cast<HANDLE>(context)) != FALSE;
+}
+
+bool OsCallSetProcessDpiAware(OsProc proc) {
+    return reinterpret_cast<SetDpiAwareProc>(reinterpret_cast<void*>(proc))() != FALSE;
+}
+
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
     WideText wideSrc(src);
     WideText wideDst(nullptr, static_cast<int>(size));
