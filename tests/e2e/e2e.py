@@ -545,12 +545,14 @@ def page_not_opened_case(tag=""):
 
 # --- what kompakto.exe hands to Windows, read at the DLL boundary ----------------
 
+DPI_CALLS = ("SetProcessDpiAwarenessContext", "SetProcessDPIAware")
 TRACED = ("MessageBeep", "MessageBoxIndirectW", "MessageBoxTimeoutW", "RegOpenKeyExW", "RegCreateKeyExW",
-          "RegDeleteKeyW")
+          "RegDeleteKeyW") + DPI_CALLS
 WINE_LOG = "<wine log>"  # the session's log as the driver reads it, filled in by run_group
 KEYS_OPENED = ("RegOpenKeyExW", "RegCreateKeyExW", "RegDeleteKeyW")
 HKEY_CURRENT_USER, DELETE = 0x80000001, 0x10000
 CALL = re.compile(r"^[0-9a-f]+:Call [\w.-]+\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
+RET = re.compile(r"^[0-9a-f]+:Ret  [\w.-]+\.(\w+)\(.*\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
 ARGUMENT = re.compile(r'(?:[^,"]|"(?:[^"\\]|\\.)*")+')  # a number, and a text's quoted content after it
 CASE_MARK = "kompakto-e2e: case "
 
@@ -558,16 +560,23 @@ CASE_MARK = "kompakto-e2e: case "
 def traced_calls(log, image):
     """The calls into Windows that kompakto.exe's own code made, from a relay
     trace (those returning into image, (start, end)), by the case the
-    driver marked: {case: [{"event": "call", "function", "args"}]}, each
-    argument as its number (a text's address, a key's handle)."""
+    driver marked: {case: [{"event": "call", "function", "args", "result"}]},
+    each argument as its number (a text's address, a key's handle), the
+    result as the number the call returned (None before its return)."""
     calls, case = {}, None
     for line in log.splitlines():
         if line.startswith(CASE_MARK):
             case = calls.setdefault(line[len(CASE_MARK):], [])
-        match = CALL.match(line)
-        if match and case is not None and image[0] <= int(match.group(3), 16) < image[1]:
-            arguments = [int(argument.split()[0], 16) for argument in ARGUMENT.findall(match.group(2))]
-            case.append({"event": "call", "function": match.group(1), "args": arguments})
+        match = CALL.match(line) or RET.match(line)
+        if not match or case is None or not image[0] <= int(match.group(3), 16) < image[1]:
+            continue
+        if match.re is RET:
+            returned = [call for call in case if call["function"] == match.group(1) and call["result"] is None]
+            if returned:
+                returned[-1]["result"] = int(match.group(2), 16)
+            continue
+        arguments = [int(argument.split()[0], 16) for argument in ARGUMENT.findall(match.group(2))]
+        case.append({"event": "call", "function": match.group(1), "args": arguments, "result": None})
     return calls
 
 
@@ -599,13 +608,24 @@ def traced_case(name, answer, confirmation, expected_after):
 
 
 def check_boundary(seen, deactivating):
-    """What Wine does not show: the sound before the question, the question's
-    style, the confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
+    """What Wine does not show: the DPI awareness declared before the first
+    box, the sound before the question, the question's style, the
+    confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
     calls = seen.of("call")
     names = [call["function"] for call in calls]
     if not seen.expect("MessageBoxIndirectW" in names, "no question traced: %s" % names):
         return
     question = names.index("MessageBoxIndirectW")
+    # Wine 8 refuses per-monitor v2 (-4) and takes the system-wide awareness:
+    # the first call asks for the newest, and one that Windows took comes
+    # before the beep.
+    beep = names.index("MessageBeep") if "MessageBeep" in names else question
+    aware = [call for call in calls[:min(beep, question)] if call["function"] in DPI_CALLS]
+    seen.expect(aware and aware[0]["function"] == DPI_CALLS[0] and aware[0]["args"] == [0xFFFFFFFC]
+                and any(call["result"] == 1 for call in aware)
+                and len([call for call in calls if call["function"] in DPI_CALLS]) == len(aware),
+                "DPI awareness before the beep and the question: %s, expected %s(-4) first and one that "
+                "Windows took" % (aware, DPI_CALLS[0]))
     seen.expect([call["args"] for call in calls[:question] if call["function"] == "MessageBeep"]
                 == [[facts.QUESTION_BEEP]], "the sound before the question: %s" % calls[:question])
     peeks = seen.of("peek")
