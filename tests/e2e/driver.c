@@ -27,11 +27,9 @@
 #include <string.h>
 #include <wchar.h>
 
-#define MAX_FIELDS 8
-#define TEXT_SIZE 8192
+#include "../winhelp.h"
 
-/* Controls of a message box. */
-enum { kBoxTextId = 0xFFFF, kWineBoxIconId = 0x440, kWindowsBoxIconId = 0x14 };
+#define MAX_FIELDS 8
 
 static HANDLE g_out = INVALID_HANDLE_VALUE;
 static DWORD g_startTick;
@@ -166,15 +164,11 @@ static int SplitFields(wchar_t* line, wchar_t** fields) {
     return count;
 }
 
+/* A UTF-8 file as UTF-16, to be freed; NULL when it cannot be read. */
 static wchar_t* ReadTextFile(const wchar_t* path, int* length) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) return NULL;
-    DWORD size = GetFileSize(file, NULL);
-    char* bytes = (char*)malloc(size + 1);
     DWORD got = 0;
-    ReadFile(file, bytes, size, &got, NULL);
-    CloseHandle(file);
+    char* bytes = WhReadFile(path, &got);
+    if (!bytes) return NULL;
     wchar_t* wide = (wchar_t*)malloc((got + 1) * sizeof(wchar_t));
     int n = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, wide, (int)got);
     wide[n] = 0;
@@ -187,24 +181,8 @@ static DWORD Ms(const wchar_t* field) { return (DWORD)wcstoul(field, NULL, 10); 
 
 /* ---- message boxes ---------------------------------------------------- */
 
-static BOOL CALLBACK FindBoxOfProcess(HWND hwnd, LPARAM found) {
-    DWORD pid = 0;
-    wchar_t className[64];
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != g_proc.dwProcessId || !IsWindowVisible(hwnd) || !GetClassNameW(hwnd, className, 64) ||
-        wcscmp(className, L"#32770") != 0) {
-        return TRUE;
-    }
-    *(HWND*)found = hwnd;
-    return FALSE;
-}
-
 /* The started program's visible dialog, NULL when it shows none. */
-static HWND FindBox(void) {
-    HWND found = NULL;
-    EnumWindows(FindBoxOfProcess, (LPARAM)&found);
-    return found;
-}
+static HWND FindBox(void) { return WhFindBox(g_proc.dwProcessId, 0); }
 
 static int ProcessEnded(void) { return WaitForSingleObject(g_proc.hProcess, 0) == WAIT_OBJECT_0; }
 
@@ -227,21 +205,15 @@ static HBITMAP MakeDib(HDC dc, int width, int height, DWORD** bits) {
     return CreateDIBSection(dc, (BITMAPINFO*)&header, DIB_RGB_COLORS, (void**)bits, NULL, 0);
 }
 
-/* Which icon the box shows, told by its pixels on the screen: one of the
- * system's four message box icons, "program" for the icon "i" of the started
- * program's own file, "other" for any other picture, or "none" when the box
- * has no icon. An icon handle of another process cannot be looked into, so
- * the picture on the screen is what is compared. */
-static const wchar_t* ClassifyIcon(HWND box) {
+/* Which icon the box shows in iconControl, told by its pixels on the screen:
+ * one of the system's four message box icons, "program" for the icon "i" of
+ * the started program's own file, "other" for any other picture, or "none"
+ * when the box has no icon. An icon handle of another process cannot be
+ * looked into, so the picture on the screen is what is compared. */
+static const wchar_t* ClassifyIcon(HWND iconControl) {
     static const wchar_t* const kNames[] = {L"information", L"error", L"warning", L"question", L"program"};
     static const LPCWSTR kIds[] = {IDI_INFORMATION, IDI_ERROR, IDI_WARNING, IDI_QUESTION, NULL /* the program's */};
-    HWND iconControl = GetDlgItem(box, kWineBoxIconId);
-    if (!iconControl) iconControl = GetDlgItem(box, kWindowsBoxIconId);
-    DWORD_PTR icon = 0;
-    if (iconControl && IsWindowVisible(iconControl)) {
-        SendMessageTimeoutW(iconControl, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
-    }
-    if (!icon) return L"none";
+    if (!iconControl) return L"none";
     RECT rect;
     GetWindowRect(iconControl, &rect);
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -280,14 +252,11 @@ static const wchar_t* ClassifyIcon(HWND box) {
 }
 
 /* The visible buttons' ids as a JSON list. */
-static const char* Buttons(HWND box) {
-    static const int kButtons[] = {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO, IDTRYAGAIN, IDCONTINUE};
+static const char* Buttons(const WhBox* seen) {
     static char list[128];
     int length = snprintf(list, sizeof(list), "[");
-    for (size_t i = 0; i < ARRAYSIZE(kButtons); i++) {
-        if (IsWindowVisible(GetDlgItem(box, kButtons[i]))) {
-            length += snprintf(list + length, sizeof(list) - length, "%s%d", length > 1 ? "," : "", kButtons[i]);
-        }
+    for (int i = 0; i < seen->buttonCount; i++) {
+        length += snprintf(list + length, sizeof(list) - length, "%s%d", i ? "," : "", seen->buttons[i]);
     }
     snprintf(list + length, sizeof(list) - length, "]");
     return list;
@@ -348,32 +317,19 @@ static int Act(HWND box, const wchar_t* action, HWND focus) {
  * for a box with another caption than expected, whatever makes it go away,
  * so that the program can run on. */
 static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCaption, const wchar_t* action) {
-    static wchar_t caption[TEXT_SIZE], text[TEXT_SIZE];
-    DWORD_PTR ignored;
-    /* The box's thread answers only once its modal loop runs. */
-    SendMessageTimeoutW(box, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 3000, &ignored);
-    Sleep(150); /* and the screen shows it only once it has painted */
-    caption[0] = text[0] = 0;
-    GetWindowTextW(box, caption, TEXT_SIZE);
-    GetDlgItemTextW(box, kBoxTextId, text, TEXT_SIZE);
-
-    GUITHREADINFO gui = {.cbSize = sizeof(gui)};
-    HWND focus = NULL;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &gui) && gui.hwndFocus &&
-        GetParent(gui.hwndFocus) == box) {
-        focus = gui.hwndFocus;
-    }
-
-    const wchar_t* icon = ClassifyIcon(box);
+    static WhBox seen;
+    WhReadBox(box, &seen);
+    HWND focus = seen.focused == -1 ? NULL : GetDlgItem(box, seen.focused);
+    const wchar_t* icon = ClassifyIcon(seen.iconShown);
     for (int attempt = 0; attempt < 10 && wcscmp(icon, L"other") == 0; attempt++) {
         Sleep(100); /* not painted yet, or covered for a moment */
-        icon = ClassifyIcon(box);
+        icon = ClassifyIcon(seen.iconShown);
     }
 
-    const wchar_t* done = expectedCaption && wcscmp(caption, expectedCaption) == 0 ? action : L"wm_close";
+    const wchar_t* done = expectedCaption && wcscmp(seen.caption, expectedCaption) == 0 ? action : L"wm_close";
     Begin(event);
-    Add("caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", caption, text, Buttons(box),
-        focus ? GetDlgCtrlID(focus) : -1, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
+    Add("caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", seen.caption, seen.text,
+        Buttons(&seen), seen.focused, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
     if (wcscmp(done, L"hold") != 0) {
         int gone = Act(box, done, focus) && WaitUntil(Gone, box, 5000);
         /* Still there: take the first button that closes it, Cancel or OK. */
@@ -403,30 +359,15 @@ static DWORD Reap(void) {
     return code;
 }
 
-/* Wine now and then fails to start a process: the new one ends before Wine
- * has set it up, and CreateProcess reports ERROR_INTERNAL_ERROR. That is
- * Wine's, not the started program's, so such a start is tried once more; the
- * event says so. start returns the error, 0 when it started the program. */
+/* A start that Wine fails is tried once more (WhStartOnceMore); the event
+ * says so. */
 static int g_retried;
-static DWORD StartOnceMore(DWORD (*start)(wchar_t** f), wchar_t** f) {
-    DWORD error = start(f);
-    g_retried = error == ERROR_INTERNAL_ERROR;
-    return g_retried ? start(f) : error;
-}
-
-static DWORD StartProcess(wchar_t** f) {
-    static wchar_t commandLine[32768]; /* CreateProcessW may write into it */
-    STARTUPINFOW startup = {.cb = sizeof(startup)};
-    wcsncpy(commandLine, f[2], 32767);
-    g_running = CreateProcessW(f[1][0] ? f[1] : NULL, commandLine, NULL, NULL, FALSE, 0, NULL, f[3][0] ? f[3] : NULL,
-                               &startup, &g_proc);
-    return g_running ? 0 : GetLastError();
-}
 
 static void StepStart(wchar_t** f) {
     if (g_program) FreeLibrary(g_program);
     g_program = f[1][0] ? LoadLibraryExW(f[1], NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
-    DWORD error = StartOnceMore(StartProcess, f);
+    DWORD error = WhStartProcess(f[1][0] ? f[1] : NULL, f[2], f[3][0] ? f[3] : NULL, &g_proc, &g_retried);
+    g_running = error == 0;
     Emit("start", "app:s cmdline:s started:b error:u retried:b", f[1], f[2], g_running, error, g_retried);
 }
 
@@ -542,22 +483,9 @@ static void WriteKey(const char* event, const wchar_t* path, DWORD options, cons
 }
 
 static void StepRegSddl(wchar_t** f) {
-    PSECURITY_DESCRIPTOR descriptor = NULL;
-    LONG result;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(f[2], SDDL_REVISION_1, &descriptor, NULL)) {
-        result = (LONG)GetLastError();
-    } else {
-        HKEY key;
-        const wchar_t* sub = f[1];
-        HKEY root = Root(&sub);
-        result = RegOpenKeyExW(root, sub, 0, WRITE_DAC | READ_CONTROL, &key);
-        if (result == ERROR_SUCCESS) {
-            result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-            RegCloseKey(key);
-        }
-        LocalFree(descriptor);
-    }
-    Emit("reg_sddl", "key:s result:u", f[1], result);
+    const wchar_t* sub = f[1];
+    HKEY root = Root(&sub);
+    Emit("reg_sddl", "key:s result:u", f[1], WhSetKeyAccess(root, sub, f[2]));
 }
 
 static void StepRegDeleteTree(wchar_t** f) {
@@ -587,14 +515,12 @@ static void StepDump(wchar_t** f) { DumpKey(f[1]); }
 
 /* ---- files and the verb ----------------------------------------------- */
 
-static int FileThere(const void* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
-
 /* exists, wait_file and read_file: whether PATH is there, after a wait for it
  * to appear; read_file reports what it holds too (the stand-in renames its
  * file into place whole). */
 static void StepFile(wchar_t** f) {
     char event[16];
-    int length = 0, exists = WaitUntil(FileThere, f[1], f[2] ? Ms(f[2]) : 0), read = wcscmp(f[0], L"read_file") == 0;
+    int length = 0, exists = WhAwaitFile(f[1], f[2] ? Ms(f[2]) : 0), read = wcscmp(f[0], L"read_file") == 0;
     wchar_t* content = exists && read ? ReadTextFile(f[1], &length) : NULL;
     WideCharToMultiByte(CP_UTF8, 0, f[0], -1, event, sizeof(event), NULL, NULL);
     Begin(event);
@@ -606,7 +532,8 @@ static void StepFile(wchar_t** f) {
 
 static SHELLEXECUTEINFOW g_shell;
 static BOOL g_shellDone;
-static DWORD ShellStart(wchar_t** f) {
+static DWORD ShellStart(void* fields) {
+    wchar_t** f = (wchar_t**)fields;
     g_shell = (SHELLEXECUTEINFOW){.cbSize = sizeof(g_shell), .lpVerb = f[1], .lpFile = f[2], .nShow = SW_SHOWNORMAL};
     g_shell.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     g_shellDone = ShellExecuteExW(&g_shell);
@@ -616,7 +543,7 @@ static DWORD ShellStart(wchar_t** f) {
 /* Runs a verb on a path as Explorer does: the shell reads the verb's command
  * from the item's class and puts the path in place of %1. */
 static void StepShellVerb(wchar_t** f) {
-    DWORD error = StartOnceMore(ShellStart, f);
+    DWORD error = WhStartOnceMore(ShellStart, f, &g_retried);
     Emit("shell_verb", "path:s done:b error:u retried:b", f[2], g_shellDone, error, g_retried);
     if (g_shell.hProcess) {
         WaitForSingleObject(g_shell.hProcess, Ms(f[3]));

@@ -8,8 +8,7 @@
  *   cmdline=<the raw command line>
  *   argc=<count>
  *   argv[i]=<argument i, as CommandLineToArgvW splits the command line>
- * It is written under another name first and then renamed, so a reader never
- * sees half of it. */
+ * It is written whole (WhWriteWhole), so a reader never sees half of it. */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -18,6 +17,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <wchar.h>
+
+#include "../winhelp.h"
 
 static char g_text[65536];
 static int g_length;
@@ -40,9 +41,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     (void)arguments;
     (void)show;
     wchar_t out[MAX_PATH];
-    wchar_t temporary[MAX_PATH + 8];
     if (!GetEnvironmentVariableW(L"KOMPAKTO_STANDIN_OUT", out, MAX_PATH)) wcscpy(out, L"C:\\standin-args.txt");
-    swprintf(temporary, MAX_PATH + 8, L"%ls.part", out);
 
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
@@ -51,13 +50,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     wchar_t** argv = CommandLineToArgvW(commandLine, &argc);
     Add(L"exe=%ls\ncmdline=%ls\nargc=%d\n", self, commandLine, argc);
     for (int i = 0; argv && i < argc; i++) Add(L"argv[%d]=%ls\n", i, argv[i]);
-
-    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE) return 3;
-    DWORD written = 0;
-    WriteFile(file, g_text, (DWORD)g_length, &written, NULL);
-    CloseHandle(file);
-    if (!MoveFileExW(temporary, out, MOVEFILE_REPLACE_EXISTING)) return 4;
     LocalFree(argv);
-    return 0;
+    return WhWriteWhole(out, g_text, (DWORD)g_length) ? 0 : 3;
 }
