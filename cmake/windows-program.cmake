@@ -3,11 +3,17 @@
 # __stdcall function without arguments), importing nothing but system DLLs,
 # with ASLR, DEP, no SEH handlers and terminal-server awareness, and no time
 # stamp. The compiler is kept from turning loops into calls of C library
-# functions.
-function(kompakto_windows_program target entry)
+# functions. kompakto_windows_compile alone is how its sources are compiled,
+# for the tests of the Windows operations too, which link its os_win.cpp.
+function(kompakto_windows_compile target)
   target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
   target_compile_options(${target} PRIVATE -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
                          -fno-tree-loop-distribute-patterns -ffunction-sections)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+endfunction()
+
+function(kompakto_windows_program target entry)
+  kompakto_windows_compile(${target})
   target_link_options(${target} PRIVATE -s -nostartfiles -nostdlib -static-libgcc -static-libstdc++
                       -Wl,-e,_${entry}@0 -Wl,--gc-sections -Wl,--no-insert-timestamp
                       -Wl,--dynamicbase -Wl,--nxcompat -Wl,--no-seh -Wl,--tsaware)
