@@ -806,10 +806,9 @@ def run_layer_tests(session, arch):
     """The tests of the Windows operations in a fresh prefix of arch, as
     (name, problems) pairs."""
     prefix = session.prefix(arch, {LAYER_TEST: LAYER_SOURCE, LAYER_PROBE: "e2e-planted.dll"})
-    lang, code_page = LAYER_RUNS[arch]
+    lang = LAYER_RUNS[arch][0]
     winesession.ensure_locale(lang)  # for the Unix side of file names with letters beyond ASCII
-    code = session.run(prefix, LAYER_TEST, ["--code-page=%d" % code_page, "--gtest_output=xml:" + LAYER_RESULTS],
-                       lang, LAYER_WAIT_S)
+    code = session.run(prefix, LAYER_TEST, ["--gtest_output=xml:" + LAYER_RESULTS], lang, LAYER_WAIT_S)
     try:
         with open(winesession.windows_to_host(prefix, LAYER_RESULTS), "rb") as report:  # a failure may quote any byte
             tests = ElementTree.fromstring(report.read().decode("utf-8", "replace")).iter("testcase")
