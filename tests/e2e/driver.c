@@ -164,10 +164,11 @@ static int SplitFields(wchar_t* line, wchar_t** fields) {
     return count;
 }
 
-/* A UTF-8 file as UTF-16, to be freed; NULL when it cannot be read. */
-static wchar_t* ReadTextFile(const wchar_t* path, int* length) {
+/* A UTF-8 file as UTF-16, once it is there (within waitMs), to be freed;
+ * NULL when it is not there. */
+static wchar_t* ReadTextFile(const wchar_t* path, DWORD waitMs, int* length) {
     DWORD got = 0;
-    char* bytes = WhReadFile(path, &got);
+    char* bytes = WhAwaitFile(path, waitMs, &got);
     if (!bytes) return NULL;
     wchar_t* wide = (wchar_t*)malloc((got + 1) * sizeof(wchar_t));
     int n = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)got, wide, (int)got);
@@ -274,17 +275,12 @@ static int DefaultStyledButton(HWND box) {
     return -1;
 }
 
-/* Whether done(what) comes true within timeoutMs. */
-static int WaitUntil(int (*done)(const void* what), const void* what, DWORD timeoutMs) {
+/* Whether box goes away within timeoutMs. */
+static int Gone(HWND box, DWORD timeoutMs) {
     DWORD start = GetTickCount();
-    while (!done(what)) {
-        if (GetTickCount() - start > timeoutMs) return 0;
-        Sleep(20);
-    }
-    return 1;
+    while (IsWindowVisible(box) && GetTickCount() - start <= timeoutMs) Sleep(20);
+    return !IsWindowVisible(box);
 }
-
-static int Gone(const void* box) { return !IsWindow((HWND)box) || !IsWindowVisible((HWND)box); }
 
 /* Carries out action on box; false when the action is unknown. A button is
  * clicked, a key goes to the focused control, close is the close box. */
@@ -331,11 +327,11 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
     Add("caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", seen.caption, seen.text,
         Buttons(&seen), seen.focused, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
     if (wcscmp(done, L"hold") != 0) {
-        int gone = Act(box, done, focus) && WaitUntil(Gone, box, 5000);
+        int gone = Act(box, done, focus) && Gone(box, 5000);
         /* Still there: take the first button that closes it, Cancel or OK. */
         for (int closed = gone, i = 0; !closed && i < 2; i++) {
             PostMessageW(box, WM_COMMAND, i ? IDOK : IDCANCEL, 0);
-            closed = WaitUntil(Gone, box, 1000);
+            closed = Gone(box, 1000);
         }
         Add("closed:b", gone);
     }
@@ -520,12 +516,12 @@ static void StepDump(wchar_t** f) { DumpKey(f[1]); }
  * file into place whole). */
 static void StepFile(wchar_t** f) {
     char event[16];
-    int length = 0, exists = WhAwaitFile(f[1], f[2] ? Ms(f[2]) : 0), read = wcscmp(f[0], L"read_file") == 0;
-    wchar_t* content = exists && read ? ReadTextFile(f[1], &length) : NULL;
+    int length = 0;
+    wchar_t* content = ReadTextFile(f[1], f[2] ? Ms(f[2]) : 0, &length);
     WideCharToMultiByte(CP_UTF8, 0, f[0], -1, event, sizeof(event), NULL, NULL);
     Begin(event);
-    Add("path:s exists:b", f[1], read ? content != NULL : exists);
-    if (content) Add("content:n", content, length);
+    Add("path:s exists:b", f[1], content != NULL);
+    if (content && wcscmp(f[0], L"read_file") == 0) Add("content:n", content, length);
     End();
     free(content);
 }
@@ -559,7 +555,7 @@ static ULONGLONG LastCallArgument(const wchar_t* log, const wchar_t* function) {
     wchar_t needle[256];
     ULONGLONG argument = 0;
     swprintf(needle, 256, L".%ls(", function);
-    wchar_t* text = ReadTextFile(log, NULL);
+    wchar_t* text = ReadTextFile(log, 0, NULL);
     for (wchar_t* at = text ? wcsstr(text, needle) : NULL; at; at = wcsstr(at + 1, needle)) {
         argument = wcstoull(at + wcslen(needle), NULL, 16);
     }
@@ -717,7 +713,7 @@ int wmain(int argc, wchar_t** argv) {
     g_startTick = GetTickCount();
     g_out = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
     if (g_out == INVALID_HANDLE_VALUE) return 3;
-    wchar_t* script = ReadTextFile(argv[1], NULL);
+    wchar_t* script = ReadTextFile(argv[1], 0, NULL);
     if (!script) {
         Emit("bad_script", "path:s", argv[1]);
         CloseHandle(g_out);
