@@ -513,10 +513,15 @@ TEST(Files, AttributesTellFileFolderAndNothingByTheirFullName) {
 
 // --- The process ---------------------------------------------------------------
 
-// The window that owns the boxes of a program without a window of its own.
+// The window that owns the boxes of a program without a window of its own;
+// with none in front, Wine's foreground window is the desktop too, so a
+// window of this program's is put there.
 TEST(Process, TheDesktopWindowIsTheDesktop) {
+    ShowWindow(OwnerWindow(), SW_SHOW);
+    SetForegroundWindow(OwnerWindow());
     wchar_t type[16] = L"";
     GetClassNameW(reinterpret_cast<HWND>(OsGetDesktopWindow()), type, 16);
+    ShowWindow(OwnerWindow(), SW_HIDE);
     EXPECT_STREQ(L"#32769", type);
 }
 
