@@ -703,6 +703,30 @@ TEST(Boxes, TheTimedBoxGetsEveryArgumentAsGiven) {
     EXPECT_EQ(Wide(kBoxText), seen.text);
 }
 
+// --- DPI awareness ---------------------------------------------------------------
+
+HANDLE RecordedContext;
+BOOL DpiAnswer;
+BOOL WINAPI RecordDpiContext(HANDLE context) {
+    RecordedContext = context;
+    return DpiAnswer;
+}
+BOOL WINAPI AnswerDpiAware() { return DpiAnswer; }
+
+// Any BOOL but FALSE is Windows' yes.
+TEST(Dpi, TheContextGoesThroughUnchangedAndARefusalIsARefusal) {
+    for (BOOL answer : {TRUE, FALSE, 2}) {
+        DpiAnswer = answer;
+        for (intptr_t context : {kDpiAwarenessContextPerMonitorAwareV2, intptr_t{-2}, intptr_t{0x7FFF0001}}) {
+            RecordedContext = nullptr;
+            EXPECT_EQ(answer != FALSE,
+                      OsCallSetProcessDpiAwarenessContext(reinterpret_cast<OsProc>(RecordDpiContext), context));
+            EXPECT_EQ(reinterpret_cast<HANDLE>(context), RecordedContext);
+        }
+        EXPECT_EQ(answer != FALSE, OsCallSetProcessDpiAware(reinterpret_cast<OsProc>(AnswerDpiAware)));
+    }
+}
+
 // --- The shell ---------------------------------------------------------------
 
 // This program, opened as the page would be, reports to report how it was
