@@ -378,16 +378,14 @@ OsModule OsLoadLibrary(const char* name) {
 
 OsProc OsGetProcAddress(OsModule module, const char* name) {
     if (Call(kOpGetProcAddress, Show(name))) return nullptr;
-    if (reinterpret_cast<uintptr_t>(module) != kUser32) return nullptr;
-    const std::pair<const char*, uintptr_t> exports[] = {
+    if (reinterpret_cast<uintptr_t>(module) != kUser32 || !name) return nullptr;
+    const std::map<std::string, uintptr_t> exports = {
         {state.timeoutBoxExported ? "MessageBoxTimeoutW" : "", kTimeoutProc},
         {state.dpiContextExported ? "SetProcessDpiAwarenessContext" : "", kDpiContextProc},
         {state.dpiAwareExported ? "SetProcessDPIAware" : "", kDpiAwareProc},
     };
-    auto found =
-        std::find_if(std::begin(exports), std::end(exports),
-                     [name](const std::pair<const char*, uintptr_t>& e) { return std::string(name) == e.first; });
-    return found == std::end(exports) ? nullptr : reinterpret_cast<OsProc>(found->second);
+    auto found = exports.find(name);
+    return found == exports.end() || !*name ? nullptr : reinterpret_cast<OsProc>(found->second);
 }
 
 void OsFreeLibrary(OsModule module) {
