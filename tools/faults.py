@@ -7,7 +7,7 @@ tests named for each catch it.
 Each row of the table changes one piece of text on one line of one file. The
 tracked files are copied to build/faults/tree (its trees are configured once
 there and rebuilt incrementally); a row is planted there, the trees its tests
-need are built, only those tests run, and the line is put back. A row is
+need are built, only those tests run, and the file is put back. A row is
 "caught" when every test it names fails; "ESCAPED" when one of them passes;
 "ERROR" when the table itself is wrong (the text is not found exactly once,
 the plant does not compile, a test name matches no test, a named test fails
@@ -37,70 +37,59 @@ LAYER_PREFIXES = {"oswin": ("win64", "win32"), "oswin64": ("win64",), "oswin32":
 LAYER_RESULT = re.compile(r"windows layer \((win64|win32) prefix, code page \d+\): (.*)")
 UNIT_TESTS = os.path.join(TREE, "build", "linux", "tests", "unit", "unit_tests")
 TREES = {"unit": ["linux"], "oswin": ["windows-layer"], "e2e": ["windows"], "resources": ["windows"]}
+# A test starts at a word that names its kind; an e2e case's name has spaces.
+NEXT_TEST = re.compile(r" (?=(?:%s):)" % "|".join(KINDS + tuple(LAYER_PREFIXES)))
+
+
+def kind(test):
+    return "oswin" if test[0] in LAYER_PREFIXES else test[0]
 
 
 class Row:
-    def __init__(self, number, about):
-        self.number, self.about = number, about
-        self.file = self.old = self.new = None
-        self.tests = []  # (kind, name); kind as written: unit, oswin, oswin64, e2e, resources, ...
-
-    def kind(self, test):
-        return "oswin" if test[0] in LAYER_PREFIXES else test[0]
+    def __init__(self, number, about, file, line):
+        self.number, self.about, self.file = number, about, file
+        change, tests = line.split(" :: ")
+        self.old, self.new = change.split(" ==> ")
+        self.tests = [tuple(test.split(":", 1)) for test in NEXT_TEST.split(tests.strip())]
 
 
 def read_table(path):
-    """Rows of blank-line separated blocks: comment lines (#) say what the
-    fault is, then in:, from:, to: and one fails: line per test."""
-    rows, row = [], None
+    """The rows under each [file] line: a # line saying what the fault is,
+    then OLD ==> NEW :: TESTS."""
+    rows, file, comment = [], None, None
     with open(path, encoding="utf-8") as table:
         for number, line in enumerate(table, 1):
-            line = line.rstrip("\n")
-            if not line.strip():
-                row = None
-                continue
-            if row is None:
-                row = Row(number, [])
-                rows.append(row)
-            key, _, value = line.partition(":")
-            if line.startswith("#"):
-                row.about.append(line[1:].strip())
-            elif key == "in":
-                row.file = value.strip()
-            elif key == "from":
-                row.old = value.strip()
-            elif key == "to":
-                row.new = value.strip()
-            elif key == "fails":
-                kind, _, name = value.strip().partition(":")
-                row.tests.append((kind, name.strip()))
+            line = line.strip()
+            if line.startswith("[") and line.endswith("]"):
+                file, comment = line[1:-1], None
+            elif line.startswith("#") or not line:
+                comment = line[1:].strip() if line else None
             else:
-                raise SystemExit("%s:%d: not a row's line: %s" % (path, number, line))
-    rows = [row for row in rows if row.file or row.old or row.new or row.tests]  # comments alone are none
-    for row in rows:
-        row.about = " ".join(row.about)
-        bad = [kind for kind, _ in row.tests if row.kind((kind, "")) not in KINDS]
-        if None in (row.file, row.old, row.new) or not row.tests or bad:
-            raise SystemExit("%s:%d: a row needs in:, from:, to: and fails: lines of the kinds %s"
-                             % (path, row.number, ", ".join(KINDS)))
+                try:
+                    row = Row(number, comment, file, line)
+                except ValueError:
+                    row = None
+                if not (row and file and comment and row.old and all(kind(t) in KINDS and t[1:] for t in row.tests)):
+                    raise SystemExit("%s:%d: a row is a # line, then OLD ==> NEW :: KIND:TEST..., under a [file] "
+                                     "line; KIND is one of %s" % (path, number, ", ".join(KINDS)))
+                rows.append(row)
+                comment = None
     return rows
 
 
 def sync_tree():
     """The tracked files as they are now, copied where they differ."""
     tracked = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True, check=True).stdout
-    for name in tracked.decode().split("\0"):
+    for name in filter(None, tracked.decode().split("\0")):
         source, target = os.path.join(ROOT, name), os.path.join(TREE, name)
-        if not name or not os.path.isfile(source):
-            continue
-        with open(source, "rb") as new:
-            data = new.read()
-        if os.path.exists(target):
-            with open(target, "rb") as old:
-                if old.read() == data:
-                    continue
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy2(source, target)
+        if os.path.isfile(source) and not (os.path.exists(target) and read(source) == read(target)):
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copy2(source, target)
+
+
+def read(path):
+    with open(path, "rb") as data:
+        return data.read()
 
 
 def build(presets):
@@ -153,32 +142,28 @@ class WineLock:
 def run_wine(tests):
     """What run_tests says of the e2e cases and layer tests, from one run of
     tests/e2e/e2e.py on the planted tree."""
-    cases = [name for kind, name in tests if kind == "e2e"]
-    layers = sorted({arch for kind, _ in tests if kind in LAYER_PREFIXES for arch in LAYER_PREFIXES[kind]})
-    env = dict(os.environ)
-    # GoogleTest reads its filter from the environment, which Wine hands on.
-    env["GTEST_FILTER"] = ":".join(name for kind, name in tests if kind in LAYER_PREFIXES) or "-*"
+    layer = [name for kind, name in tests if kind in LAYER_PREFIXES]
+    arches = sorted({arch for kind, _ in tests for arch in LAYER_PREFIXES.get(kind, ())})
+    env = dict(os.environ, GTEST_FILTER=":".join(layer) or "-*")  # Wine hands GoogleTest its filter
     command = [sys.executable, os.path.join(ROOT, "tests", "e2e", "e2e.py"), os.path.join(TREE, "build", "windows")]
-    command += cases + ["windows layer (%s prefix" % arch for arch in layers]
+    command += [name for kind, name in tests if kind == "e2e"] + ["windows layer (%s prefix" % a for a in arches]
     with WineLock():
         output = subprocess.run(command, env=env, capture_output=True, text=True).stdout
-    results = {}
-    for line in output.splitlines():
-        if line[:5] in ("PASS ", "FAIL "):
-            results[line[5:]] = line.startswith("FAIL")
-    found = {}
-    for kind, name in tests:
-        if kind == "e2e":
-            found[(kind, name)] = {"": results[name]} if name in results else {}
-        else:  # a test of the layer, in each prefix its kind names
-            matched = [(m.group(1), failed) for result, failed in results.items()
-                       for m in [LAYER_RESULT.fullmatch(result)] if m and fnmatch.fnmatchcase(m.group(2), name)]
-            found[(kind, name)] = {arch: any(f for a, f in matched if a == arch)
-                                   for arch in LAYER_PREFIXES[kind] if arch in dict(matched)}
-            if len(found[(kind, name)]) < len(LAYER_PREFIXES[kind]):
-                found[(kind, name)] = {}
+    results = {line[5:]: line.startswith("FAIL") for line in output.splitlines() if line[:5] in ("PASS ", "FAIL ")}
     if not results:
         print("# e2e.py reported nothing:\n" + output, flush=True)
+    found = {}
+    for test in tests:
+        if test[0] == "e2e":
+            found[test] = {"": results[test[1]]} if test[1] in results else {}
+            continue
+        # A test of the layer fails in a prefix where any test it selects fails.
+        by_arch = {}
+        for result, failed in results.items():
+            match = LAYER_RESULT.fullmatch(result)
+            if match and fnmatch.fnmatchcase(match.group(2), test[1]):
+                by_arch[match.group(1)] = by_arch.get(match.group(1), False) or failed
+        found[test] = by_arch if set(by_arch) >= set(LAYER_PREFIXES[test[0]]) else {}
     return found
 
 
@@ -191,60 +176,65 @@ def run_tests(tests):
         if test[0] == "unit":
             ran = run_unit(test[1])
             found[test] = {"": any(ran)} if ran else {}
-    for test in tests:
-        if test[0] == "resources":
+        elif test[0] == "resources":
             exe = os.path.join(TREE, "build", "windows", "kompakto.exe")
             checker = os.path.join(ROOT, "tests", "resources", "check_resources.py")
-            failed = subprocess.run([sys.executable, checker, exe], capture_output=True).returncode != 0
-            found[test] = {"": failed}
-    wine = [test for test in tests if test[0] == "e2e" or test[0] in LAYER_PREFIXES]
+            found[test] = {"": subprocess.run([sys.executable, checker, exe], capture_output=True).returncode != 0}
+    wine = [test for test in tests if kind(test) in ("e2e", "oswin")]
     if wine:
         found.update(run_wine(wine))
     return found
 
 
-def named(test):
-    return "%s:%s" % test
-
-
-def plant(row):
-    """Plants row; returns the original file's text, or an error."""
+def try_row(row, baseline):
+    """The row's verdict and notes."""
+    notes = ["%s:%s names no test" % t for t in row.tests if not baseline[t]]
+    notes += ["%s:%s fails without the plant" % t for t in row.tests if any(baseline[t].values())]
+    if notes:
+        return "ERROR", notes
     path = os.path.join(TREE, row.file)
     try:
         with open(path, encoding="utf-8", newline="") as source:
-            text = source.read()
+            original = source.read()
     except OSError as error:
-        return None, str(error)
-    count = text.count(row.old)
-    if count != 1:
-        return None, "the original text stands %d times in %s" % (count, row.file)
-    with open(path, "w", encoding="utf-8", newline="") as planted:
-        planted.write(text.replace(row.old, row.new))
-    return text, None
-
-
-def restore(row, text):
-    with open(os.path.join(TREE, row.file), "w", encoding="utf-8", newline="") as source:
-        source.write(text)
+        return "ERROR", [str(error)]
+    if original.count(row.old) != 1:
+        return "ERROR", ["the original text stands %d times in %s" % (original.count(row.old), row.file)]
+    try:
+        with open(path, "w", encoding="utf-8", newline="") as planted:
+            planted.write(original.replace(row.old, row.new))
+        problem = build(sorted({preset for test in row.tests for preset in TREES[kind(test)]}))
+        if problem:
+            return "ERROR", ["the plant does not build:\n" + problem]
+        results = run_tests(row.tests)
+    finally:
+        with open(path, "w", encoding="utf-8", newline="") as source:
+            source.write(original)
+    notes = ["%s:%s: nothing of that name ran" % t for t in row.tests if not results[t]]
+    if notes:
+        return "ERROR", notes
+    notes = ["passes: %s:%s%s" % (test + (where and " in the %s prefix" % where,))
+             for test in row.tests for where, failed in sorted(results[test].items()) if not failed]
+    return ("ESCAPED" if notes else "caught"), notes
 
 
 def main(argv):
-    only = [a.split("=", 1)[1].split(",") for a in argv[1:] if a.startswith("--only=")]
+    only = [a[len("--only="):].split(",") for a in argv[1:] if a.startswith("--only=")]
     words = [a for a in argv[1:] if not a.startswith("--")]
-    kinds = set(only[0]) if only else set(KINDS)
-    if set(argv[1:]) - set(words) - {a for a in argv[1:] if a.startswith("--only=")} or kinds - set(KINDS):
+    kinds = set(only[-1]) if only else set(KINDS)
+    if len(only) + len(words) < len(argv) - 1 or kinds - set(KINDS):
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
     rows = []
     for row in read_table(TABLE):
-        row.tests = [test for test in row.tests if row.kind(test) in kinds]
+        row.tests = [test for test in row.tests if kind(test) in kinds]
         if row.tests and (not words or any(w.lower() in (row.about + row.file).lower() for w in words)):
             rows.append(row)
     started = time.time()
     os.makedirs(TREE, exist_ok=True)
     sync_tree()
     tests = sorted({test for row in rows for test in row.tests})
-    presets = sorted({preset for kind in {row.kind(test) for test in tests} for preset in TREES[kind]})
+    presets = sorted({preset for test in tests for preset in TREES[kind(test)]})
     if "windows" in presets:
         presets.append("windows-layer")  # e2e.py wants the layer's program even where it runs none of its tests
     problem = build(presets)
@@ -257,30 +247,7 @@ def main(argv):
     counts = {"caught": 0, "ESCAPED": 0, "ERROR": 0}
     for row in rows:
         row_started = time.time()
-        verdict, notes = "caught", []
-        for test in row.tests:
-            if not baseline[test]:
-                verdict, notes = "ERROR", notes + ["%s names no test" % named(test)]
-            elif any(baseline[test].values()):
-                verdict, notes = "ERROR", notes + ["%s fails without the plant" % named(test)]
-        original, error = plant(row) if verdict == "caught" else (None, None)
-        if error:
-            verdict, notes = "ERROR", [error]
-        if original is not None:
-            try:
-                problem = build(sorted({p for test in row.tests for p in TREES[row.kind(test)]}))
-                if problem:
-                    verdict, notes = "ERROR", ["the plant does not build:\n" + problem]
-                else:
-                    for test, results in run_tests(row.tests).items():
-                        if not results:
-                            verdict, notes = "ERROR", notes + ["%s: nothing of that name ran" % named(test)]
-                        elif not all(results.values()) and verdict != "ERROR":
-                            verdict = "ESCAPED"
-                            notes += ["passes: %s%s" % (named(test), where and " in the %s prefix" % where)
-                                      for where, failed in sorted(results.items()) if not failed]
-            finally:
-                restore(row, original)
+        verdict, notes = try_row(row, baseline)
         counts[verdict] += 1
         print("%-8s %s (%s; %.0f s)" % (verdict, row.about, row.file, time.time() - row_started), flush=True)
         for note in notes:
