@@ -4,19 +4,18 @@ tests named for each catch it.
 
     /usr/bin/python3 tools/faults.py [--only=KIND,...] [WORD...]
 
-Each row of the table changes one piece of text on one line of one file. The
-tracked files are copied to build/faults/tree (its trees are configured once
-there and rebuilt incrementally); a row is planted there, the trees its tests
-need are built, only those tests run, and the file is put back. A row is
-"caught" when every test it names fails; "ESCAPED" when one of them passes;
-"ERROR" when the table itself is wrong (the text is not found exactly once,
-the plant does not compile, a test name matches no test, a named test fails
-without the plant). --only keeps the tests of those kinds (unit, oswin, e2e,
-resources) and the rows that name one; a WORD keeps the rows whose
-description or file holds it. The Wine steps take /tmp/kompakto-wine.lock, so
-that one Wine session runs at a time on this machine.
+A row is planted in a copy of the tracked files (build/faults/tree, its trees
+built incrementally), only its tests run, and the file is put back. It is
+"caught" when every test it names fails, "ESCAPED" when one passes, "ERROR"
+when the row is wrong: its text is not there exactly once, the plant does not
+build, a test name matches no test, a named test fails without the plant.
+--only keeps the tests of those kinds (unit, oswin, e2e, resources); a WORD
+keeps the rows whose description or file holds it. The Wine steps hold
+/tmp/kompakto-wine.lock: one Wine session at a time on this machine.
 """
+import contextlib
 import fcntl
+import filecmp
 import fnmatch
 import os
 import re
@@ -25,6 +24,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 from xml.etree import ElementTree
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -45,35 +45,27 @@ def kind(test):
     return "oswin" if test[0] in LAYER_PREFIXES else test[0]
 
 
-class Row:
-    def __init__(self, number, about, file, line):
-        self.number, self.about, self.file = number, about, file
-        change, tests = line.split(" :: ")
-        self.old, self.new = change.split(" ==> ")
-        self.tests = [tuple(test.split(":", 1)) for test in NEXT_TEST.split(tests.strip())]
-
-
 def read_table(path):
     """The rows under each [file] line: a # line saying what the fault is,
     then OLD ==> NEW :: TESTS."""
-    rows, file, comment = [], None, None
+    rows, file, about = [], None, None
     with open(path, encoding="utf-8") as table:
         for number, line in enumerate(table, 1):
             line = line.strip()
             if line.startswith("[") and line.endswith("]"):
-                file, comment = line[1:-1], None
+                file, about = line[1:-1], None
             elif line.startswith("#") or not line:
-                comment = line[1:].strip() if line else None
+                about = line[1:].strip() or None
             else:
-                try:
-                    row = Row(number, comment, file, line)
-                except ValueError:
-                    row = None
-                if not (row and file and comment and row.old and all(kind(t) in KINDS and t[1:] for t in row.tests)):
+                change, _, tests = line.partition(" :: ")
+                old, _, new = change.partition(" ==> ")
+                tests = [tuple(test.split(":", 1)) for test in NEXT_TEST.split(tests)]
+                if not (file and about and old and line.count(" :: ") == change.count(" ==> ") == 1
+                        and all(kind(test) in KINDS and test[1:] for test in tests)):
                     raise SystemExit("%s:%d: a row is a # line, then OLD ==> NEW :: KIND:TEST..., under a [file] "
                                      "line; KIND is one of %s" % (path, number, ", ".join(KINDS)))
-                rows.append(row)
-                comment = None
+                rows.append(types.SimpleNamespace(about=about, file=file, old=old, new=new, tests=tests))
+                about = None
     return rows
 
 
@@ -82,14 +74,9 @@ def sync_tree():
     tracked = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True, check=True).stdout
     for name in filter(None, tracked.decode().split("\0")):
         source, target = os.path.join(ROOT, name), os.path.join(TREE, name)
-        if os.path.isfile(source) and not (os.path.exists(target) and read(source) == read(target)):
+        if os.path.isfile(source) and not (os.path.exists(target) and filecmp.cmp(source, target, shallow=False)):
             os.makedirs(os.path.dirname(target), exist_ok=True)
             shutil.copy2(source, target)
-
-
-def read(path):
-    with open(path, "rb") as data:
-        return data.read()
 
 
 def build(presets):
@@ -117,26 +104,21 @@ def run_unit(name):
         return [case.find("failure") is not None for case in ElementTree.parse(report).getroot().iter("testcase")]
 
 
-class WineLock:
+@contextlib.contextmanager
+def wine_lock():
     """/tmp/kompakto-wine.lock, unless this process holds it already through
     a descriptor it inherited (flock /tmp/kompakto-wine.lock make faults)."""
-
-    def __enter__(self):
-        self.own = None
-        for fd in os.listdir("/proc/self/fd"):
-            if os.path.realpath("/proc/self/fd/" + fd) == WINE_LOCK:
-                try:
-                    fcntl.flock(int(fd), fcntl.LOCK_EX | fcntl.LOCK_NB)
-                    return self  # the lock an ancestor took
-                except OSError:
-                    pass
-        self.own = open(WINE_LOCK, "a")
-        fcntl.flock(self.own, fcntl.LOCK_EX)
-        return self
-
-    def __exit__(self, *exception):
-        if self.own:
-            self.own.close()
+    for fd in os.listdir("/proc/self/fd"):
+        if os.path.realpath("/proc/self/fd/" + fd) == WINE_LOCK:
+            try:
+                fcntl.flock(int(fd), fcntl.LOCK_EX | fcntl.LOCK_NB)  # the lock an ancestor took
+            except OSError:
+                continue
+            yield
+            return
+    with open(WINE_LOCK, "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
 
 
 def run_wine(tests):
@@ -147,7 +129,7 @@ def run_wine(tests):
     env = dict(os.environ, GTEST_FILTER=":".join(layer) or "-*")  # Wine hands GoogleTest its filter
     command = [sys.executable, os.path.join(ROOT, "tests", "e2e", "e2e.py"), os.path.join(TREE, "build", "windows")]
     command += [name for kind, name in tests if kind == "e2e"] + ["windows layer (%s prefix" % a for a in arches]
-    with WineLock():
+    with wine_lock():
         output = subprocess.run(command, env=env, capture_output=True, text=True).stdout
     results = {line[5:]: line.startswith("FAIL") for line in output.splitlines() if line[:5] in ("PASS ", "FAIL ")}
     if not results:
@@ -158,32 +140,39 @@ def run_wine(tests):
             found[test] = {"": results[test[1]]} if test[1] in results else {}
             continue
         # A test of the layer fails in a prefix where any test it selects fails.
-        by_arch = {}
-        for result, failed in results.items():
-            match = LAYER_RESULT.fullmatch(result)
-            if match and fnmatch.fnmatchcase(match.group(2), test[1]):
-                by_arch[match.group(1)] = by_arch.get(match.group(1), False) or failed
-        found[test] = by_arch if set(by_arch) >= set(LAYER_PREFIXES[test[0]]) else {}
+        matched = [(m.group(1), failed) for result, failed in results.items() for m in [LAYER_RESULT.fullmatch(result)]
+                   if m and m.group(1) in LAYER_PREFIXES[test[0]] and fnmatch.fnmatchcase(m.group(2), test[1])]
+        found[test] = {arch: any(f for a, f in matched if a == arch) for arch, _ in matched}
+        found[test] = found[test] if len(found[test]) == len(LAYER_PREFIXES[test[0]]) else {}
     return found
 
 
 def run_tests(tests):
-    """{(kind, name): {where: failed}}: a pattern fails where any test it
-    selects fails; a layer test runs in each of its prefixes. An empty dict
-    when nothing of that name ran."""
+    """{(kind, name): {where: failed}}, a layer test's for each of its
+    prefixes; an empty dict when nothing of that name ran."""
     found = {}
     for test in tests:
         if test[0] == "unit":
             ran = run_unit(test[1])
             found[test] = {"": any(ran)} if ran else {}
         elif test[0] == "resources":
-            exe = os.path.join(TREE, "build", "windows", "kompakto.exe")
-            checker = os.path.join(ROOT, "tests", "resources", "check_resources.py")
-            found[test] = {"": subprocess.run([sys.executable, checker, exe], capture_output=True).returncode != 0}
+            checker = [sys.executable, os.path.join(ROOT, "tests", "resources", "check_resources.py")]
+            found[test] = {"": subprocess.run(checker + [os.path.join(TREE, "build", "windows", "kompakto.exe")],
+                                              capture_output=True).returncode != 0}
     wine = [test for test in tests if kind(test) in ("e2e", "oswin")]
     if wine:
         found.update(run_wine(wine))
     return found
+
+
+def read(path):
+    with open(path, encoding="utf-8", newline="") as source:
+        return source.read()
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8", newline="") as source:
+        source.write(text)
 
 
 def try_row(row, baseline):
@@ -193,23 +182,17 @@ def try_row(row, baseline):
     if notes:
         return "ERROR", notes
     path = os.path.join(TREE, row.file)
-    try:
-        with open(path, encoding="utf-8", newline="") as source:
-            original = source.read()
-    except OSError as error:
-        return "ERROR", [str(error)]
+    original = read(path) if os.path.isfile(path) else ""
     if original.count(row.old) != 1:
         return "ERROR", ["the original text stands %d times in %s" % (original.count(row.old), row.file)]
     try:
-        with open(path, "w", encoding="utf-8", newline="") as planted:
-            planted.write(original.replace(row.old, row.new))
+        write(path, original.replace(row.old, row.new))
         problem = build(sorted({preset for test in row.tests for preset in TREES[kind(test)]}))
         if problem:
             return "ERROR", ["the plant does not build:\n" + problem]
         results = run_tests(row.tests)
     finally:
-        with open(path, "w", encoding="utf-8", newline="") as source:
-            source.write(original)
+        write(path, original)
     notes = ["%s:%s: nothing of that name ran" % t for t in row.tests if not results[t]]
     if notes:
         return "ERROR", notes
@@ -225,11 +208,11 @@ def main(argv):
     if len(only) + len(words) < len(argv) - 1 or kinds - set(KINDS):
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
-    rows = []
-    for row in read_table(TABLE):
+    rows = [row for row in read_table(TABLE) if not words or any(w.lower() in (row.about + row.file).lower()
+                                                                for w in words)]
+    for row in rows:
         row.tests = [test for test in row.tests if kind(test) in kinds]
-        if row.tests and (not words or any(w.lower() in (row.about + row.file).lower() for w in words)):
-            rows.append(row)
+    rows = [row for row in rows if row.tests]
     started = time.time()
     os.makedirs(TREE, exist_ok=True)
     sync_tree()
@@ -254,9 +237,8 @@ def main(argv):
             print("         " + note.replace("\n", "\n         "))
     build(presets)  # the trees as the tracked files have them, for the next run
     print("# %.0f s" % (time.time() - started))
-    errors = counts["ERROR"]
-    print("%d caught, %d escaped%s" % (counts["caught"], counts["ESCAPED"] + errors,
-                                       " (%d of them errors in the table)" % errors if errors else ""))
+    print("%d caught, %d escaped%s" % (counts["caught"], counts["ESCAPED"] + counts["ERROR"], counts["ERROR"]
+                                       and " (%d of them errors in the table)" % counts["ERROR"] or ""))
     return 0 if counts["caught"] == len(rows) else 1
 
 
