@@ -70,13 +70,14 @@ def read_table(path):
 
 
 def sync_tree():
-    """The tracked files as they are now, copied where they differ."""
+    """The tracked files as they are now, copied where they differ, as new
+    files: a plant that a stopped run left behind is rebuilt away."""
     tracked = subprocess.run(["git", "ls-files", "-z"], cwd=ROOT, capture_output=True, check=True).stdout
     for name in filter(None, tracked.decode().split("\0")):
         source, target = os.path.join(ROOT, name), os.path.join(TREE, name)
         if os.path.isfile(source) and not (os.path.exists(target) and filecmp.cmp(source, target, shallow=False)):
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            shutil.copy2(source, target)
+            shutil.copy(source, target)
 
 
 def build(presets):
