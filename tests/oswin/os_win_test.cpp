@@ -426,6 +426,11 @@ TEST_F(Registry, ACreatedKeyLastsAndIsOpenWithEveryRight) {
     OsKey key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, OsRegCreateKey(OsCurrentUserKey(), Scratch("made").c_str(), &key));
     EXPECT_EQ(static_cast<DWORD>(KEY_ALL_ACCESS), GrantedAccess(key));
+    wchar_t keyClass[16] = L"?";
+    DWORD classLength = 16;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(reinterpret_cast<HKEY>(key), keyClass, &classLength, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(0u, classLength) << "a key of no class";
     OsRegCloseKey(key);
     RegCloseKey(MakeKey(Scratch("made\\lasting")));
 }
