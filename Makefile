@@ -54,7 +54,6 @@ fuzz: checked
 
 resources: windows
 	$(PYTHON) tests/resources/check_resources.py build/windows/kompakto.exe
-	$(PYTHON) tests/resources/check_catches_faults.py build/windows/kompakto.exe
 
 # Builds HEAD twice in two folders and compares the executables.
 repro: deps

@@ -9,6 +9,8 @@ built incrementally), only its tests run, and the file is put back. It is
 "caught" when every test it names fails, "ESCAPED" when one passes, "ERROR"
 when the row is wrong: its text is not there exactly once, the plant does not
 build, a test name matches no test, a named test fails without the plant.
+Under a [FILE, run] line the planted file is run before the build: a
+generator whose output is committed.
 --only keeps the tests of those kinds (unit, oswin, e2e, resources); a WORD
 keeps the rows whose description or file holds it. The Wine steps hold
 /tmp/kompakto-wine.lock: one Wine session at a time on this machine.
@@ -53,7 +55,7 @@ def read_table(path):
         for number, line in enumerate(table, 1):
             line = line.strip()
             if line.startswith("[") and line.endswith("]"):
-                file, about = line[1:-1], None
+                (file, _, run), about = line[1:-1].partition(", "), None
             elif line.startswith("#") or not line:
                 about = line[1:].strip() or None
             else:
@@ -64,7 +66,8 @@ def read_table(path):
                         and all(kind(test) in KINDS and test[1:] for test in tests)):
                     raise SystemExit("%s:%d: a row is a # line, then OLD ==> NEW :: KIND:TEST..., under a [file] "
                                      "line; KIND is one of %s" % (path, number, ", ".join(KINDS)))
-                rows.append(types.SimpleNamespace(about=about, file=file, old=old, new=new, tests=tests))
+                rows.append(types.SimpleNamespace(about=about, file=file, run=run == "run", old=old, new=new,
+                                                  tests=tests))
                 about = None
     return rows
 
@@ -122,6 +125,15 @@ def wine_lock():
         yield
 
 
+def resource_checks():
+    """(line, failed) for each check of the tree's check_resources.py, which
+    reads the tree's committed images, on the tree's kompakto.exe."""
+    checker = os.path.join(TREE, "tests", "resources", "check_resources.py")
+    output = subprocess.run([sys.executable, checker, os.path.join(TREE, "build", "windows", "kompakto.exe")],
+                            capture_output=True, text=True).stdout
+    return [(line[6:], line.startswith("FAIL")) for line in output.splitlines() if line[:6] in ("PASS  ", "FAIL  ")]
+
+
 def run_wine(tests):
     """What run_tests says of the e2e cases and layer tests, from one run of
     tests/e2e/e2e.py on the planted tree."""
@@ -150,16 +162,17 @@ def run_wine(tests):
 
 def run_tests(tests):
     """{(kind, name): {where: failed}}, a layer test's for each of its
-    prefixes; an empty dict when nothing of that name ran."""
-    found = {}
+    prefixes; an empty dict when nothing of that name ran. A resources
+    test is a check of check_resources.py, by a part of its line."""
+    found, checks = {}, None
     for test in tests:
         if test[0] == "unit":
             ran = run_unit(test[1])
             found[test] = {"": any(ran)} if ran else {}
         elif test[0] == "resources":
-            checker = [sys.executable, os.path.join(ROOT, "tests", "resources", "check_resources.py")]
-            found[test] = {"": subprocess.run(checker + [os.path.join(TREE, "build", "windows", "kompakto.exe")],
-                                              capture_output=True).returncode != 0}
+            checks = checks or resource_checks()
+            ran = [failed for line, failed in checks if test[1] in line]
+            found[test] = {"": any(ran)} if ran else {}
     wine = [test for test in tests if kind(test) in ("e2e", "oswin")]
     if wine:
         found.update(run_wine(wine))
@@ -188,12 +201,14 @@ def try_row(row, baseline):
         return "ERROR", ["the original text stands %d times in %s" % (original.count(row.old), row.file)]
     try:
         write(path, original.replace(row.old, row.new))
+        if row.run:
+            subprocess.run([sys.executable, path], check=True, stdout=subprocess.DEVNULL)
         problem = build(sorted({preset for test in row.tests for preset in TREES[kind(test)]}))
         if problem:
             return "ERROR", ["the plant does not build:\n" + problem]
         results = run_tests(row.tests)
     finally:
-        write(path, original)
+        sync_tree()  # the planted file, and what its generator drew
     notes = ["%s:%s: nothing of that name ran" % t for t in row.tests if not results[t]]
     if notes:
         return "ERROR", notes

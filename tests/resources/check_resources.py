@@ -59,10 +59,8 @@ IMAGE_FLAGS = (("DYNAMIC_BASE", 0x40), ("NX_COMPAT", 0x100), ("NO_SEH", 0x400), 
 
 
 class Report:
-    """Counts the checks and keeps the names of those that failed; a quiet one
-    prints nothing, for check_catches_faults.py, which asks which failed."""
-    def __init__(self, quiet=False):
-        self.quiet = quiet
+    """Counts the checks and keeps the names of those that failed."""
+    def __init__(self):
         self.passed = 0
         self.failures = []
 
@@ -71,8 +69,7 @@ class Report:
             self.passed += 1
         else:
             self.failures.append(name)
-        if not self.quiet:
-            print("PASS  " + name if ok else "FAIL  " + name + (": " + detail if detail else ""))
+        print("PASS  " + name if ok else "FAIL  " + name + (": " + detail if detail else ""))
         return ok
 
     def equal(self, name, actual, expected):
@@ -260,18 +257,12 @@ def check_images(r, res):
     return decoded
 
 
-@functools.lru_cache(maxsize=None)
-def drawn():
-    """make_icon.build(), drawn once: check_catches_faults.py checks two dozen images."""
-    return make_icon.build()
-
-
-def check_generator(r, res, decoded, root):
-    """The committed files under root are what res/make_icon.py draws, and the exe holds them."""
-    built = drawn()
+def check_generator(r, res, decoded):
+    """The committed files are what res/make_icon.py draws, and the exe holds them."""
+    built = make_icon.build()
     committed = {}
     for rel in sorted(built):
-        path = os.path.join(root, rel)
+        path = os.path.join(ROOT, rel)
         try:
             with open(path, "rb") as f:
                 committed[rel] = f.read()
@@ -379,26 +370,21 @@ def check_image_kind(r, pe):
             "Characteristics 0x%04X, base relocation directory of %d bytes" % (kind, table))
 
 
-def run_checks(r, data, root=ROOT):
-    """Every check on the image in data; root holds the committed res/ and docs/."""
-    pe = pefile.PE(data=data)
-    res = resources(pe)
-    check_image_kind(r, pe)
-    check_types(r, res)
-    check_group(r, res)
-    decoded = check_images(r, res)
-    check_generator(r, res, decoded, root)
-    check_icoutils(r, data, decoded)
-    check_version(r, res)
-
-
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: check_resources.py path/to/kompakto.exe")
     with open(sys.argv[1], "rb") as f:
         data = f.read()
     r = Report()
-    run_checks(r, data)
+    pe = pefile.PE(data=data)
+    res = resources(pe)
+    check_image_kind(r, pe)
+    check_types(r, res)
+    check_group(r, res)
+    decoded = check_images(r, res)
+    check_generator(r, res, decoded)
+    check_icoutils(r, data, decoded)
+    check_version(r, res)
     r.finish()
 
 
