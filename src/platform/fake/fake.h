@@ -53,7 +53,6 @@ struct FakeBox {
     std::string caption;
     uint32_t style;
     std::string iconName;
-    uint32_t language;
     uint32_t timeoutMs;
 };
 
