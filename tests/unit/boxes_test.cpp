@@ -12,10 +12,9 @@ namespace {
 using Names = std::vector<std::string>;
 
 TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
-    FakeReset();
     FakeQueueAnswer(kIdNo);
     EXPECT_EQ(kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
-    EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNames());
+    EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNamesOf());
     char beep[16];
     snprintf(beep, sizeof beep, "0x%X", facts::kQuestionBeep);
     EXPECT_EQ(beep, FakeCalls()[1].detail);
@@ -30,16 +29,14 @@ TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
 }
 
 TEST(IconBox, AFailedBoxAnswersZero) {
-    FakeReset();
     FakeFailOp(kOpMessageBoxIndirect, 1, 0);
     EXPECT_EQ(0, ShowIconBox(nullptr, "t", "c", "i", 0x283));
 }
 
 TEST(TimedBox, UsesTheTimeOutBoxAndFreesUser32) {
-    FakeReset();
     FakeQueueAnswer(kIdOk);
     EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555));
-    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}), CallNames());
+    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}), CallNamesOf());
     EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
     ASSERT_EQ(1u, FakeBoxes().size());
     EXPECT_EQ(5555u, FakeBoxes()[0].timeoutMs);
@@ -48,10 +45,9 @@ TEST(TimedBox, UsesTheTimeOutBoxAndFreesUser32) {
 }
 
 TEST(TimedBox, WithoutUser32ThePlainBoxShowsTheSameText) {
-    FakeReset();
     FakeSetUser32Loadable(false);
     ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555);
-    EXPECT_EQ((Names{"LoadLibrary", "MessageBox"}), CallNames());
+    EXPECT_EQ((Names{"LoadLibrary", "MessageBox"}), CallNamesOf());
     ASSERT_EQ(1u, FakeBoxes().size());
     EXPECT_EQ("done", FakeBoxes()[0].text);
     EXPECT_EQ("Kompakto", FakeBoxes()[0].caption);
@@ -59,10 +55,9 @@ TEST(TimedBox, WithoutUser32ThePlainBoxShowsTheSameText) {
 }
 
 TEST(TimedBox, WithoutTheTimeOutFunctionThePlainBoxShowsAndUser32IsFreed) {
-    FakeReset();
     FakeSetTimeoutBoxExported(false);
     ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555);
-    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}), CallNames());
+    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}), CallNamesOf());
     ASSERT_EQ(1u, FakeBoxes().size());
     EXPECT_EQ("MessageBox", FakeBoxes()[0].via);
     EXPECT_EQ("done", FakeBoxes()[0].text);

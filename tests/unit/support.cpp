@@ -60,12 +60,39 @@ std::string ExpectedText(const std::string& name) {
     return Cp1252(joined);
 }
 
-std::vector<std::string> CallNames() { return CallNamesOf(""); }
-
 std::vector<std::string> CallNamesOf(const std::string& prefix) {
     std::vector<std::string> names;
     for (const FakeCall& call : FakeCalls()) {
         if (call.op.compare(0, prefix.size(), prefix) == 0) names.push_back(call.op);
     }
     return names;
+}
+
+std::vector<std::string> CallDetailsOf(const std::string& op) {
+    std::vector<std::string> details;
+    for (const FakeCall& call : FakeCalls()) {
+        if (call.op == op) details.push_back(call.detail);
+    }
+    return details;
+}
+
+int RunAnswering(int answer, const char* commandLine, int offerAnswer) {
+    FakeSetCommandLine(commandLine);
+    FakeQueueAnswer(answer);
+    if (offerAnswer != kNoSecondBox) FakeQueueAnswer(offerAnswer);
+    int code = FakeRun();
+    EXPECT_EQ(0, FakeOpenKeyHandles()) << "a registry key was left open";
+    EXPECT_EQ(0, FakeLoadedLibraries()) << "a library was left loaded";
+    return code;
+}
+
+// Every test starts on a fresh machine.
+class ResetTheFake : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo& /*test*/) override { FakeReset(); }
+};
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new ResetTheFake);
+    return RUN_ALL_TESTS();
 }
