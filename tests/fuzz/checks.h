@@ -20,20 +20,19 @@ enum { kYes = 6, kNo = 7, kCancel = 2 };
 // folders a viewer may be taken from.
 bool IsAbsoluteFolderText(const std::string& path);
 
-// The default value of the verb's command key, without its terminating zero;
-// false when there is none.
-bool StoredCommand(std::string* command);
-
 // The text, printable: bytes outside ASCII 32..126 as \xNN, cut in the middle
 // when long.
 std::string Printable(const std::string& text);
 
-// How many boxes the run showed with this caption.
-int BoxesCaptioned(const std::string& caption);
-
-// The exit code a run must end with: a question that failed (no button)
-// gives kExitQuestionNotShown, the download offer kExitNoViewer, anything
-// else kExitDone.
-int ExpectedExitCode(int questionAnswer, bool offered);
+// Runs the program with the question answered with question, the download
+// offer with download and any later box with 0, and checks what every run
+// must do: the exit code (a question that failed, with no button, gives
+// kExitQuestionNotShown, the download offer kExitNoViewer, anything else
+// kExitDone); the question first and once; the offer when offered and the
+// page opened when it is taken; a command stored when Yes found a viewer, and
+// the verb kept only after Yes; a confirmation when the run acted and is not
+// silent; no key or library left open. Gives the stored command, empty when
+// there is none.
+std::string RunAndCheck(int question, int download, bool offered, bool silent, const std::string& context);
 
 #endif

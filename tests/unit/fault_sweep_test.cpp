@@ -7,7 +7,7 @@
 // failed nothing would not pass.
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <algorithm>
 #include <map>
 
 #include "app/texts.h"
@@ -51,17 +51,12 @@ void Prepare(const Scenario& s) {
 }
 
 bool Shown(const char* text) {
-    for (const FakeBox& box : FakeBoxes()) {
-        if (box.text == text) return true;
-    }
-    return false;
+    return std::any_of(FakeBoxes().begin(), FakeBoxes().end(), [text](const FakeBox& box) { return box.text == text; });
 }
 
 bool Called(const std::string& op, bool failed) {
-    for (const FakeCall& call : FakeCalls()) {
-        if (call.op == op && call.failed == failed) return true;
-    }
-    return false;
+    const std::vector<FakeCall>& calls = FakeCalls();
+    return std::any_of(calls.begin(), calls.end(), [&](const FakeCall& c) { return c.op == op && c.failed == failed; });
 }
 
 // Deactivation looks at every key before it deletes one, and a delete that
@@ -192,10 +187,6 @@ const std::map<std::string, FailureEnd> kFailureEnds = {
 };
 // clang-format on
 
-const char* FailureText(const Scenario& s) {
-    return s.answers[0] == kIdYes ? kActivationFailedText : kDeactivationFailedText;
-}
-
 #define FAKE_OP_NAME(name) #name,
 const char* const kOperations[] = {FAKE_OPERATIONS(FAKE_OP_NAME)};
 #undef FAKE_OP_NAME
@@ -229,7 +220,8 @@ TEST(FaultSweep, EveryFailurePointOfEveryScenario) {
                 if (fromThereOn || end == kFailureEnds.end()) continue;
                 if (end->second == kTold) {
                     EXPECT_EQ(facts::kExitRegistryFailed, code) << s.name << where;
-                    EXPECT_TRUE(!FakeBoxes().empty() && FakeBoxes().back().text == FailureText(s)) << s.name << where;
+                    const char* told = s.answers[0] == kIdYes ? kActivationFailedText : kDeactivationFailedText;
+                    EXPECT_TRUE(!FakeBoxes().empty() && FakeBoxes().back().text == told) << s.name << where;
                 } else {
                     EXPECT_EQ(cleanOutcome, Outcome(code)) << s.name << where;
                 }

@@ -37,7 +37,7 @@ TEST(FirstArgument, IsTheSecondWordAsTheRulesCutIt) {
     static char argument[kArgumentSize];
     for (const Cut& cut : kCuts) {
         TakeFirstArgument(cut.commandLine, argument, kArgumentSize);
-        EXPECT_STREQ(cut.argument, argument) << cut.commandLine;
+        EXPECT_STREQ(cut.argument, argument) << ::testing::PrintToString(cut.commandLine);
     }
     // The longest command line Windows passes is not cut.
     std::string word(32000, 'x');
@@ -60,7 +60,8 @@ const Search kSearches[] = {{"s", "s", true},     {"S", "s", true},        {"/si
 
 TEST(ContainsNoCase, FindsTheNeedleAnywhereIgnoringAsciiCase) {
     for (const Search& s : kSearches) {
-        EXPECT_EQ(s.found, ContainsNoCase(s.haystack, s.needle)) << s.haystack << " / " << s.needle;
+        EXPECT_EQ(s.found, ContainsNoCase(s.haystack, s.needle))
+            << ::testing::PrintToString(s.haystack) << " / " << ::testing::PrintToString(s.needle);
     }
 }
 
