@@ -88,7 +88,7 @@ def environment_seeds():
     def long_value(n):
         return dict(pw=b"C:\\x", pw_len=n)
 
-    seeds = {
+    return {
         "64-bit-windows-64-bit-viewer": env(both, P_64, PF, PW),
         "64-bit-windows-32-bit-viewer": env(both | E_SILENT, P_32, PF, PW),
         "both-viewers": env(both, P_64 | P_32, PF, PW),
@@ -124,17 +124,13 @@ def environment_seeds():
         # Too long for the buffer, while the viewer's name does stand in the
         # folder expanded just before: nothing of that expansion may be reused.
         "too-long-after-a-short-one": env(both | E_DECOYS | E_DL_NO, P_64 | P_CUT, PF, **long_value(600)),
-        "expansion-4096-both": env(both | E_DL_NO, P_64 | P_32 | P_CUT,
-                                   b"C:\\", b"C:\\", 4096, 4096),
+        "expansion-4096-both": env(both | E_DL_NO, P_64 | P_32 | P_CUT, b"C:\\", b"C:\\", 4096, 4096),
         "long-eight-bit": env(both, P_64 | P_CUT, PF, b"C:\\\xe4", 2000),
         "long-relative": env(both, P_64 | P_CUT | P_RELATIVE, PF, b"x", 700),
     }
-    return seeds
 
 
 def write(target, seeds):
-    # Inputs that a fuzz run found and a merge kept (found-*) stay; the seeds
-    # of this script are written anew.
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
     for name in os.listdir(folder):

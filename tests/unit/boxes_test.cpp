@@ -33,35 +33,37 @@ TEST(IconBox, AFailedBoxAnswersZero) {
     EXPECT_EQ(0, ShowIconBox(nullptr, "t", "c", "i", 0x283));
 }
 
-TEST(TimedBox, UsesTheTimeOutBoxAndFreesUser32) {
-    FakeQueueAnswer(kIdOk);
-    EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555));
-    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}), CallNamesOf());
-    EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
-    ASSERT_EQ(1u, FakeBoxes().size());
-    EXPECT_EQ(5555u, FakeBoxes()[0].timeoutMs);
-    EXPECT_EQ(0x10040u, FakeBoxes()[0].style);
-    EXPECT_EQ(0, FakeLoadedLibraries());
-}
-
-TEST(TimedBox, WithoutUser32ThePlainBoxShowsTheSameText) {
-    FakeSetUser32Loadable(false);
-    ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555);
-    EXPECT_EQ((Names{"LoadLibrary", "MessageBox"}), CallNamesOf());
-    ASSERT_EQ(1u, FakeBoxes().size());
-    EXPECT_EQ("done", FakeBoxes()[0].text);
-    EXPECT_EQ("Kompakto", FakeBoxes()[0].caption);
-    EXPECT_EQ(0x10040u, FakeBoxes()[0].style);
-}
-
-TEST(TimedBox, WithoutTheTimeOutFunctionThePlainBoxShowsAndUser32IsFreed) {
-    FakeSetTimeoutBoxExported(false);
-    ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555);
-    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}), CallNamesOf());
-    ASSERT_EQ(1u, FakeBoxes().size());
-    EXPECT_EQ("MessageBox", FakeBoxes()[0].via);
-    EXPECT_EQ("done", FakeBoxes()[0].text);
-    EXPECT_EQ(0, FakeLoadedLibraries());
+// The time-out box where user32 has it; otherwise the plain box shows the
+// same text. A user32 that was loaded is freed.
+TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
+    struct Windows {
+        bool user32Loadable;
+        bool timeoutBoxExported;
+        Names calls;
+        std::string via;  // the box shown
+    };
+    const Windows windows[] = {
+        {true, true, {"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}, "MessageBoxTimeout"},
+        {false, true, {"LoadLibrary", "MessageBox"}, "MessageBox"},
+        {true, false, {"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}, "MessageBox"},
+    };
+    for (const Windows& w : windows) {
+        FakeReset();
+        FakeSetUser32Loadable(w.user32Loadable);
+        FakeSetTimeoutBoxExported(w.timeoutBoxExported);
+        FakeQueueAnswer(kIdOk);
+        EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555));
+        EXPECT_EQ(w.calls, CallNamesOf());
+        EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
+        ASSERT_EQ(1u, FakeBoxes().size());
+        const FakeBox& box = FakeBoxes()[0];
+        EXPECT_EQ(w.via, box.via);
+        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
+        EXPECT_EQ("done", box.text);
+        EXPECT_EQ("Kompakto", box.caption);
+        EXPECT_EQ(0x10040u, box.style);
+        EXPECT_EQ(0, FakeLoadedLibraries());
+    }
 }
 
 }  // namespace

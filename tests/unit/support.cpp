@@ -7,7 +7,9 @@
 
 #include "platform/fake/fake.h"
 
-std::string Cp1252(const std::string& utf8) {
+// The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
+// letters.
+static std::string Cp1252(const std::string& utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size(); i++) {
         unsigned char c = static_cast<unsigned char>(utf8[i]);

@@ -11,10 +11,6 @@
 // Windows-1252, lines joined by a single carriage return.
 std::string ExpectedText(const std::string& name);
 
-// The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
-// letters.
-std::string Cp1252(const std::string& utf8);
-
 // The names of the calls recorded since the last reset, in order; with a
 // prefix, only the names that begin with it.
 std::vector<std::string> CallNamesOf(const std::string& prefix = "");

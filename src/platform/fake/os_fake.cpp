@@ -29,26 +29,28 @@ struct FailRule {
     long error;
 };
 
+// A fresh machine: see FakeReset.
 struct FakeState {
-    std::string commandLine;
-    std::map<std::string, std::string> env;   // lower-case name -> value
-    std::map<std::string, uint32_t> files;    // lower-case path -> attributes
-    std::map<std::string, FakeKey> keys;      // lower-case path -> key
-    std::map<uintptr_t, FakeHandle> handles;  // open handle -> key and rights
-    uintptr_t nextHandle;
+    std::string commandLine = "kompakto.exe";
+    std::map<std::string, std::string> env = {{"programfiles", "C:\\Program Files (x86)"},
+                                              {"programw6432", "C:\\Program Files"}};  // lower-case name -> value
+    std::map<std::string, uint32_t> files;                                             // lower-case path -> attributes
+    std::map<std::string, FakeKey> keys;                                               // lower-case path -> key
+    std::map<uintptr_t, FakeHandle> handles;                                           // open handle -> key and rights
+    uintptr_t nextHandle = 0x1000;
     std::vector<int> answers;
-    size_t nextAnswer;
-    bool user32Loadable;
-    bool timeoutBoxExported;
-    bool dpiContextExported;
-    bool dpiAwareExported;
-    std::string dpiAwareness;
-    int libraries;
-    int failAt;
-    bool failFromThereOn;
+    size_t nextAnswer = 0;
+    bool user32Loadable = true;
+    bool timeoutBoxExported = true;
+    bool dpiContextExported = true;
+    bool dpiAwareExported = true;
+    std::string dpiAwareness = "unaware";
+    int libraries = 0;
+    int failAt = 0;
+    bool failFromThereOn = false;
     std::vector<FailRule> failRules;
-    int opCalls[kOpCount];
-    long error;  // what the failing call returns
+    int opCalls[kOpCount] = {};
+    long error = kErrorAccessDenied;  // what the failing call returns
     std::vector<FakeCall> calls;
     std::vector<FakeBox> boxes;
     std::vector<std::string> opened;
@@ -194,15 +196,6 @@ int ShowBox(const char* via, OsWindow owner, OsModule instance, const char* text
 
 void FakeReset() {
     state = FakeState();
-    state.commandLine = "kompakto.exe";
-    state.env["programfiles"] = "C:\\Program Files (x86)";
-    state.env["programw6432"] = "C:\\Program Files";
-    state.nextHandle = 0x1000;
-    state.user32Loadable = true;
-    state.timeoutBoxExported = true;
-    state.dpiContextExported = true;
-    state.dpiAwareExported = true;
-    state.dpiAwareness = "unaware";
     CreateKeyPath("SOFTWARE\\Classes");
 }
 
