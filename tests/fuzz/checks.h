@@ -24,15 +24,13 @@ bool IsAbsoluteFolderText(const std::string& path);
 // when long.
 std::string Printable(const std::string& text);
 
-// Runs the program with the question answered with question, the download
-// offer with download and any later box with 0, and checks what every run
-// must do: the exit code (a question that failed, with no button, gives
-// kExitQuestionNotShown, the download offer kExitNoViewer, anything else
-// kExitDone); the question first and once; the offer when offered and the
-// page opened when it is taken; a command stored when Yes found a viewer, and
-// the verb kept only after Yes; a confirmation when the run acted and is not
-// silent; no key or library left open. Gives the stored command, empty when
-// there is none.
+// Runs the program, the question answered with question, the download offer
+// with download, any later box with 0, and checks what every run must do: the
+// exit code (3 for a question that failed, 1 after the offer, else 0); the
+// question first and once; the offer when offered, its page opened when taken;
+// a command stored exactly when Yes found a viewer, the verb kept only after
+// Yes; a confirmation when the run acted and is not silent; no key or library
+// left open. Gives the stored command, empty when there is none.
 std::string RunAndCheck(int question, int download, bool offered, bool silent, const std::string& context);
 
 #endif

@@ -8,12 +8,10 @@
 //   bits 4-5  answer to the download offer, the same four
 //   bit 6     32-bit Windows: %ProgramW6432% is not defined
 //
-// Checked: SilentMode is on exactly when the first argument, cut out by the
-// splitter below, holds an s or S; the program took that same argument; the
-// question comes first and once; the confirmation appears only when not
-// silent; a stored command is always the quoted path of a viewer that is
-// there, followed by the fixed tail; the exit code is 1 only after the
-// download offer.
+// Checked, besides what RunAndCheck checks: SilentMode is on exactly when the
+// first argument, cut out by the splitter below, holds an s or S; the program
+// took that same argument; a stored command is the quoted path of a viewer
+// that is there, followed by the fixed tail.
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>

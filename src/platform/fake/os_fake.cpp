@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 
 #include "app/startup.h"
 #include "facts.h"
@@ -165,11 +166,13 @@ std::string KeyName(OsKey key) {
     return it == state.handles.end() ? "bad-handle" : "key(" + it->second.path + ")";
 }
 
-// The key behind an open handle, once its call is recorded; nullptr, with
-// *error set, for a handle that is no open key, a call that is to fail, a
-// handle opened without the right the operation needs (as Windows, which
-// checks the rights of the handle, not of the key), or a key deleted meanwhile.
-FakeKey* KeyOf(OsKey handle, uint32_t right, bool fail, long* error) {
+// Records the call of op on an open key, with the rest of its arguments, and
+// gives the key; nullptr, with *error set, for a handle that is no open key, a
+// call that is to fail, a handle opened without the right the operation needs
+// (as Windows, which checks the rights of the handle, not of the key), or a
+// key deleted meanwhile.
+FakeKey* KeyOf(FakeOp op, OsKey handle, const std::string& arguments, uint32_t right, long* error) {
+    bool fail = Call(op, KeyName(handle) + arguments);
     auto open = state.handles.find(reinterpret_cast<uintptr_t>(handle));
     if (open == state.handles.end() || fail) {
         *error = fail && open != state.handles.end() ? state.error : kErrorInvalidHandle;
@@ -256,11 +259,8 @@ std::string FakeRegistryDump() {
 
 std::vector<std::string> FakeNames(const std::string& list) {
     std::vector<std::string> names;
-    for (size_t start = 0; start <= list.size();) {
-        size_t end = std::min(list.find(';', start), list.size());
-        names.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream stream(list);
+    for (std::string name; std::getline(stream, name, ';');) names.push_back(name);
     return names;
 }
 
@@ -443,7 +443,7 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
 
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, kKeyQueryValue, Call(kOpRegQueryInfoKey, KeyName(key)), &error);
+    FakeKey* opened = KeyOf(kOpRegQueryInfoKey, key, "", kKeyQueryValue, &error);
     if (!opened) return error;
     const std::string path = Lower(opened->path);
     *subKeyCount = 0;
@@ -453,17 +453,16 @@ long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
 
 long OsRegQueryValueEx(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    bool fail = Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName));
-    FakeKey* opened = KeyOf(key, kKeyQueryValue, fail, &error);
+    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, " " + Show(valueName), kKeyQueryValue, &error);
     if (!opened) return error;
     return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
-    bool fail = Call(kOpRegSetValueEx, KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
-                                           Show(text) + " bytes=" + std::to_string(byteCount));
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, kKeySetValue, fail, &error);
+    std::string arguments = " " + Show(valueName) + " type=" + std::to_string(type) + " " + Show(text);
+    arguments += " bytes=" + std::to_string(byteCount);
+    FakeKey* opened = KeyOf(kOpRegSetValueEx, key, arguments, kKeySetValue, &error);
     if (!opened) return error;
     opened->values[Lower(valueName)] = std::string(text, byteCount);
     return kErrorSuccess;
@@ -504,8 +503,7 @@ long OsRegDeleteTree(OsKey root, const char* subKey) { return DeleteKeys(kOpRegD
 
 long OsRegDeleteValue(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    bool fail = Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName));
-    FakeKey* opened = KeyOf(key, kKeySetValue, fail, &error);
+    FakeKey* opened = KeyOf(kOpRegDeleteValue, key, " " + Show(valueName), kKeySetValue, &error);
     if (!opened) return error;
     return opened->values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
