@@ -101,12 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(SilentMode == silent, context);
     FUZZ_CHECK(strlen(FirstArgument) == argument.size() && argument == FirstArgument,
                context + ", program took " + Printable(FirstArgument));
-    if (!command.empty()) {
-        bool named = false;
-        for (const std::string& file : given) {
-            named = named || (!file.empty() && command == "\"" + file + facts::kCommandTail);
-        }
-        FUZZ_CHECK(named, "stored " + Printable(command));
-    }
+    bool named = false;
+    for (const std::string& file : given)
+        named = named || (!file.empty() && command == "\"" + file + facts::kCommandTail);
+    FUZZ_CHECK(command.empty() || named, "stored " + Printable(command));
     return 0;
 }

@@ -55,14 +55,15 @@ std::string LowerAscii(std::string text) {
 
 struct Folder {
     const char* variable;  // as written in the program's source text
+    const char* viewer;    // the name of the viewer looked for there
     bool defined;
     std::string value;
     std::string expanded;  // what the expansion of "%variable%\" gives
     std::string used;      // what the program is left with: expanded, or unexpanded when too long
 };
 
-Folder MakeFolder(const char* variable, bool defined, const std::string& value) {
-    Folder f{variable, defined, value, "", ""};
+Folder MakeFolder(const char* variable, const char* viewer, bool defined, const std::string& value) {
+    Folder f{variable, viewer, defined, value, "", ""};
     std::string unexpanded = std::string("%") + variable + "%\\";
     // One pass, a value is put in as it stands; an undefined name stays.
     f.expanded = defined ? value + "\\" : unexpanded;
@@ -96,16 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* end = data + size;
     const std::string text32 = TakeText(p, end);
     std::string text64;
-    while (p < end) {
+    for (; p < end; p++) {
         if (*p != 0) text64 += static_cast<char>(*p);
-        p++;
     }
 
     const int question = Answer(control, {kYes, kYes, kNo, kCancel});
     const int download = Answer(control >> 2, {kYes, kNo, kCancel, 0});
     const bool silent = control & 0x10;
-    const Folder f32 = MakeFolder("ProgramFiles", control & 0x20, Pad(text32, length32));
-    const Folder f64 = MakeFolder("ProgramW6432", control & 0x40, Pad(text64, length64));
+    const Folder f32 = MakeFolder("ProgramFiles", kName32, control & 0x20, Pad(text32, length32));
+    const Folder f64 = MakeFolder("ProgramW6432", kName64, control & 0x40, Pad(text64, length64));
 
     FakeReset();
     FakeSetCommandLine(silent ? "kompakto.exe /s" : "kompakto.exe");
@@ -123,11 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (placing & 2) put(f32.expanded + kName32);
     if (placing & 4) {
         for (const Folder* f : {&f64, &f32}) {
-            const char* name = f == &f64 ? kName64 : kName32;
-            put((f->expanded + name).substr(0, kBufferCharacters));
+            put((f->expanded + f->viewer).substr(0, kBufferCharacters));
             for (size_t cut : {kBufferCharacters - 1, kBufferCharacters}) {
-                put(f->expanded.substr(0, cut) + name);
-                put((f->expanded.substr(0, cut) + name).substr(0, kBufferCharacters));
+                put(f->expanded.substr(0, cut) + f->viewer);
+                put((f->expanded.substr(0, cut) + f->viewer).substr(0, kBufferCharacters));
             }
         }
     }
@@ -141,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::string viewer;
     for (const Folder* f : {&f64, &f32}) {
-        std::string path = f->used + (f == &f64 ? kName64 : kName32);
+        std::string path = f->used + f->viewer;
         bool usable =
             IsAbsoluteFolderText(f->used) && path.size() <= kBufferCharacters && files.count(LowerAscii(path));
         if (viewer.empty() && usable) viewer = path;
