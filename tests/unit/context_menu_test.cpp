@@ -155,7 +155,6 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
     }
 }
 
-// The page that cannot be opened is told with its address, silent or not.
 TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
         FakeReset();

@@ -174,8 +174,8 @@ std::string Outcome(int code) {
 // How a call that fails alone, every other call as without failures, must
 // end, by its operation: a refused registry operation is told (exit code 2
 // and the error box), and a failed close, unload, beep, exit or DPI
-// declaration is not seen at all. A failure of any other operation, and every failure from some call on,
-// is held to the rules of CheckRun only.
+// declaration is not seen at all. A failure of any other operation, and
+// every failure from some call on, is held to the rules of CheckRun only.
 enum FailureEnd { kTold, kUnseen };
 // clang-format off
 const std::map<std::string, FailureEnd> kFailureEnds = {

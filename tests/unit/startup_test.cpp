@@ -174,7 +174,6 @@ TEST(DpiAwareness, DeclaredBeforeTheFirstBoxTheNewestWayWindowsHasOrNot) {
         EXPECT_EQ(c.awareness, FakeDpiAwareness());
         ASSERT_EQ(1u, FakeBoxes().size());
         EXPECT_EQ(kQuestionText, FakeBoxes()[0].text);
-        // Every declaration is made before the question's beep.
         std::vector<std::string> calls = CallNamesOf();
         auto beep = std::find(calls.begin(), calls.end(), "MessageBeep");
         EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "SetProcessDPIAware") +

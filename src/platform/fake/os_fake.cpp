@@ -33,11 +33,12 @@ struct FailRule {
 // A fresh machine: see FakeReset.
 struct FakeState {
     std::string commandLine = "kompakto.exe";
+    std::map<std::string, uint32_t> files;    // lower-case path -> attributes
+    std::map<std::string, FakeKey> keys;      // lower-case path -> key
+    std::map<uintptr_t, FakeHandle> handles;  // open handle -> key and rights
+    // The variables, by lower-case name.
     std::map<std::string, std::string> env = {{"programfiles", "C:\\Program Files (x86)"},
-                                              {"programw6432", "C:\\Program Files"}};  // lower-case name -> value
-    std::map<std::string, uint32_t> files;                                             // lower-case path -> attributes
-    std::map<std::string, FakeKey> keys;                                               // lower-case path -> key
-    std::map<uintptr_t, FakeHandle> handles;                                           // open handle -> key and rights
+                                              {"programw6432", "C:\\Program Files"}};
     uintptr_t nextHandle = 0x1000;
     std::vector<int> answers;
     size_t nextAnswer = 0;
