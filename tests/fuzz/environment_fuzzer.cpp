@@ -32,7 +32,6 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <set>
 #include <string>
 
 #include "checks.h"
@@ -45,13 +44,6 @@ const size_t kBufferCharacters = 512;  // the program's path buffers, zero exclu
 
 const char* const kName64 = facts::kViewer64Name;
 const char* const kName32 = facts::kViewer32Name;
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 struct Folder {
     const char* variable;  // as written in the program's source text
@@ -114,35 +106,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!f->defined) FakeUnsetEnv(f->variable);
     }
 
-    std::set<std::string> files;  // lower case, as the fake compares them
-    auto put = [&files](const std::string& path) {
-        FakeAddFile(path);
-        files.insert(LowerAscii(path));
-    };
-    if (placing & 1) put(f64.expanded + kName64);
-    if (placing & 2) put(f32.expanded + kName32);
+    if (placing & 1) FakeAddFile(f64.expanded + kName64);
+    if (placing & 2) FakeAddFile(f32.expanded + kName32);
     if (placing & 4) {
         for (const Folder* f : {&f64, &f32}) {
-            put((f->expanded + f->viewer).substr(0, kBufferCharacters));
+            FakeAddFile((f->expanded + f->viewer).substr(0, kBufferCharacters));
             for (size_t cut : {kBufferCharacters - 1, kBufferCharacters}) {
-                put(f->expanded.substr(0, cut) + f->viewer);
-                put((f->expanded.substr(0, cut) + f->viewer).substr(0, kBufferCharacters));
+                FakeAddFile(f->expanded.substr(0, cut) + f->viewer);
+                FakeAddFile((f->expanded.substr(0, cut) + f->viewer).substr(0, kBufferCharacters));
             }
         }
     }
     if (placing & 8) {
-        put(std::string("%ProgramW6432%\\") + kName64);
-        put(std::string("%ProgramFiles%\\") + kName32);
+        FakeAddFile(std::string("%ProgramW6432%\\") + kName64);
+        FakeAddFile(std::string("%ProgramFiles%\\") + kName32);
     }
     if (control & 0x80) {
-        put(f64.expanded + kName32);
-        put(f32.expanded + kName64);
+        FakeAddFile(f64.expanded + kName32);
+        FakeAddFile(f32.expanded + kName64);
     }
     std::string viewer;
     for (const Folder* f : {&f64, &f32}) {
         std::string path = f->used + f->viewer;
-        bool usable =
-            IsAbsoluteFolderText(f->used) && path.size() <= kBufferCharacters && files.count(LowerAscii(path));
+        bool usable = IsAbsoluteFolderText(f->used) && path.size() <= kBufferCharacters && FakeFileExists(path);
         if (viewer.empty() && usable) viewer = path;
     }
     const std::string context = "ProgramFiles " + (f32.defined ? Printable(f32.value) : "(undefined)") +
@@ -157,8 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    context + ", stored " + Printable(command));
         const std::string named = command.substr(1, command.size() - 1 - tail.size());
         FUZZ_CHECK(command.size() == named.size() + 102, context);
-        FUZZ_CHECK(files.count(LowerAscii(named)),
-                   context + ", stored a viewer that is not there: " + Printable(named));
+        FUZZ_CHECK(FakeFileExists(named), context + ", stored a viewer that is not there: " + Printable(named));
         FUZZ_CHECK(IsAbsoluteFolderText(named), context + ", stored a relative viewer: " + Printable(named));
         FUZZ_CHECK(named == viewer, context + ", stored " + Printable(named));
     }

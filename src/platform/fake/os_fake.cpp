@@ -237,6 +237,10 @@ void FakeLockKey(const std::string& path) {
 }
 
 bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
+bool FakeFileExists(const std::string& path) {
+    auto file = state.files.find(Lower(path));
+    return file != state.files.end() && file->second == kFileAttributeNormal;
+}
 
 bool FakeGetString(const std::string& path, const std::string& name, std::string* text) {
     auto key = state.keys.find(Lower(path));
