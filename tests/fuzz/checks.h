@@ -15,6 +15,8 @@
 
 // Button identifiers as Windows returns them; 0 is a box that failed.
 enum { kYes = 6, kNo = 7, kCancel = 2 };
+// The answer that two bits of an input choose.
+inline int Answer(unsigned bits, const int (&answers)[4]) { return answers[bits & 3]; }
 
 // A drive folder ("C:\...") or a network share ("\\server..."); the only
 // folders a viewer may be taken from.

@@ -62,11 +62,6 @@ std::string ReferenceFirstArgument(const std::string& line) {
     return words[1];
 }
 
-int Answer(unsigned bits) {
-    static const int answers[4] = {kYes, kNo, kCancel, 0};
-    return answers[bits & 3];
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -77,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (data[i] != 0) line += static_cast<char>(data[i]);
     }
     const bool has32 = control & 1, has64 = control & 2;
-    const int question = Answer(control >> 2), download = Answer(control >> 4);
+    const int question = Answer(control >> 2, {kYes, kNo, kCancel, 0});
+    const int download = Answer(control >> 4, {kYes, kNo, kCancel, 0});
     const bool windows32 = control & 0x40;
 
     FakeReset();

@@ -76,8 +76,6 @@ std::string Pad(std::string text, size_t length) {
     return text;
 }
 
-int Answer(unsigned bits, const int (&answers)[4]) { return answers[bits & 3]; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

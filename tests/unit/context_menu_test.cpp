@@ -265,9 +265,8 @@ TEST(SwitchOn, DivertingSubKeysGoWithTheirTree) {
 // Filters and decorations are kept with their data, as is anything else on
 // the verb; with none of the other kinds there the verb is only read.
 TEST(SwitchOn, FiltersDecorationsAndEverythingElseStay) {
-    Names kept = FakeNames(facts::kVerbFilteringValues);
-    for (const std::string& name : FakeNames(facts::kVerbDecoratingValues)) kept.push_back(name);
-    kept.insert(kept.end(), {"SeparatorBefore", "NeverDefault", "Unknown"});
+    Names kept = FakeNames(std::string(facts::kVerbFilteringValues) + ";" + facts::kVerbDecoratingValues +
+                           ";SeparatorBefore;NeverDefault;Unknown");
     SwitchOnBeside(
         [&kept] {
             for (const std::string& name : kept) FakeSetValue(facts::kVerbKey, name, name + " kept");
