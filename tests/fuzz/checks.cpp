@@ -21,13 +21,6 @@ bool IsAbsoluteFolderText(const std::string& path) {
     return path.size() >= 3 && path[0] == '\\' && path[1] == '\\' && path[2] != '\\';
 }
 
-bool StoredCommand(std::string* command) {
-    bool stored = FakeGetString(facts::kVerbCommandKey, "", command);
-    FUZZ_CHECK(stored == FakeKeyExists(facts::kVerbCommandKey),
-               "a command key without a proper text: " + Printable(FakeRegistryDump()));
-    return stored;
-}
-
 std::string Printable(const std::string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); i++) {
@@ -47,13 +40,36 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-int BoxesCaptioned(const std::string& caption) {
+static int BoxesCaptioned(const std::string& caption) {
     int count = 0;
     for (const FakeBox& box : FakeBoxes()) count += box.caption == caption;
     return count;
 }
 
-int ExpectedExitCode(int questionAnswer, bool offered) {
-    if (questionAnswer == 0) return facts::kExitQuestionNotShown;
-    return offered ? facts::kExitNoViewer : facts::kExitDone;
+std::string RunAndCheck(int question, int download, bool offered, bool silent, const std::string& context) {
+    FakeQueueAnswer(question);
+    FakeQueueAnswer(download);
+    FakeQueueAnswer(0);
+    const int code = FakeRun();
+    int expectedCode = facts::kExitDone;
+    if (offered) expectedCode = facts::kExitNoViewer;
+    if (question == 0) expectedCode = facts::kExitQuestionNotShown;
+    FUZZ_CHECK(code == expectedCode, context + ", exit code " + std::to_string(code));
+    FUZZ_CHECK(!FakeBoxes().empty() && FakeBoxes()[0].caption == facts::kQuestionCaption, context);
+    FUZZ_CHECK(BoxesCaptioned(facts::kQuestionCaption) == 1, context);
+    FUZZ_CHECK(BoxesCaptioned(facts::kDownloadCaption) == (offered ? 1 : 0), context);
+    FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
+
+    std::string command;
+    const bool stored = FakeGetString(facts::kVerbCommandKey, "", &command);
+    FUZZ_CHECK(stored == FakeKeyExists(facts::kVerbCommandKey),
+               "a command key without a proper text: " + Printable(FakeRegistryDump()));
+    FUZZ_CHECK(stored == (question == kYes && !offered), context);
+    if (question != kYes) FUZZ_CHECK(!FakeKeyExists(facts::kVerbKey), context);
+
+    const bool acted = !offered && (question == kYes || question == kNo);
+    FUZZ_CHECK(BoxesCaptioned(facts::kConfirmCaption) == (acted && !silent ? 1 : 0),
+               context + (silent ? ": silent, yet confirmed" : ": not silent, yet no confirmation"));
+    FUZZ_CHECK(FakeOpenKeyHandles() == 0 && FakeLoadedLibraries() == 0, context);
+    return command;
 }

@@ -15,25 +15,24 @@
 
 // Button identifiers as Windows returns them; 0 is a box that failed.
 enum { kYes = 6, kNo = 7, kCancel = 2 };
+// The answer that two bits of an input choose.
+inline int Answer(unsigned bits, const int (&answers)[4]) { return answers[bits & 3]; }
 
 // A drive folder ("C:\...") or a network share ("\\server..."); the only
 // folders a viewer may be taken from.
 bool IsAbsoluteFolderText(const std::string& path);
 
-// The default value of the verb's command key, without its terminating zero;
-// false when there is none.
-bool StoredCommand(std::string* command);
-
 // The text, printable: bytes outside ASCII 32..126 as \xNN, cut in the middle
 // when long.
 std::string Printable(const std::string& text);
 
-// How many boxes the run showed with this caption.
-int BoxesCaptioned(const std::string& caption);
-
-// The exit code a run must end with: a question that failed (no button)
-// gives kExitQuestionNotShown, the download offer kExitNoViewer, anything
-// else kExitDone.
-int ExpectedExitCode(int questionAnswer, bool offered);
+// Runs the program, the question answered with question, the download offer
+// with download, any later box with 0, and checks what every run must do: the
+// exit code (3 for a question that failed, 1 after the offer, else 0); the
+// question first and once; the offer when offered, its page opened when taken;
+// a command stored exactly when Yes found a viewer, the verb kept only after
+// Yes; a confirmation when the run acted and is not silent; no key or library
+// left open. Gives the stored command, empty when there is none.
+std::string RunAndCheck(int question, int download, bool offered, bool silent, const std::string& context);
 
 #endif

@@ -76,6 +76,7 @@ P_64, P_32, P_CUT, P_RELATIVE = 1, 2, 4, 8
 
 PF = b"C:\\Program Files (x86)"
 PW = b"C:\\Program Files"
+LONG = b"C:\\x"  # with a length: "C:\" and then its last character repeated
 
 
 def env(control, placing, pf=b"", pw=b"", pf_len=0, pw_len=0):
@@ -84,11 +85,7 @@ def env(control, placing, pf=b"", pw=b"", pf_len=0, pw_len=0):
 
 def environment_seeds():
     both = E_PF | E_W6432
-    # A value of n characters: "C:\" and then its last character repeated.
-    def long_value(n):
-        return dict(pw=b"C:\\x", pw_len=n)
-
-    seeds = {
+    return {
         "64-bit-windows-64-bit-viewer": env(both, P_64, PF, PW),
         "64-bit-windows-32-bit-viewer": env(both | E_SILENT, P_32, PF, PW),
         "both-viewers": env(both, P_64 | P_32, PF, PW),
@@ -115,26 +112,22 @@ def environment_seeds():
         "undefined-cp1252-bytes": env(both, P_32, b"C:\\\x81\x8d\x8f\x90\x9d", PW),
         # The longest folder whose viewer path still fits 512 characters, and
         # the next: the 64-bit candidate is too long, the 32-bit one is taken.
-        "path-exactly-512": env(both | E_SILENT, P_64 | P_CUT, PF, **long_value(489)),
-        "path-513-falls-back": env(both | E_SILENT, P_64 | P_32 | P_CUT, PF, **long_value(490)),
+        "path-exactly-512": env(both | E_SILENT, P_64 | P_CUT, PF, LONG, pw_len=489),
+        "path-513-falls-back": env(both | E_SILENT, P_64 | P_32 | P_CUT, PF, LONG, pw_len=490),
         # The expansion still fits its buffer, the path does not.
-        "expansion-511": env(both, P_64 | P_CUT, PF, **long_value(510)),
+        "expansion-511": env(both, P_64 | P_CUT, PF, LONG, pw_len=510),
         # The expansion no longer fits.
-        "expansion-512": env(both, P_64 | P_CUT, PF, **long_value(511)),
+        "expansion-512": env(both, P_64 | P_CUT, PF, LONG, pw_len=511),
         # Too long for the buffer, while the viewer's name does stand in the
         # folder expanded just before: nothing of that expansion may be reused.
-        "too-long-after-a-short-one": env(both | E_DECOYS | E_DL_NO, P_64 | P_CUT, PF, **long_value(600)),
-        "expansion-4096-both": env(both | E_DL_NO, P_64 | P_32 | P_CUT,
-                                   b"C:\\", b"C:\\", 4096, 4096),
+        "too-long-after-a-short-one": env(both | E_DECOYS | E_DL_NO, P_64 | P_CUT, PF, LONG, pw_len=600),
+        "expansion-4096-both": env(both | E_DL_NO, P_64 | P_32 | P_CUT, b"C:\\", b"C:\\", 4096, 4096),
         "long-eight-bit": env(both, P_64 | P_CUT, PF, b"C:\\\xe4", 2000),
         "long-relative": env(both, P_64 | P_CUT | P_RELATIVE, PF, b"x", 700),
     }
-    return seeds
 
 
 def write(target, seeds):
-    # Inputs that a fuzz run found and a merge kept (found-*) stay; the seeds
-    # of this script are written anew.
     folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
     for name in os.listdir(folder):

@@ -12,10 +12,9 @@ namespace {
 using Names = std::vector<std::string>;
 
 TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
-    FakeReset();
     FakeQueueAnswer(kIdNo);
     EXPECT_EQ(kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
-    EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNames());
+    EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNamesOf());
     char beep[16];
     snprintf(beep, sizeof beep, "0x%X", facts::kQuestionBeep);
     EXPECT_EQ(beep, FakeCalls()[1].detail);
@@ -30,43 +29,41 @@ TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
 }
 
 TEST(IconBox, AFailedBoxAnswersZero) {
-    FakeReset();
     FakeFailOp(kOpMessageBoxIndirect, 1, 0);
     EXPECT_EQ(0, ShowIconBox(nullptr, "t", "c", "i", 0x283));
 }
 
-TEST(TimedBox, UsesTheTimeOutBoxAndFreesUser32) {
-    FakeReset();
-    FakeQueueAnswer(kIdOk);
-    EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555));
-    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}), CallNames());
-    EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
-    ASSERT_EQ(1u, FakeBoxes().size());
-    EXPECT_EQ(5555u, FakeBoxes()[0].timeoutMs);
-    EXPECT_EQ(0x10040u, FakeBoxes()[0].style);
-    EXPECT_EQ(0, FakeLoadedLibraries());
-}
-
-TEST(TimedBox, WithoutUser32ThePlainBoxShowsTheSameText) {
-    FakeReset();
-    FakeSetUser32Loadable(false);
-    ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555);
-    EXPECT_EQ((Names{"LoadLibrary", "MessageBox"}), CallNames());
-    ASSERT_EQ(1u, FakeBoxes().size());
-    EXPECT_EQ("done", FakeBoxes()[0].text);
-    EXPECT_EQ("Kompakto", FakeBoxes()[0].caption);
-    EXPECT_EQ(0x10040u, FakeBoxes()[0].style);
-}
-
-TEST(TimedBox, WithoutTheTimeOutFunctionThePlainBoxShowsAndUser32IsFreed) {
-    FakeReset();
-    FakeSetTimeoutBoxExported(false);
-    ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555);
-    EXPECT_EQ((Names{"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}), CallNames());
-    ASSERT_EQ(1u, FakeBoxes().size());
-    EXPECT_EQ("MessageBox", FakeBoxes()[0].via);
-    EXPECT_EQ("done", FakeBoxes()[0].text);
-    EXPECT_EQ(0, FakeLoadedLibraries());
+// The time-out box where user32 has it; otherwise the plain box shows the
+// same text. A user32 that was loaded is freed.
+TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
+    struct Windows {
+        bool user32Loadable;
+        bool timeoutBoxExported;
+        Names calls;
+        std::string via;  // the box shown
+    };
+    const Windows windows[] = {
+        {true, true, {"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}, "MessageBoxTimeout"},
+        {false, true, {"LoadLibrary", "MessageBox"}, "MessageBox"},
+        {true, false, {"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}, "MessageBox"},
+    };
+    for (const Windows& w : windows) {
+        FakeReset();
+        FakeSetUser32Loadable(w.user32Loadable);
+        FakeSetTimeoutBoxExported(w.timeoutBoxExported);
+        FakeQueueAnswer(kIdOk);
+        EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555));
+        EXPECT_EQ(w.calls, CallNamesOf());
+        EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
+        ASSERT_EQ(1u, FakeBoxes().size());
+        const FakeBox& box = FakeBoxes()[0];
+        EXPECT_EQ(w.via, box.via);
+        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
+        EXPECT_EQ("done", box.text);
+        EXPECT_EQ("Kompakto", box.caption);
+        EXPECT_EQ(0x10040u, box.style);
+        EXPECT_EQ(0, FakeLoadedLibraries());
+    }
 }
 
 }  // namespace

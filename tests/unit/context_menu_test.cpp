@@ -22,65 +22,26 @@ std::string StoredCommand() {
     return FakeGetString(facts::kVerbCommandKey, "", &command) ? command : "<none>";
 }
 
-const int kNoSecondBox = -1;
-
-// Answers the question, and the download offer if one is given.
-int RunAnswering(int answer, const char* commandLine = "kompakto.exe", int offerAnswer = kNoSecondBox) {
-    FakeSetCommandLine(commandLine);
-    FakeQueueAnswer(answer);
-    if (offerAnswer != kNoSecondBox) FakeQueueAnswer(offerAnswer);
-    int code = FakeRun();
-    EXPECT_EQ(0, FakeOpenKeyHandles()) << "a registry key was left open";
-    EXPECT_EQ(0, FakeLoadedLibraries()) << "a library was left loaded";
-    return code;
-}
-
 std::string LastCaption() { return FakeBoxes().empty() ? "" : FakeBoxes().back().caption; }
-
-class Activation : public ::testing::Test {
-  protected:
-    void SetUp() override { FakeReset(); }
-};
 
 struct Machine {
     const char* name;
-    const char* programFiles;  // nullptr: as the fake has it
-    const char* programW6432;  // nullptr: as the fake has it, "": not defined
-    std::vector<std::string> files;
+    const char* programFiles;        // nullptr: as the fake has it
+    const char* programW6432;        // nullptr: as the fake has it, "": not defined
+    std::vector<std::string> files;  // the first is the viewer that must be registered
     std::vector<std::string> folders;
-    std::string viewer;  // the one that must be registered
 };
 
 const Machine kMachines[] = {
-    {"both viewers: the 64-bit one wins", nullptr, nullptr, {kViewer64Path, kViewer32Path}, {}, kViewer64Path},
-    {"only the 32-bit viewer on 64-bit Windows", nullptr, nullptr, {kViewer32Path}, {}, kViewer32Path},
-    {"32-bit Windows: the viewer under %ProgramFiles%",
-     "C:\\Programme",
-     "",
-     {"C:\\Programme\\IrfanView\\I_view32.exe"},
-     {},
-     "C:\\Programme\\IrfanView\\I_view32.exe"},
-    {"a path without spaces is quoted all the same",
-     nullptr,
-     "D:\\Apps",
-     {"D:\\Apps\\IrfanView\\I_view64.exe"},
-     {},
-     "D:\\Apps\\IrfanView\\I_view64.exe"},
-    {"a network share counts",
-     nullptr,
-     "\\\\server\\apps",
-     {"\\\\server\\apps\\IrfanView\\I_view64.exe"},
-     {},
-     "\\\\server\\apps\\IrfanView\\I_view64.exe"},
-    {"a folder named like the 64-bit viewer is passed over",
-     nullptr,
-     nullptr,
-     {kViewer32Path},
-     {kViewer64Path},
-     kViewer32Path},
+    {"both viewers: the 64-bit one wins", nullptr, nullptr, {kViewer64Path, kViewer32Path}, {}},
+    {"only the 32-bit viewer on 64-bit Windows", nullptr, nullptr, {kViewer32Path}, {}},
+    {"32-bit Windows: %ProgramFiles%", "C:\\Programme", "", {"C:\\Programme\\IrfanView\\I_view32.exe"}, {}},
+    {"a path without spaces is quoted all the same", nullptr, "D:\\Apps", {"D:\\Apps\\IrfanView\\I_view64.exe"}, {}},
+    {"a network share counts", nullptr, "\\\\server\\apps", {"\\\\server\\apps\\IrfanView\\I_view64.exe"}, {}},
+    {"a folder named like the 64-bit viewer is passed over", nullptr, nullptr, {kViewer32Path}, {kViewer64Path}},
 };
 
-TEST_F(Activation, RegistersTheViewerThatIsThere) {
+TEST(Activation, RegistersTheViewerThatIsThere) {
     for (const Machine& m : kMachines) {
         SCOPED_TRACE(m.name);
         FakeReset();
@@ -90,7 +51,7 @@ TEST_F(Activation, RegistersTheViewerThatIsThere) {
         for (const std::string& file : m.files) FakeAddFile(file);
         for (const std::string& folder : m.folders) FakeAddFolder(folder);
         EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
-        EXPECT_EQ(ExpectedCommand(m.viewer), StoredCommand());
+        EXPECT_EQ(ExpectedCommand(m.files[0]), StoredCommand());
         ASSERT_EQ(2u, FakeBoxes().size());
         const FakeBox& confirmation = FakeBoxes()[1];
         EXPECT_EQ("MessageBoxTimeout", confirmation.via);
@@ -102,7 +63,7 @@ TEST_F(Activation, RegistersTheViewerThatIsThere) {
     }
 }
 
-TEST_F(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
+TEST(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
     FakeAddFolder(kViewer64Path);
     FakeAddFolder(kViewer32Path);
     EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
@@ -112,7 +73,7 @@ TEST_F(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
 
 // On 32-bit Windows %ProgramW6432% stays unexpanded: a program planted under
 // that name in the current folder must never be registered.
-TEST_F(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
+TEST(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
     FakeUnsetEnv("ProgramW6432");
     FakeSetEnv("ProgramFiles", "Programme");
     FakeAddFile("%ProgramW6432%\\IrfanView\\I_view64.exe");
@@ -123,7 +84,7 @@ TEST_F(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
-TEST_F(Activation, FailedExpansionIsNotFound) {
+TEST(Activation, FailedExpansionIsNotFound) {
     FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
     FakeAddFile(kViewer32Path);
     FakeFailOp(kOpExpandEnvironmentStrings, 1, 0);  // %ProgramFiles% is expanded first
@@ -131,7 +92,7 @@ TEST_F(Activation, FailedExpansionIsNotFound) {
     EXPECT_EQ(facts::kDownloadCaption, LastCaption());
 }
 
-TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
+TEST(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
     FakeAddFile(kViewer32Path);
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
     FakeAddFile(kViewer64Path);
@@ -145,40 +106,33 @@ TEST_F(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
         FakeRegistryDump());
 }
 
-TEST_F(Activation, WritesOneValueWithTheDocumentedCalls) {
+TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     FakeAddFile(kViewer64Path);
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
-    Names registry = CallNamesOf("Reg");
     // Probing from the command key upwards tells which keys this run creates;
     // then the verb key is asked for values that would hide or divert the
     // verb, each diverting sub key is looked for, and the command key is asked
     // for its diverting values: none is there to remove.
-    Names verbQueries(FakeNames(facts::kVerbHidingValues).size() + FakeNames(facts::kVerbDivertingValues).size(),
-                      "RegQueryValueEx");
-    Names subKeyLooks(FakeNames(facts::kVerbDivertingSubKeys).size(), "RegOpenKeyEx");
-    Names commandQueries(FakeNames(facts::kCommandDivertingValues).size(), "RegQueryValueEx");
     Names expected{"RegOpenKeyEx", "RegOpenKeyEx",   "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
                    "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
-    expected.insert(expected.end(), verbQueries.begin(), verbQueries.end());
+    size_t verbQueries = FakeNames(facts::kVerbHidingValues).size() + FakeNames(facts::kVerbDivertingValues).size();
+    expected.insert(expected.end(), verbQueries, "RegQueryValueEx");
     expected.push_back("RegCloseKey");
-    expected.insert(expected.end(), subKeyLooks.begin(), subKeyLooks.end());
+    expected.insert(expected.end(), FakeNames(facts::kVerbDivertingSubKeys).size(), "RegOpenKeyEx");
     expected.push_back("RegOpenKeyEx");
-    expected.insert(expected.end(), commandQueries.begin(), commandQueries.end());
+    expected.insert(expected.end(), FakeNames(facts::kCommandDivertingValues).size(), "RegQueryValueEx");
     expected.push_back("RegCloseKey");
-    EXPECT_EQ(expected, registry);
-    std::string create, set;
-    for (const FakeCall& call : FakeCalls()) {
-        if (call.op == "RegCreateKeyEx") create = call.detail;
-        if (call.op == "RegSetValueEx") set = call.detail;
-    }
-    EXPECT_EQ("HKCU \"" + std::string(facts::kVerbCommandKey) + "\"", create);
+    EXPECT_EQ(expected, CallNamesOf("Reg"));
+    EXPECT_EQ(Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\""}, CallDetailsOf("RegCreateKeyEx"));
     std::string command = ExpectedCommand(kViewer64Path);
+    Names sets = CallDetailsOf("RegSetValueEx");
+    ASSERT_EQ(1u, sets.size());
     EXPECT_NE(std::string::npos,
-              set.find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
+              sets[0].find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
     EXPECT_TRUE(CallNamesOf("Shell").empty());
 }
 
-TEST_F(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
+TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
     for (int answer : {kIdYes, kIdNo, kIdCancel, 0}) {
         for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
             FakeReset();
@@ -201,8 +155,7 @@ TEST_F(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
     }
 }
 
-// The page that cannot be opened is told with its address, silent or not.
-TEST_F(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
+TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
         FakeReset();
         FakeFailOp(kOpShellExecute, 1, kSeErrNoAssoc);
@@ -217,7 +170,7 @@ TEST_F(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     }
 }
 
-TEST_F(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
+TEST(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
     FakeAddFile(kViewer64Path);
     FakeLockKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell", "", "kept");
@@ -229,76 +182,64 @@ TEST_F(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
     EXPECT_EQ(before, FakeRegistryDump());
 }
 
-TEST_F(Activation, FailedWriteTakesBackOnlyTheKeysItCreated) {
-    FakeAddFile(kViewer64Path);
-    FakeAddKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Other");
-    std::string before = FakeRegistryDump();
-    FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
-    EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
-    EXPECT_EQ(before, FakeRegistryDump());
-    EXPECT_EQ((Names{"RegDeleteKey", "RegDeleteKey"}), CallNamesOf("RegDelete"));
-}
-
-TEST_F(Activation, FailedWriteKeepsTheEarlierCommand) {
-    FakeAddFile(kViewer64Path);
-    FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
-    std::string before = FakeRegistryDump();
-    FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
-    EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
-    EXPECT_EQ(before, FakeRegistryDump());
-    EXPECT_TRUE(CallNamesOf("RegDelete").empty());
+// A write that fails deletes the verb's two keys where it created them, and
+// keeps an earlier command where there was one.
+TEST(Activation, FailedWriteTakesBackOnlyTheKeysItCreated) {
+    for (bool earlierCommand : {false, true}) {
+        SCOPED_TRACE(earlierCommand ? "over an earlier command" : "beside another verb");
+        FakeReset();
+        FakeAddFile(kViewer64Path);
+        FakeAddKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Other");
+        if (earlierCommand) FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+        std::string before = FakeRegistryDump();
+        FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
+        EXPECT_EQ(before, FakeRegistryDump());
+        EXPECT_EQ((earlierCommand ? Names{} : Names{"RegDeleteKey", "RegDeleteKey"}), CallNamesOf("RegDelete"));
+    }
 }
 
 // What menu tools and other programs leave on the verb, one group for each
 // kind of entry of facts.h: after Ja Explorer shows the entry and runs the
 // command, what hid or diverted the verb is gone, and nothing else is.
-class SwitchOn : public ::testing::Test {
-  protected:
-    void SetUp() override { FakeReset(); }
+const std::string kOtherSubKey = std::string(facts::kVerbKey) + "\\shell\\Other";
 
-    // Switches on a verb that holds an old command, the entry and an
-    // unrelated sub key of the verb; the entry must have hidden or diverted
-    // the verb before, when diverting is set.
-    void SwitchOnBeside(const std::function<void()>& plant, bool diverting) {
-        FakeReset();
-        FakeAddFile(kViewer64Path);
-        FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
-        FakeSetValue(kOtherSubKey, "", "kept");
-        plant();
-        ASSERT_EQ(diverting, FakeExplorerCommand(facts::kVerbKey).empty()) << "planted wrongly";
-        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
-        EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
-        EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
-        std::string kept;
-        EXPECT_TRUE(FakeGetString(kOtherSubKey, "", &kept) && kept == "kept");
-    }
-
-    static bool HasValue(const std::string& key, const std::string& name) {
-        std::string text;
-        return FakeGetString(key, name, &text);
-    }
-
-    const std::string kOtherSubKey = std::string(facts::kVerbKey) + "\\shell\\Other";
-};
-
-TEST_F(SwitchOn, HidingValuesGo) {
-    for (const std::string& name : FakeNames(facts::kVerbHidingValues)) {
-        SCOPED_TRACE(name);
-        SwitchOnBeside([&name] { FakeSetValue(facts::kVerbKey, name, ""); }, true);
-        EXPECT_FALSE(HasValue(facts::kVerbKey, name));
-    }
+// Switches on a verb that holds an old command, the entry and an unrelated
+// sub key of the verb; the entry must have hidden or diverted the verb
+// before, when diverting is set.
+void SwitchOnBeside(const std::function<void()>& plant, bool diverting) {
+    FakeReset();
+    FakeAddFile(kViewer64Path);
+    FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
+    FakeSetValue(kOtherSubKey, "", "kept");
+    plant();
+    ASSERT_EQ(diverting, FakeExplorerCommand(facts::kVerbKey).empty()) << "planted wrongly";
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
+    EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
+    std::string kept;
+    EXPECT_TRUE(FakeGetString(kOtherSubKey, "", &kept) && kept == "kept");
 }
 
-TEST_F(SwitchOn, DivertingValuesGo) {
+bool HasValue(const std::string& key, const std::string& name) {
+    std::string text;
+    return FakeGetString(key, name, &text);
+}
+
+// Hiding values go from the verb key, diverting ones from the verb key and
+// from its command key.
+TEST(SwitchOn, HidingAndDivertingValuesGo) {
     struct Place {
         const char* key;
         const char* names;
+        const char* data;
     };
-    for (const Place& place : {Place{facts::kVerbKey, facts::kVerbDivertingValues},
-                               Place{facts::kVerbCommandKey, facts::kCommandDivertingValues}}) {
+    for (const Place& place : {Place{facts::kVerbKey, facts::kVerbHidingValues, ""},
+                               Place{facts::kVerbKey, facts::kVerbDivertingValues, "{0}"},
+                               Place{facts::kVerbCommandKey, facts::kCommandDivertingValues, "{0}"}}) {
         for (const std::string& name : FakeNames(place.names)) {
             SCOPED_TRACE(name);
-            SwitchOnBeside([&] { FakeSetValue(place.key, name, "{0}"); }, true);
+            SwitchOnBeside([&] { FakeSetValue(place.key, name, place.data); }, true);
             EXPECT_FALSE(HasValue(place.key, name));
         }
     }
@@ -306,7 +247,7 @@ TEST_F(SwitchOn, DivertingValuesGo) {
 
 // The sub key goes with every key below it: a key that still has sub keys
 // cannot be deleted, which the fake refuses as Windows does.
-TEST_F(SwitchOn, DivertingSubKeysGoWithTheirTree) {
+TEST(SwitchOn, DivertingSubKeysGoWithTheirTree) {
     for (const std::string& name : FakeNames(facts::kVerbDivertingSubKeys)) {
         SCOPED_TRACE(name);
         const std::string subKey = std::string(facts::kVerbKey) + "\\" + name;
@@ -323,10 +264,9 @@ TEST_F(SwitchOn, DivertingSubKeysGoWithTheirTree) {
 
 // Filters and decorations are kept with their data, as is anything else on
 // the verb; with none of the other kinds there the verb is only read.
-TEST_F(SwitchOn, FiltersDecorationsAndEverythingElseStay) {
-    Names kept = FakeNames(facts::kVerbFilteringValues);
-    for (const std::string& name : FakeNames(facts::kVerbDecoratingValues)) kept.push_back(name);
-    kept.insert(kept.end(), {"SeparatorBefore", "NeverDefault", "Unknown"});
+TEST(SwitchOn, FiltersDecorationsAndEverythingElseStay) {
+    Names kept = FakeNames(std::string(facts::kVerbFilteringValues) + ";" + facts::kVerbDecoratingValues +
+                           ";SeparatorBefore;NeverDefault;Unknown");
     SwitchOnBeside(
         [&kept] {
             for (const std::string& name : kept) FakeSetValue(facts::kVerbKey, name, name + " kept");
@@ -344,7 +284,7 @@ TEST_F(SwitchOn, FiltersDecorationsAndEverythingElseStay) {
 // An entry that hides or diverts the verb and cannot be removed: the command
 // stays written, but the entry is not on, so the failure is told and nothing
 // is confirmed.
-TEST_F(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
+TEST(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
     const std::string hiding = FakeNames(facts::kVerbHidingValues)[0];
     const std::string subKey = std::string(facts::kVerbKey) + "\\" + FakeNames(facts::kVerbDivertingSubKeys)[0];
     struct Refusal {
@@ -387,14 +327,10 @@ TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
     std::string folder = "C:\\" + std::string(viewerLength - 3 - name.size(), 'p');
     std::string viewer = folder + name;
     ASSERT_EQ(static_cast<size_t>(viewerLength), viewer.size());
-    FakeReset();
     FakeSetEnv("ProgramW6432", folder);
     FakeAddFile(viewer);
     FakeAddFile(viewer.substr(0, 512));
-    FakeQueueAnswer(kIdYes);
-    FakeQueueAnswer(kIdCancel);  // the download offer, if it comes
-    FakeSetCommandLine("k /s");
-    int code = FakeRun();
+    int code = RunAnswering(kIdYes, "k /s", kIdCancel);
     if (viewerLength <= 512) {
         EXPECT_EQ(facts::kExitDone, code);
         EXPECT_EQ(ExpectedCommand(viewer), StoredCommand());
@@ -402,10 +338,8 @@ TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
     } else {
         EXPECT_EQ(facts::kExitNoViewer, code);
         EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
-        for (const FakeCall& call : FakeCalls()) {
-            if (call.op == "GetFileAttributes") {
-                EXPECT_EQ(std::string::npos, call.detail.find("pppI")) << call.detail;
-            }
+        for (const std::string& path : CallDetailsOf("GetFileAttributes")) {
+            EXPECT_EQ(std::string::npos, path.find("pppI")) << path;
         }
     }
 }
@@ -416,7 +350,6 @@ INSTANTIATE_TEST_SUITE_P(Edges, LongPath, ::testing::Values(100, 410, 411, 511, 
 TEST(Expansion, FolderOf511FitsAnd512DoesNot) {
     static char buffer[kPathSize];
     for (int length : {510, 511, 512, 513, 4096}) {
-        FakeReset();
         std::string value(length - 1, 'f');  // the text adds a backslash
         FakeSetEnv("ProgramFiles", value);
         strcpy(buffer, "%ProgramFiles%\\");
@@ -430,25 +363,13 @@ TEST(Expansion, FolderOf511FitsAnd512DoesNot) {
 }
 
 TEST(AbsoluteFolder, OnlyDrivesAndShares) {
-    EXPECT_TRUE(IsAbsoluteFolder("C:\\"));
-    EXPECT_TRUE(IsAbsoluteFolder("z:\\x\\"));
-    EXPECT_TRUE(IsAbsoluteFolder("\\\\srv\\share\\"));
-    EXPECT_FALSE(IsAbsoluteFolder("C:"));
-    EXPECT_FALSE(IsAbsoluteFolder("C:dir\\"));
-    EXPECT_FALSE(IsAbsoluteFolder("\\dir\\"));
-    EXPECT_FALSE(IsAbsoluteFolder("\\\\"));
-    EXPECT_FALSE(IsAbsoluteFolder("\\\\\\x"));
-    EXPECT_FALSE(IsAbsoluteFolder("%ProgramW6432%\\"));
-    EXPECT_FALSE(IsAbsoluteFolder(""));
-    EXPECT_FALSE(IsAbsoluteFolder("1:\\"));
+    for (const char* folder : {"C:\\", "z:\\x\\", "\\\\srv\\share\\"}) EXPECT_TRUE(IsAbsoluteFolder(folder)) << folder;
+    for (const char* folder : {"C:", "C:dir\\", "\\dir\\", "\\\\", "\\\\\\x", "%ProgramW6432%\\", "", "1:\\"}) {
+        EXPECT_FALSE(IsAbsoluteFolder(folder)) << folder;
+    }
 }
 
-class Deactivation : public ::testing::Test {
-  protected:
-    void SetUp() override { FakeReset(); }
-};
-
-TEST_F(Deactivation, RemovesBothVerbsAndNothingElse) {
+TEST(Deactivation, RemovesBothVerbsAndNothingElse) {
     FakeSetValue(facts::kVerbCommandKey, "", "x");
     FakeSetValue(facts::kFolderVerbCommandKey, "", "y");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "z");
@@ -459,25 +380,22 @@ TEST_F(Deactivation, RemovesBothVerbsAndNothingElse) {
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command"));
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\Directory\\shell\\Other"));
     Names order;
-    for (const FakeCall& call : FakeCalls()) {
-        if (call.op == "RegDeleteKey") order.push_back(call.detail);
+    for (const char* key :
+         {facts::kVerbCommandKey, facts::kVerbKey, facts::kFolderVerbCommandKey, facts::kFolderVerbKey}) {
+        order.push_back("HKCU \"" + std::string(key) + "\"");
     }
-    EXPECT_EQ(
-        (Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\"", "HKCU \"" + std::string(facts::kVerbKey) + "\"",
-               "HKCU \"" + std::string(facts::kFolderVerbCommandKey) + "\"",
-               "HKCU \"" + std::string(facts::kFolderVerbKey) + "\""}),
-        order);
+    EXPECT_EQ(order, CallDetailsOf("RegDeleteKey"));
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
     EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
     EXPECT_TRUE(CallNamesOf("Expand").empty());
 }
 
-TEST_F(Deactivation, NothingRegisteredIsStillDone) {
+TEST(Deactivation, NothingRegisteredIsStillDone) {
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
 }
 
-TEST_F(Deactivation, SilentShowsNoConfirmation) {
+TEST(Deactivation, SilentShowsNoConfirmation) {
     FakeSetValue(facts::kVerbCommandKey, "", "x");
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo, "kompakto.exe -S"));
     EXPECT_EQ(1u, FakeBoxes().size());
@@ -487,33 +405,28 @@ TEST_F(Deactivation, SilentShowsNoConfirmation) {
 // Another program's sub key on any of the four keys, a key whose access list
 // lets the user only read it, or a registry that does not tell: nothing is
 // deleted, and the failure is told, silent or not.
-TEST_F(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
+TEST(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
     struct Obstacle {
         const char* name;
-        std::string foreignKey;
-        FakeOp failing;
-        long error;
-        std::string lockedKey;
+        const char* foreignParent;     // gets another program's sub key
+        FakeOp failing;                // kOpCount: none; else its fourth call is refused
+        const char* lockedKey;         // the user may only read it
         const char* absentCommandKey;  // a verb that holds no command key of its own
     };
-    const std::string commandExtra = std::string(facts::kVerbCommandKey) + "\\extra";
-    const std::string verbExtra = std::string(facts::kVerbKey) + "\\extra";
-    const std::string folderCommandExtra = std::string(facts::kFolderVerbCommandKey) + "\\extra";
-    const std::string folderVerbExtra = std::string(facts::kFolderVerbKey) + "\\extra";
     const Obstacle obstacles[] = {
-        {"sub key under the command key", commandExtra, kOpCount, 0, "", nullptr},
-        {"sub key beside the command key", verbExtra, kOpCount, 0, "", nullptr},
-        {"sub key under the folder command key", folderCommandExtra, kOpCount, 0, "", nullptr},
-        {"sub key beside the folder command key", folderVerbExtra, kOpCount, 0, "", nullptr},
-        {"sub key under a verb without its command key", verbExtra, kOpCount, 0, "", facts::kVerbCommandKey},
-        {"sub key under a folder verb without its command key", folderVerbExtra, kOpCount, 0, "",
+        {"sub key under the command key", facts::kVerbCommandKey, kOpCount, nullptr, nullptr},
+        {"sub key beside the command key", facts::kVerbKey, kOpCount, nullptr, nullptr},
+        {"sub key under the folder command key", facts::kFolderVerbCommandKey, kOpCount, nullptr, nullptr},
+        {"sub key beside the folder command key", facts::kFolderVerbKey, kOpCount, nullptr, nullptr},
+        {"sub key under a verb without its command key", facts::kVerbKey, kOpCount, nullptr, facts::kVerbCommandKey},
+        {"sub key under a folder verb without its command key", facts::kFolderVerbKey, kOpCount, nullptr,
          facts::kFolderVerbCommandKey},
-        {"a key that may not be opened", "", kOpRegOpenKeyEx, kErrorAccessDenied, "", nullptr},
-        {"a key that does not tell its sub keys", "", kOpRegQueryInfoKey, kErrorAccessDenied, "", nullptr},
-        {"a command key the user may only read", "", kOpCount, 0, facts::kVerbCommandKey, nullptr},
-        {"a verb key the user may only read", "", kOpCount, 0, facts::kVerbKey, nullptr},
-        {"a folder command key the user may only read", "", kOpCount, 0, facts::kFolderVerbCommandKey, nullptr},
-        {"a folder verb key the user may only read", "", kOpCount, 0, facts::kFolderVerbKey, nullptr},
+        {"a key that may not be opened", nullptr, kOpRegOpenKeyEx, nullptr, nullptr},
+        {"a key that does not tell its sub keys", nullptr, kOpRegQueryInfoKey, nullptr, nullptr},
+        {"a command key the user may only read", nullptr, kOpCount, facts::kVerbCommandKey, nullptr},
+        {"a verb key the user may only read", nullptr, kOpCount, facts::kVerbKey, nullptr},
+        {"a folder command key the user may only read", nullptr, kOpCount, facts::kFolderVerbCommandKey, nullptr},
+        {"a folder verb key the user may only read", nullptr, kOpCount, facts::kFolderVerbKey, nullptr},
     };
     for (const Obstacle& o : obstacles) {
         SCOPED_TRACE(o.name);
@@ -521,9 +434,9 @@ TEST_F(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
         for (const char* command : {facts::kVerbCommandKey, facts::kFolderVerbCommandKey}) {
             if (command != o.absentCommandKey) FakeSetValue(command, "", "old command");
         }
-        if (!o.foreignKey.empty()) FakeAddKey(o.foreignKey);
-        if (!o.lockedKey.empty()) FakeLockKey(o.lockedKey);
-        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, o.error);
+        if (o.foreignParent) FakeAddKey(std::string(o.foreignParent) + "\\extra");
+        if (o.lockedKey) FakeLockKey(o.lockedKey);
+        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, kErrorAccessDenied);
         std::string before = FakeRegistryDump();
         EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdNo, "kompakto.exe /s"));
         EXPECT_EQ(before, FakeRegistryDump());

@@ -10,72 +10,59 @@
 
 namespace {
 
-std::string FirstArgumentOf(const std::string& commandLine) {
+struct Cut {
+    const char* commandLine;
+    const char* argument;
+};
+
+// clang-format off
+const Cut kCuts[] = {
+    // Words are cut at control characters and spaces.
+    {"", ""}, {"kompakto.exe", ""}, {"kompakto.exe   \t", ""}, {"kompakto.exe /s", "/s"},
+    {"kompakto.exe /x /s", "/x"}, {"  \t kompakto.exe\t/x\x01/s", "/x"}, {"kompakto.exe\x1F-S", "-S"},
+    {"k a\\b\\ c", "a\\b\\"},
+    // Quotes group and vanish.
+    {"kompakto.exe \"x s\"", "x s"}, {"\"C:\\Program Files\\k.exe\" /q", "/q"}, {"k a\"b c\"d e", "ab cd"},
+    {"k \"tab\tin\"", "tab\tin"}, {"k \"open to the end", "open to the end"},
+    // A doubled quote adds nothing and keeps quoting; the program's name ends
+    // at a space, quoted or not.
+    {"kompakto.exe \"\" s", ""}, {"k a\"\"b c", "ab"}, {"k \"a\"\" b\" c", "a b"}, {"k\"\" x", "x"},
+    {"C:\\Program Files\\k.exe", "Files\\k.exe"},
+    // Eight-bit characters are taken unchanged.
+    {"k \xFC\xD7\xA0 z", "\xFC\xD7\xA0"},
+};
+// clang-format on
+
+TEST(FirstArgument, IsTheSecondWordAsTheRulesCutIt) {
     static char argument[kArgumentSize];
-    TakeFirstArgument(commandLine.c_str(), argument, kArgumentSize);
-    return argument;
-}
-
-TEST(FirstArgument, WordsAreCutAtControlCharactersAndSpaces) {
-    EXPECT_EQ("", FirstArgumentOf(""));
-    EXPECT_EQ("", FirstArgumentOf("kompakto.exe"));
-    EXPECT_EQ("", FirstArgumentOf("kompakto.exe   \t"));
-    EXPECT_EQ("/s", FirstArgumentOf("kompakto.exe /s"));
-    EXPECT_EQ("/x", FirstArgumentOf("kompakto.exe /x /s"));
-    EXPECT_EQ("/x", FirstArgumentOf("  \t kompakto.exe\t/x\x01/s"));
-    EXPECT_EQ("-S", FirstArgumentOf("kompakto.exe\x1F-S"));
-    EXPECT_EQ("a\\b\\", FirstArgumentOf("k a\\b\\ c"));
-}
-
-TEST(FirstArgument, QuotesGroupAndVanish) {
-    EXPECT_EQ("x s", FirstArgumentOf("kompakto.exe \"x s\""));
-    EXPECT_EQ("/q", FirstArgumentOf("\"C:\\Program Files\\Kompakto\\kompakto.exe\" /q"));
-    EXPECT_EQ("ab cd", FirstArgumentOf("k a\"b c\"d e"));
-    EXPECT_EQ("tab\tin", FirstArgumentOf("k \"tab\tin\""));
-    EXPECT_EQ("open to the end", FirstArgumentOf("k \"open to the end"));
-}
-
-TEST(FirstArgument, DoubledQuotesAddNothingAndKeepQuoting) {
-    EXPECT_EQ("", FirstArgumentOf("kompakto.exe \"\" s"));
-    EXPECT_EQ("ab", FirstArgumentOf("k a\"\"b c"));
-    EXPECT_EQ("a b", FirstArgumentOf("k \"a\"\" b\" c"));
-    EXPECT_EQ("x", FirstArgumentOf("k\"\" x"));  // the program's name ends at the space, quotes or not
-}
-
-TEST(FirstArgument, UnquotedProgramPathWithASpaceGivesTheRestOfThePath) {
-    EXPECT_EQ("Files\\Kompakto\\kompakto.exe", FirstArgumentOf("C:\\Program Files\\Kompakto\\kompakto.exe"));
-}
-
-TEST(FirstArgument, EightBitCharactersAreTakenUnchanged) {
-    EXPECT_EQ("\xFC\xD7\xA0", FirstArgumentOf("k \xFC\xD7\xA0 z"));
-}
-
-TEST(FirstArgument, LongestWindowsCommandLineIsNotCut) {
+    for (const Cut& cut : kCuts) {
+        TakeFirstArgument(cut.commandLine, argument, kArgumentSize);
+        EXPECT_STREQ(cut.argument, argument) << ::testing::PrintToString(cut.commandLine);
+    }
+    // The longest command line Windows passes is not cut.
     std::string word(32000, 'x');
     word += 's';
-    EXPECT_EQ(word, FirstArgumentOf("k " + word));
+    TakeFirstArgument(("k " + word).c_str(), argument, kArgumentSize);
+    EXPECT_EQ(word, argument);
 }
+
+struct Search {
+    const char* haystack;
+    const char* needle;
+    bool found;
+};
+
+// Only ASCII letters fold case: not ß, š, ó and Ó, nor 0x5B and 0x7B.
+const Search kSearches[] = {{"s", "s", true},     {"S", "s", true},        {"/silent", "S", true}, {"test", "s", true},
+                            {"xxS", "s", true},   {"aBcAbC", "abc", true}, {"ababc", "abc", true}, {"", "s", false},
+                            {"/q", "s", false},   {"ab", "abc", false},    {"abX", "abc", false},  {"\xDF", "s", false},
+                            {"\x9A", "s", false}, {"\xF3", "\xD3", false}, {"\xF3", "\xF3", true}, {"[", "{", false}};
 
 TEST(ContainsNoCase, FindsTheNeedleAnywhereIgnoringAsciiCase) {
-    EXPECT_TRUE(ContainsNoCase("s", "s"));
-    EXPECT_TRUE(ContainsNoCase("S", "s"));
-    EXPECT_TRUE(ContainsNoCase("/silent", "S"));
-    EXPECT_TRUE(ContainsNoCase("test", "s"));
-    EXPECT_TRUE(ContainsNoCase("xxS", "s"));
-    EXPECT_TRUE(ContainsNoCase("aBcAbC", "abc"));
-    EXPECT_TRUE(ContainsNoCase("ababc", "abc"));
-    EXPECT_FALSE(ContainsNoCase("", "s"));
-    EXPECT_FALSE(ContainsNoCase("/q", "s"));
-    EXPECT_FALSE(ContainsNoCase("ab", "abc"));
-    EXPECT_FALSE(ContainsNoCase("abX", "abc"));
-}
-
-TEST(ContainsNoCase, OnlyAsciiLettersFoldCase) {
-    EXPECT_FALSE(ContainsNoCase("\xDF", "s"));     // ß
-    EXPECT_FALSE(ContainsNoCase("\x9A", "s"));     // š
-    EXPECT_FALSE(ContainsNoCase("\xF3", "\xD3"));  // ó and Ó stay apart
-    EXPECT_TRUE(ContainsNoCase("\xF3", "\xF3"));
-    EXPECT_FALSE(ContainsNoCase("[", "{"));  // 0x5B and 0x7B are no letters
+    for (const Search& s : kSearches) {
+        EXPECT_EQ(s.found, ContainsNoCase(s.haystack, s.needle))
+            << ::testing::PrintToString(s.haystack) << " / " << ::testing::PrintToString(s.needle);
+    }
 }
 
 struct Launch {
@@ -87,11 +74,8 @@ class Switch : public ::testing::TestWithParam<Launch> {};
 
 // Yes with a viewer present: silent mode shows the question but no confirmation.
 TEST_P(Switch, DecidesWhetherTheConfirmationIsShown) {
-    FakeReset();
     FakeAddFile(kViewer64Path);
-    FakeSetCommandLine(GetParam().commandLine);
-    FakeQueueAnswer(kIdYes);
-    EXPECT_EQ(facts::kExitDone, FakeRun());
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, GetParam().commandLine));
     ASSERT_GE(FakeBoxes().size(), 1u);
     EXPECT_EQ(kQuestionCaption, FakeBoxes()[0].caption);
     EXPECT_EQ(GetParam().silent ? 1u : 2u, FakeBoxes().size());
@@ -108,9 +92,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
                                            Launch{"\"C:\\Program Files\\Kompakto\\kompakto.exe\"", false}));
 
 TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
-    FakeReset();
-    FakeQueueAnswer(kIdCancel);
-    EXPECT_EQ(facts::kExitDone, FakeRun());
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdCancel));
     ASSERT_EQ(1u, FakeBoxes().size());
     const FakeBox& box = FakeBoxes()[0];
     EXPECT_EQ("MessageBoxIndirect", box.via);
@@ -124,9 +106,8 @@ TEST(Question, AnythingButYesOrNoChangesNothing) {
     for (int answer : {kIdCancel, kIdOk, 3, 42}) {
         FakeReset();
         FakeAddFile(kViewer64Path);
-        FakeQueueAnswer(answer);
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(facts::kExitDone, FakeRun()) << answer;
+        EXPECT_EQ(facts::kExitDone, RunAnswering(answer)) << answer;
         EXPECT_EQ(1u, FakeBoxes().size()) << answer;
         EXPECT_EQ(before, FakeRegistryDump()) << answer;
         EXPECT_TRUE(CallNamesOf("Reg").empty()) << answer;
@@ -141,12 +122,11 @@ TEST(Question, OneThatCannotBeShownEndsWithThree) {
             SCOPED_TRACE(std::string(commandLine) + (boxFails ? ", the box call fails" : ", the box gives 0"));
             FakeReset();
             FakeAddFile(kViewer64Path);
-            FakeSetCommandLine(commandLine);
             if (boxFails) FakeFailOp(kOpMessageBoxIndirect, 1, 0);
             std::string before = FakeRegistryDump();
-            EXPECT_EQ(facts::kExitQuestionNotShown, FakeRun());
+            EXPECT_EQ(facts::kExitQuestionNotShown, RunAnswering(0, commandLine));
             EXPECT_EQ(before, FakeRegistryDump());
-            std::vector<std::string> names = CallNames();
+            std::vector<std::string> names = CallNamesOf();
             auto question = std::find(names.begin(), names.end(), "MessageBoxIndirect");
             ASSERT_NE(names.end(), question);
             EXPECT_EQ((std::vector<std::string>{"MessageBoxIndirect", "ExitProcess"}),
@@ -156,14 +136,10 @@ TEST(Question, OneThatCannotBeShownEndsWithThree) {
 }
 
 TEST(Question, YesActivatesAndNoDeactivates) {
-    FakeReset();
     FakeAddFile(kViewer64Path);
-    FakeQueueAnswer(kIdYes);
-    EXPECT_EQ(facts::kExitDone, FakeRun());
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
     EXPECT_TRUE(FakeKeyExists(facts::kVerbCommandKey));
-
-    FakeQueueAnswer(kIdNo);
-    EXPECT_EQ(facts::kExitDone, FakeRun());
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
@@ -194,14 +170,11 @@ TEST(DpiAwareness, DeclaredBeforeTheFirstBoxTheNewestWayWindowsHasOrNot) {
         FakeSetUser32Loadable(c.user32Loadable);
         FakeSetDpiExports(c.perMonitorExported, c.systemWideExported);
         if (c.perMonitorRefused) FakeFailOp(kOpSetProcessDpiAwarenessContext, 1, 0);
-        FakeQueueAnswer(kIdCancel);
-        EXPECT_EQ(facts::kExitDone, FakeRun());
+        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdCancel));
         EXPECT_EQ(c.awareness, FakeDpiAwareness());
         ASSERT_EQ(1u, FakeBoxes().size());
         EXPECT_EQ(kQuestionText, FakeBoxes()[0].text);
-        EXPECT_EQ(0, FakeLoadedLibraries());
-        // Every declaration is made before the question's beep.
-        std::vector<std::string> calls = CallNames();
+        std::vector<std::string> calls = CallNamesOf();
         auto beep = std::find(calls.begin(), calls.end(), "MessageBeep");
         EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "SetProcessDPIAware") +
                                       std::count(calls.begin(), beep, "SetProcessDpiAwarenessContext"));

@@ -7,7 +7,9 @@
 
 #include "platform/fake/fake.h"
 
-std::string Cp1252(const std::string& utf8) {
+// The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
+// letters.
+static std::string Cp1252(const std::string& utf8) {
     std::string out;
     for (size_t i = 0; i < utf8.size(); i++) {
         unsigned char c = static_cast<unsigned char>(utf8[i]);
@@ -60,12 +62,39 @@ std::string ExpectedText(const std::string& name) {
     return Cp1252(joined);
 }
 
-std::vector<std::string> CallNames() { return CallNamesOf(""); }
-
 std::vector<std::string> CallNamesOf(const std::string& prefix) {
     std::vector<std::string> names;
     for (const FakeCall& call : FakeCalls()) {
         if (call.op.compare(0, prefix.size(), prefix) == 0) names.push_back(call.op);
     }
     return names;
+}
+
+std::vector<std::string> CallDetailsOf(const std::string& op) {
+    std::vector<std::string> details;
+    for (const FakeCall& call : FakeCalls()) {
+        if (call.op == op) details.push_back(call.detail);
+    }
+    return details;
+}
+
+int RunAnswering(int answer, const char* commandLine, int offerAnswer) {
+    FakeSetCommandLine(commandLine);
+    FakeQueueAnswer(answer);
+    if (offerAnswer != kNoSecondBox) FakeQueueAnswer(offerAnswer);
+    int code = FakeRun();
+    EXPECT_EQ(0, FakeOpenKeyHandles()) << "a registry key was left open";
+    EXPECT_EQ(0, FakeLoadedLibraries()) << "a library was left loaded";
+    return code;
+}
+
+// Every test starts on a fresh machine.
+class ResetTheFake : public ::testing::EmptyTestEventListener {
+    void OnTestStart(const ::testing::TestInfo& /*test*/) override { FakeReset(); }
+};
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new ResetTheFake);
+    return RUN_ALL_TESTS();
 }

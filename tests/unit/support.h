@@ -11,13 +11,17 @@
 // Windows-1252, lines joined by a single carriage return.
 std::string ExpectedText(const std::string& name);
 
-// The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
-// letters.
-std::string Cp1252(const std::string& utf8);
+// The names of the calls recorded since the last reset, in order; with a
+// prefix, only the names that begin with it.
+std::vector<std::string> CallNamesOf(const std::string& prefix = "");
+// The arguments of the calls of this operation, in order.
+std::vector<std::string> CallDetailsOf(const std::string& op);
 
-// The names of the calls recorded since the last reset, in order.
-std::vector<std::string> CallNames();
-std::vector<std::string> CallNamesOf(const std::string& prefix);
+// Runs the program with this command line; the question is answered with
+// answer, and the download offer, if one is given, with offerAnswer. No key
+// or library may be left open.
+constexpr int kNoSecondBox = -1;
+int RunAnswering(int answer, const char* commandLine = "kompakto.exe", int offerAnswer = kNoSecondBox);
 
 // Where the fake's 64-bit Windows has the viewers.
 const std::string kViewer64Path = std::string(facts::kProgramW6432On64) + facts::kViewer64Name;

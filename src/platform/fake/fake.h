@@ -53,7 +53,6 @@ struct FakeBox {
     std::string caption;
     uint32_t style;
     std::string iconName;
-    uint32_t language;
     uint32_t timeoutMs;
 };
 
@@ -94,6 +93,7 @@ void FakeSetValue(const std::string& path, const std::string& name, const std::s
 // other right, deleting it, or writing into it, is refused.
 void FakeLockKey(const std::string& path);
 bool FakeKeyExists(const std::string& path);
+bool FakeFileExists(const std::string& path);  // a file, not a folder, compared without case
 // A text value as the program must store one: REG_SZ bytes ending in their
 // only zero; text is without it. False when there is none, or it is not so.
 bool FakeGetString(const std::string& path, const std::string& name, std::string* text);

@@ -1,8 +1,10 @@
 #include <setjmp.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 
 #include "app/startup.h"
 #include "facts.h"
@@ -28,26 +30,29 @@ struct FailRule {
     long error;
 };
 
+// A fresh machine: see FakeReset.
 struct FakeState {
-    std::string commandLine;
-    std::map<std::string, std::string> env;   // upper-case name -> value
+    std::string commandLine = "kompakto.exe";
     std::map<std::string, uint32_t> files;    // lower-case path -> attributes
     std::map<std::string, FakeKey> keys;      // lower-case path -> key
     std::map<uintptr_t, FakeHandle> handles;  // open handle -> key and rights
-    uintptr_t nextHandle;
+    // The variables, by lower-case name.
+    std::map<std::string, std::string> env = {{"programfiles", "C:\\Program Files (x86)"},
+                                              {"programw6432", "C:\\Program Files"}};
+    uintptr_t nextHandle = 0x1000;
     std::vector<int> answers;
-    size_t nextAnswer;
-    bool user32Loadable;
-    bool timeoutBoxExported;
-    bool dpiContextExported;
-    bool dpiAwareExported;
-    std::string dpiAwareness;
-    int libraries;
-    int failAt;
-    bool failFromThereOn;
+    size_t nextAnswer = 0;
+    bool user32Loadable = true;
+    bool timeoutBoxExported = true;
+    bool dpiContextExported = true;
+    bool dpiAwareExported = true;
+    std::string dpiAwareness = "unaware";
+    int libraries = 0;
+    int failAt = 0;
+    bool failFromThereOn = false;
     std::vector<FailRule> failRules;
-    int opCalls[kOpCount];
-    long error;  // what the failing call returns
+    int opCalls[kOpCount] = {};
+    long error = kErrorAccessDenied;  // what the failing call returns
     std::vector<FakeCall> calls;
     std::vector<FakeBox> boxes;
     std::vector<std::string> opened;
@@ -76,12 +81,6 @@ const char* const kOpNames[kOpCount] = {FAKE_OPERATIONS(FAKE_OP_NAME)};
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
                    [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return text;
-}
-
-std::string Upper(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
     return text;
 }
 
@@ -115,14 +114,15 @@ std::string Parent(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-uint32_t CountSubKeys(const std::string& lowerPath) {
+// The key at lowerPath and every key below it, in the order of their paths.
+std::vector<std::string> TreeOf(const std::string& lowerPath) {
     std::string prefix = lowerPath + "\\";
-    uint32_t count = 0;
-    for (auto next = state.keys.upper_bound(lowerPath);
-         next != state.keys.end() && next->first.compare(0, prefix.size(), prefix) == 0; ++next) {
-        count += next->first.find('\\', prefix.size()) == std::string::npos;
+    std::vector<std::string> tree{lowerPath};
+    for (auto key = state.keys.lower_bound(prefix);
+         key != state.keys.end() && key->first.compare(0, prefix.size(), prefix) == 0; ++key) {
+        tree.push_back(key->first);
     }
-    return count;
+    return tree;
 }
 
 void CreateKeyPath(const std::string& path) {
@@ -167,66 +167,45 @@ std::string KeyName(OsKey key) {
     return it == state.handles.end() ? "bad-handle" : "key(" + it->second.path + ")";
 }
 
-// The key behind an open handle, once its call is recorded; nullptr, with
-// *error set, for a handle that is no open key, a call that is to fail, a
-// handle opened without the right the operation needs (as Windows, which
-// checks the rights of the handle, not of the key), or a key deleted meanwhile.
-FakeKey* KeyOf(OsKey key, uint32_t right, bool fail, long* error) {
-    auto handle = state.handles.find(reinterpret_cast<uintptr_t>(key));
-    if (handle == state.handles.end() || fail) {
-        *error = fail && handle != state.handles.end() ? state.error : kErrorInvalidHandle;
+// Records the call of op on an open key, with the rest of its arguments, and
+// gives the key; nullptr, with *error set, for a handle that is no open key, a
+// call that is to fail, a handle opened without the right the operation needs
+// (as Windows, which checks the rights of the handle, not of the key), or a
+// key deleted meanwhile.
+FakeKey* KeyOf(FakeOp op, OsKey handle, const std::string& arguments, uint32_t right, long* error) {
+    bool fail = Call(op, KeyName(handle) + arguments);
+    auto open = state.handles.find(reinterpret_cast<uintptr_t>(handle));
+    if (open == state.handles.end() || fail) {
+        *error = fail && open != state.handles.end() ? state.error : kErrorInvalidHandle;
         return nullptr;
     }
-    if ((handle->second.access & right) != right) {
-        *error = kErrorAccessDenied;
-        return nullptr;
-    }
-    auto it = state.keys.find(handle->second.path);
+    *error = kErrorAccessDenied;
+    if ((open->second.access & right) != right) return nullptr;
+    auto found = state.keys.find(open->second.path);
     *error = kErrorKeyDeleted;
-    return it == state.keys.end() ? nullptr : &it->second;
+    return found == state.keys.end() ? nullptr : &found->second;
 }
 
-int NextAnswer() {
-    if (state.nextAnswer < state.answers.size()) return state.answers[state.nextAnswer++];
-    return 0;
-}
-
-void RecordBox(const char* via, OsWindow owner, OsModule instance, const char* text, const char* caption,
-               uint32_t style, const char* icon, uint32_t language, uint32_t timeout) {
-    FakeBox box;
-    box.via = via;
-    box.hasOwner = owner != nullptr;
-    box.isDesktopOwner = reinterpret_cast<uintptr_t>(owner) == kDesktop;
-    box.hasInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
-    box.text = text ? text : "";
-    box.caption = caption ? caption : "";
-    box.style = style;
-    box.iconName = icon ? icon : "";
-    box.language = language;
-    box.timeoutMs = timeout;
-    state.boxes.push_back(box);
+// Records a box that was shown and gives the next queued answer, 0 when none is left.
+int ShowBox(const char* via, OsWindow owner, OsModule instance, const char* text, const char* caption, uint32_t style,
+            const char* icon, uint32_t timeout) {
+    uintptr_t window = reinterpret_cast<uintptr_t>(owner);
+    bool ownInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
+    state.boxes.push_back(FakeBox{via, window != 0, window == kDesktop, ownInstance, text ? text : "",
+                                  caption ? caption : "", style, icon ? icon : "", timeout});
+    return state.nextAnswer < state.answers.size() ? state.answers[state.nextAnswer++] : 0;
 }
 
 }  // namespace
 
 void FakeReset() {
     state = FakeState();
-    state.commandLine = "kompakto.exe";
-    state.env["PROGRAMFILES"] = "C:\\Program Files (x86)";
-    state.env["PROGRAMW6432"] = "C:\\Program Files";
-    state.env["SYSTEMROOT"] = "C:\\Windows";
-    state.nextHandle = 0x1000;
-    state.user32Loadable = true;
-    state.timeoutBoxExported = true;
-    state.dpiContextExported = true;
-    state.dpiAwareExported = true;
-    state.dpiAwareness = "unaware";
     CreateKeyPath("SOFTWARE\\Classes");
 }
 
 void FakeSetCommandLine(const std::string& commandLine) { state.commandLine = commandLine; }
-void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Upper(name)] = value; }
-void FakeUnsetEnv(const std::string& name) { state.env.erase(Upper(name)); }
+void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Lower(name)] = value; }
+void FakeUnsetEnv(const std::string& name) { state.env.erase(Lower(name)); }
 void FakeAddFile(const std::string& path) { state.files[Lower(path)] = kFileAttributeNormal; }
 void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = kFileAttributeDirectory; }
 void FakeQueueAnswer(int button) { state.answers.push_back(button); }
@@ -258,6 +237,10 @@ void FakeLockKey(const std::string& path) {
 }
 
 bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
+bool FakeFileExists(const std::string& path) {
+    auto file = state.files.find(Lower(path));
+    return file != state.files.end() && file->second == kFileAttributeNormal;
+}
 
 bool FakeGetString(const std::string& path, const std::string& name, std::string* text) {
     auto key = state.keys.find(Lower(path));
@@ -281,38 +264,35 @@ std::string FakeRegistryDump() {
 
 std::vector<std::string> FakeNames(const std::string& list) {
     std::vector<std::string> names;
-    for (size_t start = 0; start <= list.size();) {
-        size_t end = std::min(list.find(';', start), list.size());
-        names.push_back(list.substr(start, end - start));
-        start = end + 1;
-    }
+    std::istringstream stream(list);
+    for (std::string name; std::getline(stream, name, ';');) names.push_back(name);
     return names;
 }
 
 namespace {
 
-// Whether key has a value of one of the names of list, separated by ';'.
-bool HasAnyOf(const FakeKey& key, const std::string& list) {
-    std::vector<std::string> names = FakeNames(list);
-    return std::any_of(names.begin(), names.end(),
-                       [&key](const std::string& name) { return key.values.count(Lower(name)) != 0; });
+// Whether a name of list, separated by ';', is a value of key or, with
+// subKeys, the name of a sub key of it.
+bool HasAnyOf(const std::string& key, const char* list, bool subKeys) {
+    for (const std::string& name : FakeNames(list)) {
+        std::string path = key;
+        if (subKeys) path.append("\\").append(name);
+        auto found = state.keys.find(Lower(path));
+        if (found != state.keys.end() && (subKeys || found->second.values.count(Lower(name)))) return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 std::string FakeExplorerCommand(const std::string& verbKey) {
-    auto verb = state.keys.find(Lower(verbKey));
-    auto command = state.keys.find(Lower(verbKey + "\\command"));
-    std::vector<std::string> subKeys = FakeNames(facts::kVerbDivertingSubKeys);
-    bool diverted = std::any_of(subKeys.begin(), subKeys.end(),
-                                [&verbKey](const std::string& name) { return FakeKeyExists(verbKey + "\\" + name); });
+    const std::string commandKey = verbKey + "\\command";
+    bool hiddenOrDiverted = HasAnyOf(verbKey, facts::kVerbHidingValues, false) ||
+                            HasAnyOf(verbKey, facts::kVerbDivertingValues, false) ||
+                            HasAnyOf(verbKey, facts::kVerbDivertingSubKeys, true) ||
+                            HasAnyOf(commandKey, facts::kCommandDivertingValues, false);
     std::string text;
-    if (verb == state.keys.end() || command == state.keys.end() || diverted ||
-        HasAnyOf(verb->second, facts::kVerbHidingValues) || HasAnyOf(verb->second, facts::kVerbDivertingValues) ||
-        HasAnyOf(command->second, facts::kCommandDivertingValues) || !FakeGetString(verbKey + "\\command", "", &text)) {
-        return std::string();
-    }
-    return text;
+    return !hiddenOrDiverted && FakeGetString(commandKey, "", &text) ? text : std::string();
 }
 
 // The program ends the process from deep inside; the fake jumps back here
@@ -335,10 +315,7 @@ int FakeLoadedLibraries() { return state.libraries; }
 
 OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(kCurrentUser); }
 
-const char* OsGetCommandLine() {
-    if (Call(kOpGetCommandLine, "")) return "";
-    return state.commandLine.c_str();
-}
+const char* OsGetCommandLine() { return Call(kOpGetCommandLine, "") ? "" : state.commandLine.c_str(); }
 
 void OsExitProcess(unsigned code) {
     Call(kOpExitProcess, std::to_string(code));
@@ -347,27 +324,21 @@ void OsExitProcess(unsigned code) {
 }
 
 OsModule OsGetModuleHandle() {
-    if (Call(kOpGetModuleHandle, "null")) return nullptr;
-    return reinterpret_cast<OsModule>(kModule);
+    return Call(kOpGetModuleHandle, "null") ? nullptr : reinterpret_cast<OsModule>(kModule);
 }
 
-OsWindow OsGetDesktopWindow() {
-    if (Call(kOpGetDesktopWindow, "")) return nullptr;
-    return reinterpret_cast<OsWindow>(kDesktop);
-}
+OsWindow OsGetDesktopWindow() { return Call(kOpGetDesktopWindow, "") ? nullptr : reinterpret_cast<OsWindow>(kDesktop); }
 
 void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
     if (Call(kOpMessageBoxIndirect, Show(p->caption) + " style=" + Hex(p->style))) return 0;
-    RecordBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0, 0);
-    return NextAnswer();
+    return ShowBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0);
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
     if (Call(kOpMessageBox, Show(caption) + " style=" + Hex(style))) return 0;
-    RecordBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0, 0);
-    return NextAnswer();
+    return ShowBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0);
 }
 
 OsModule OsLoadLibrary(const char* name) {
@@ -394,12 +365,11 @@ void OsFreeLibrary(OsModule module) {
 }
 
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
-                            uint32_t language, uint32_t milliseconds) {
+                            uint32_t /*language*/, uint32_t milliseconds) {
     if (Call(kOpMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
-    RecordBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, language, milliseconds);
-    return NextAnswer();
+    return ShowBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, milliseconds);
 }
 
 // Like Windows, a process's awareness is set once: a second call is refused,
@@ -425,29 +395,20 @@ bool OsCallSetProcessDpiAware(OsProc proc) {
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
     if (Call(kOpExpandEnvironmentStrings, Show(src) + " size=" + std::to_string(size))) return 0;
-    // Like Windows: %NAME% of a defined variable is replaced, anything else kept.
+    // Like Windows: %NAME% of a defined variable is replaced, anything else
+    // kept; the closing % of an undefined name may open the next one.
+    const std::string text = src;
     std::string out;
-    std::string text = src;
-    size_t i = 0;
-    while (i < text.size()) {
+    for (size_t i = 0; i < text.size();) {
         size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
-        if (close != std::string::npos) {
-            auto it = state.env.find(Upper(text.substr(i + 1, close - i - 1)));
-            if (it != state.env.end()) {
-                out += it->second;
-                i = close + 1;
-                continue;
-            }
-            out += text.substr(i, close - i);
-            i = close;
-            continue;
-        }
-        out += text[i++];
+        auto value = state.env.end();
+        if (close != std::string::npos) value = state.env.find(Lower(text.substr(i + 1, close - i - 1)));
+        size_t next = close == std::string::npos ? i + 1 : close;
+        out += value != state.env.end() ? value->second : text.substr(i, next - i);
+        i = value != state.env.end() ? close + 1 : next;
     }
     uint32_t needed = static_cast<uint32_t>(out.size()) + 1;
-    if (needed <= size) {
-        for (size_t k = 0; k < needed; k++) dst[k] = out.c_str()[k];
-    }
+    if (needed <= size) memcpy(dst, out.c_str(), needed);
     return needed;
 }
 
@@ -464,7 +425,7 @@ long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     if (path.empty()) return kErrorInvalidHandle;
     if (fail || LockedOnTheWay(path)) {
         // Windows may have created some of the missing parents before it failed.
-        if (!Parent(path).empty() && !LockedOnTheWay(path)) CreateKeyPath(Parent(path));
+        if (!LockedOnTheWay(path)) CreateKeyPath(Parent(path));
         return fail ? state.error : kErrorAccessDenied;
     }
     CreateKeyPath(path);
@@ -487,26 +448,27 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
 
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
     long error = kErrorSuccess;
-    if (!KeyOf(key, kKeyQueryValue, Call(kOpRegQueryInfoKey, KeyName(key)), &error)) return error;
-    *subKeyCount = CountSubKeys(state.handles[reinterpret_cast<uintptr_t>(key)].path);
+    FakeKey* opened = KeyOf(kOpRegQueryInfoKey, key, "", kKeyQueryValue, &error);
+    if (!opened) return error;
+    const std::string path = Lower(opened->path);
+    *subKeyCount = 0;
+    for (const std::string& below : TreeOf(path)) *subKeyCount += Parent(below) == path;
     return kErrorSuccess;
 }
 
 long OsRegQueryValueEx(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    FakeKey* opened =
-        KeyOf(key, kKeyQueryValue, Call(kOpRegQueryValueEx, KeyName(key) + " " + Show(valueName)), &error);
+    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, " " + Show(valueName), kKeyQueryValue, &error);
     if (!opened) return error;
     return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
-    bool fail = Call(kOpRegSetValueEx, KeyName(key) + " " + Show(valueName) + " type=" + std::to_string(type) + " " +
-                                           Show(text) + " bytes=" + std::to_string(byteCount));
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, kKeySetValue, fail, &error);
+    std::string arguments = " " + Show(valueName) + " type=" + std::to_string(type) + " " + Show(text);
+    arguments += " bytes=" + std::to_string(byteCount);
+    FakeKey* opened = KeyOf(kOpRegSetValueEx, key, arguments, kKeySetValue, &error);
     if (!opened) return error;
-    if (opened->locked) return kErrorAccessDenied;
     opened->values[Lower(valueName)] = std::string(text, byteCount);
     return kErrorSuccess;
 }
@@ -518,32 +480,20 @@ long OsRegCloseKey(OsKey key) {
     return known ? kErrorSuccess : kErrorInvalidHandle;
 }
 
-long OsRegDeleteKey(OsKey root, const char* subKey) {
-    bool fail = Call(kOpRegDeleteKey, KeyName(root) + " " + Show(subKey));
-    std::string path = Resolve(root, subKey);
-    if (path.empty()) return kErrorInvalidHandle;
-    if (fail) return state.error;
-    std::string lower = Lower(path);
-    if (!state.keys.count(lower)) return kErrorFileNotFound;
-    if (state.keys[lower].locked || CountSubKeys(lower) > 0) return kErrorAccessDenied;
-    state.keys.erase(lower);
-    return kErrorSuccess;
-}
+namespace {
 
-long OsRegDeleteTree(OsKey root, const char* subKey) {
-    bool fail = Call(kOpRegDeleteTree, KeyName(root) + " " + Show(subKey));
+// RegDeleteKey deletes a key without sub keys, RegDeleteTree a key with every
+// key below it; both stop at a key whose access list lets the user only read it.
+long DeleteKeys(FakeOp op, OsKey root, const char* subKey) {
+    bool fail = Call(op, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return kErrorInvalidHandle;
     if (fail) return state.error;
     std::string lower = Lower(path);
     if (!state.keys.count(lower)) return kErrorFileNotFound;
+    std::vector<std::string> tree = TreeOf(lower);
+    if (op == kOpRegDeleteKey && tree.size() > 1) return kErrorAccessDenied;
     // In reverse order of their paths every key comes before its parent.
-    std::string prefix = lower + "\\";
-    std::vector<std::string> tree{lower};
-    for (auto key = state.keys.lower_bound(prefix);
-         key != state.keys.end() && key->first.compare(0, prefix.size(), prefix) == 0; ++key) {
-        tree.push_back(key->first);
-    }
     for (auto key = tree.rbegin(); key != tree.rend(); ++key) {
         if (state.keys[*key].locked) return kErrorAccessDenied;
         state.keys.erase(*key);
@@ -551,11 +501,15 @@ long OsRegDeleteTree(OsKey root, const char* subKey) {
     return kErrorSuccess;
 }
 
+}  // namespace
+
+long OsRegDeleteKey(OsKey root, const char* subKey) { return DeleteKeys(kOpRegDeleteKey, root, subKey); }
+long OsRegDeleteTree(OsKey root, const char* subKey) { return DeleteKeys(kOpRegDeleteTree, root, subKey); }
+
 long OsRegDeleteValue(OsKey key, const char* valueName) {
     long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(key, kKeySetValue, Call(kOpRegDeleteValue, KeyName(key) + " " + Show(valueName)), &error);
+    FakeKey* opened = KeyOf(kOpRegDeleteValue, key, " " + Show(valueName), kKeySetValue, &error);
     if (!opened) return error;
-    if (opened->locked) return kErrorAccessDenied;
     return opened->values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
