@@ -105,7 +105,8 @@ def run_unit(name):
             code = None
         if not os.path.exists(report):  # it crashed or hung: what it ran failed
             return [True] if code != 0 else []
-        return [case.find("failure") is not None for case in ElementTree.parse(report).getroot().iter("testcase")]
+        cases = ElementTree.parse(report, ElementTree.XMLParser(encoding="latin-1")).getroot().iter("testcase")
+        return [case.find("failure") is not None for case in cases]  # a failure's message may hold any byte
 
 
 @contextlib.contextmanager
