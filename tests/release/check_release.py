@@ -35,12 +35,15 @@ r = check_resources.Report()
 
 
 def release(out, env):
-    """The files of the zip made into out, its entries, checksums and guide checked."""
+    """The files of the zip made into out; its entries checked."""
     done = subprocess.run([sys.executable, RELEASE, "--out", out], env=env, capture_output=True, text=True)
     r.check("release into %s" % os.path.basename(out), done.returncode == 0, done.stderr[-400:])
     with zipfile.ZipFile(os.path.join(out, ZIP)) as archive:
         r.equal("%s zip holds exactly the three files, in order" % os.path.basename(out), archive.namelist(), ENTRIES)
-        files = {name: archive.read(name) for name in archive.namelist()}
+        return {name: archive.read(name) for name in archive.namelist()}
+
+
+def check_contents(out, files):
     done = subprocess.run(["sha256sum", "-c", "SHA256SUMS.txt"], cwd=out, capture_output=True, text=True)
     r.check("SHA256SUMS.txt beside the zip verifies the zip and the exe",
             done.returncode == 0 and done.stdout.count(": OK") == 2, done.stdout + done.stderr)
@@ -48,7 +51,6 @@ def release(out, env):
     r.equal("SHA256SUMS.txt in the zip names the exe", files["SHA256SUMS.txt"],
             ("%s  kompakto.exe\r\n" % exe_sum).encode())
     check_guide(files["LIESMICH.txt"], exe_sum)
-    return files
 
 
 def check_guide(data, exe_sum):
@@ -60,7 +62,17 @@ def check_guide(data, exe_sum):
     verb = facts.VERB_KEY.rsplit("\\", 1)[1].replace("&", "")
     options = dict(re.findall(r"/(\w+)=(\d+)", facts.COMMAND_TAIL))
     r.check("guide names the entry %s" % verb, "»%s«" % verb in text)
-    check_copy_names(text, int(options["resize_long"]))
+    # The copies' name as the command asks the viewer for it ($N the original's name, $W and $H the copy's
+    # width and height), in general and for a landscape and a portrait photo.
+    copies = re.search(r'/convert="([^"]+)"', facts.COMMAND_TAIL).group(1)
+    general = copies.replace("$N", "Dateiname").replace("$W", "Breite").replace("$H", "Höhe")
+    r.check("guide names the copies %s" % general, "\r\n    %s\r\n" % general in text)
+    for width, height in ((4000, 3000), (3000, 4000)):
+        scale = int(options["resize_long"]) / max(width, height)
+        example = copies.replace("$N", "Foto").replace("$W", str(round(width * scale)))
+        example = example.replace("$H", str(round(height * scale)))
+        r.check("guide: %d × %d pixels give %s" % (width, height, example),
+                "%d × %d Pixeln" % (width, height) in text and "»%s«" % example in text)
     viewers = [facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME, facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME,
                facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME]  # the last on 32-bit Windows
     found = [text.find(viewer) for viewer in viewers]
@@ -79,29 +91,12 @@ def check_guide(data, exe_sum):
     r.equal("guide: the checksum line", re.findall(r"SHA-256 von kompakto.exe:\s+(\S+)", text), [exe_sum])
 
 
-def check_copy_names(text, long_side):
-    """The copies' name as the command asks the viewer for it ($N the
-    original's name, $W and $H the copy's width and height), in general and
-    for a landscape and a portrait photo."""
-    pattern = re.search(r'/convert="([^"]+)"', facts.COMMAND_TAIL).group(1)
-
-    def named(name, width, height):
-        return pattern.replace("$N", name).replace("$W", width).replace("$H", height)
-
-    general = named("Dateiname", "Breite", "Höhe")
-    r.check("guide names the copies %s" % general, "\r\n    %s\r\n" % general in text)
-    for width, height in ((4000, 3000), (3000, 4000)):
-        scale = long_side / max(width, height)
-        example = named("Foto", str(round(width * scale)), str(round(height * scale)))
-        r.check("guide: %d × %d pixels give %s" % (width, height, example),
-                "%d × %d Pixeln" % (width, height) in text and "»%s«" % example in text)
-
-
 def check_unsigned(work):
     one, two = os.path.join(work, "one"), os.path.join(work, "two")
     env = {k: v for k, v in os.environ.items() if not k.startswith("KOMPAKTO_SIGN")}
     files = release(one, env)
     release(two, env)
+    check_contents(one, files)
     with open(os.path.join(winesession.BUILD, "kompakto.exe"), "rb") as build:
         r.check("the zip's exe is the build, byte for byte", files["kompakto.exe"] == build.read())
     with open(os.path.join(one, ZIP), "rb") as a, open(os.path.join(two, ZIP), "rb") as b:
@@ -121,6 +116,7 @@ def check_signed(work):
     env = dict(os.environ, KOMPAKTO_SIGN_PFX=pfx, KOMPAKTO_SIGN_PASSWORD_FILE=password, KOMPAKTO_SIGN_URL=SIGN_URL)
     env.pop("KOMPAKTO_SIGN_TIMESTAMP_URL", None)
     files = release(out, env)
+    check_contents(out, files)
     exe = os.path.join(out, "kompakto.exe")
     print("signed kompakto.exe: %d bytes" % os.path.getsize(exe))
     done = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe], capture_output=True, text=True)
