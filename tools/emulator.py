@@ -214,26 +214,21 @@ def fetch_emulator():
                "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
     print("# fetching %s from %s (about 63 MB, once; kept in %s)"
           % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)), flush=True)
-    for step in (["update"], ["download", EMULATOR_PACKAGE]):
+    # Without --error-on=any, apt-get update ends with 0 where a list could not be fetched.
+    for step in (["--error-on=any", "update"], ["download", EMULATOR_PACKAGE]):
         done = subprocess.run(["apt-get"] + options + step, cwd=download, capture_output=True, text=True)
-        # apt-get update ends with 0 even where a list could not be fetched;
-        # the line after apt's "Err:" tells why.
-        lines = (done.stdout + done.stderr).splitlines() + [""]
-        problems = [" ".join((line + " " + lines[i + 1].strip()).split()) if line.startswith("Err:") else line
-                    for i, line in enumerate(lines[:-1]) if line.startswith(("E:", "Err:"))]
-        if done.returncode != 0 or problems:
-            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems or [
-                "apt-get %s ended with exit code %d" % (step[0], done.returncode)])[0]))
-    package = os.path.join(download, os.listdir(download)[0])
-    with open(EMULATOR + ".part", "wb") as out:
-        unpack = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", package], stdout=subprocess.PIPE)
-        extracted = subprocess.run(["tar", "-x", "-O", "./usr/bin/qemu-i386"], stdin=unpack.stdout, stdout=out)
-        unpack.stdout.close()
-        unpack.wait()
+        lines = (done.stdout + done.stderr).splitlines()
+        problems = [" ".join(line.split()) for line in lines if line.startswith("E:")]
+        if done.returncode != 0:
+            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems + [
+                "apt-get %s ended with exit code %d" % (step[-1], done.returncode)])[0]))
+    # A broken package leaves a file that does not run, which the last check finds.
+    subprocess.run(["sh", "-c", 'dpkg-deb --fsys-tarfile "$1" | tar -x -O ./usr/bin/qemu-i386 >"$2"', "sh",
+                    os.path.join(download, os.listdir(download)[0]), EMULATOR + ".part"])
     os.chmod(EMULATOR + ".part", 0o755)
     os.replace(EMULATOR + ".part", EMULATOR)
     shutil.rmtree(apt, ignore_errors=True)
-    if unpack.returncode != 0 or extracted.returncode != 0 or not is_fast_emulator(EMULATOR):
+    if not is_fast_emulator(EMULATOR):
         raise SetupError("%s, and %s held no working qemu-i386 of version %d or later" % (CAUSE, what, EMULATOR_MAJOR))
 
 

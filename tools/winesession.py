@@ -134,11 +134,8 @@ class Driver:
         self.process, self.transcript, self.env, self.log_path, self.budget = process, transcript, env, log_path, budget
 
     def text(self):
-        try:
-            with open(self.transcript, encoding="utf-8") as lines:
-                return lines.read()
-        except OSError:
-            return ""
+        with open(self.transcript, encoding="utf-8") as lines:
+            return lines.read()
 
     def wait_for(self, needle, count=1, timeout=180):
         """Waits until needle stands in count lines of the transcript."""
@@ -186,7 +183,6 @@ def hold_steps(caption, number, action, wait_ms=60000):
 class Session:
     def __init__(self, work=None, build=BUILD, display=None):
         self.build = build  # where the files laid into a prefix come from
-        self.own_screen = display is None  # else Wine shows its windows on display
         self.own_work = work is None  # a folder of its own goes at the end
         self.work = work or tempfile.mkdtemp(prefix="kompakto-wine.")
         os.makedirs(self.work, exist_ok=True)
@@ -199,7 +195,7 @@ class Session:
     def __enter__(self):
         try:
             prepare_machine()
-            if self.own_screen:
+            if self.display is None:  # else Wine shows its windows on display
                 self.start_screen()
         except BaseException:
             self.close()
@@ -244,10 +240,9 @@ class Session:
         for arch in arches:
             path = os.path.join(TEMPLATES, arch)
             stamp = "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
-            if os.path.exists(os.path.join(path, ".kompakto-template")):
-                with open(os.path.join(path, ".kompakto-template")) as made:
-                    if made.read() == stamp:
-                        continue
+            made = os.path.join(path, ".kompakto-template")
+            if os.path.exists(made) and open(made).read() == stamp:
+                continue
             print("# making the %s template prefix (once)" % arch, flush=True)
             shutil.rmtree(path, ignore_errors=True)
             os.makedirs(TEMPLATES, exist_ok=True)
@@ -325,6 +320,7 @@ class Session:
         with open(script, "w", encoding="utf-8") as out:
             out.write("".join("\t".join(field.translate(escaped) for field in step) + "\n" for step in steps))
         transcript = windows_to_host(prefix, HELPERS + "\\transcript.txt")
+        open(transcript, "w").close()  # the driver writes it anew
         command = [LOADERS[self.prefixes[prefix]]] + (["explorer", "/desktop=Kompakto," + DESKTOP] if desktop else [])
         command += [HELPERS + "\\driver.exe", HELPERS + "\\script.txt", HELPERS + "\\transcript.txt"]
         env = self.env(prefix, lang)
