@@ -1,17 +1,14 @@
-"""Wine on a virtual screen of its own, for the end-to-end tests and for
-make run, make screenshots and make bench.
-
-A Session starts Xvfb on a display it picks itself, makes the template
+"""Wine on a virtual screen of its own, for the end-to-end tests, make run,
+make screenshots and make bench: a Session starts Xvfb, makes the template
 prefixes once (build/wine/<arch>, kept between runs), gives out fresh copies
-of them, runs the end-to-end driver (tests/e2e/driver.c) in them, and at the
-end stops every Wine server it started and its Xvfb and removes a work
-folder it made itself, whatever happened. Every wait has a time-out.
+of them, runs the driver (tests/e2e/driver.c) in them, and at the end stops
+every Wine server it started and its Xvfb, whatever happened. Every wait has
+a time-out.
 
-kompakto.exe is a 32-bit program; where the kernel cannot execute 32-bit
-code, it runs under qemu's emulator (tools/emulator.py). The helpers run in
-a 64-bit prefix as 64-bit programs, natively, so that only kompakto.exe is
-emulated there. `python3 tools/winesession.py mode` prints how this machine
-runs 32-bit code: native, emulated or none.
+kompakto.exe is 32-bit: where the kernel cannot execute that, it runs under
+qemu's emulator (tools/emulator.py); the helpers run in a 64-bit prefix as
+64-bit programs, natively. `python3 tools/winesession.py mode` prints how
+this machine runs 32-bit code: native, emulated or none.
 """
 import json
 import os
@@ -248,19 +245,14 @@ class Session:
             os.makedirs(TEMPLATES, exist_ok=True)
             log = os.path.join(TEMPLATES, arch + "-wineboot.log")  # kept, for a look after a failure
             open(log, "w").close()
-            booting[arch] = (path, stamp, log, spawn([LOADERS[arch], "wineboot", "-i"], self.env(path, arch=arch), log))
-        problems = {}
-        for arch, (path, stamp, log, process) in booting.items():
-            why = self.finish_template(arch, path, log, process)
-            if why:
-                problems[arch] = why
-            else:
-                with open(os.path.join(path, ".kompakto-template"), "w") as made:
-                    made.write(stamp)
-        return problems
+            env = self.env(path, arch=arch)
+            booting[arch] = (path, made, stamp, log, spawn([LOADERS[arch], "wineboot", "-i"], env, log))
+        problems = {arch: self.finish_template(arch, *job) for arch, job in booting.items()}
+        return {arch: why for arch, why in problems.items() if why}
 
-    def finish_template(self, arch, path, log, process):
-        """Waits for wineboot, then sets the prefix up; returns why that failed, or None."""
+    def finish_template(self, arch, path, made, stamp, log, process):
+        """Waits for wineboot, then sets the prefix up and stamps it; returns
+        why that failed, or None."""
         env = self.env(path, arch=arch)
         code = wait(process, 300)
         stop_wine(env, log)
@@ -285,6 +277,8 @@ class Session:
             if os.path.islink(link):
                 os.unlink(link)
                 os.makedirs(link)
+        with open(made, "w") as out:
+            out.write(stamp)
         return None
 
     def prefix(self, arch, files=None):
