@@ -70,11 +70,9 @@ def decide(runs, takers):
 
 
 def plan(runs, takers, fast):
-    """What to do before Wine runs, given the handlers taking 32-bit code and
-    fast(interpreter): "native" where the kernel runs it itself, "ready" where
-    every handler that takes it hands it to a fast emulator (ours, of any
-    clone, or a foreign one), else "register": ours, (re)registered last,
-    which binfmt_misc asks first."""
+    """native (the kernel runs 32-bit code itself), ready (every handler that
+    takes it has a fast emulator, ours or not) or register: ours, registered
+    anew last, which binfmt_misc asks first."""
     if runs and not takers:
         return "native"
     if runs and all(fast(handler["interpreter"]) for handler in takers.values()):
@@ -83,8 +81,7 @@ def plan(runs, takers, fast):
 
 
 def is_fast_emulator(interpreter):
-    """Whether interpreter is a qemu-i386 of a version that starts Wine's
-    32-bit loader at once."""
+    """Whether interpreter is a qemu-i386 that starts Wine's loader at once."""
     try:
         done = subprocess.run([interpreter, "--version"], capture_output=True, text=True, timeout=30)
     except (OSError, TypeError, subprocess.TimeoutExpired):
@@ -112,24 +109,19 @@ def registered_handlers():
     return handlers
 
 
-def runs_32bit():
-    """Whether Wine's 32-bit loader starts here."""
+def machine_state():
+    """(runs, takers): whether Wine's 32-bit loader starts here, and the
+    handlers of binfmt_misc that take it, {name: handler}."""
     try:
-        return subprocess.run([LOADER32, "--version"], capture_output=True, timeout=120).returncode == 0
+        runs = subprocess.run([LOADER32, "--version"], capture_output=True, timeout=120).returncode == 0
     except FileNotFoundError:
         raise SetupError("Wine's 32-bit loader %s is missing: run tools/install-deps.sh as root" % LOADER32)
     except OSError as error:
-        if error.errno == errno.ENOEXEC:
-            return False
-        raise SetupError("Wine's 32-bit loader does not start: %s" % error)
+        if error.errno != errno.ENOEXEC:
+            raise SetupError("Wine's 32-bit loader does not start: %s" % error)
+        runs = False
     except subprocess.TimeoutExpired:
         raise SetupError("Wine's 32-bit loader did not answer within 120 s")
-
-
-def machine_state():
-    """(runs, takers): whether Wine's 32-bit loader starts, and the handlers
-    of binfmt_misc that take it, {name: handler}."""
-    runs = runs_32bit()
     with open(LOADER32, "rb") as loader:
         return runs, taking(registered_handlers(), loader.read(64))
 
@@ -138,10 +130,8 @@ _mode = None
 
 
 def prepare_machine():
-    """How this machine runs 32-bit code, once it can: where its kernel
-    cannot, or a slower emulator would run it, ours is fetched and registered
-    to be asked first (which takes root). Raises SetupError when that cannot
-    be done."""
+    """How this machine runs 32-bit code, once it can (see plan); raises
+    SetupError where that cannot be done."""
     global _mode
     if _mode is None:
         runs, takers = machine_state()
@@ -188,11 +178,10 @@ def debian_mirror(sources=None):
 
 
 def fetch_emulator():
-    """Fetches the emulator into build/emulator unless it is there: apt
-    downloads the package of the backports suite, checked against the
-    suite's signed lists, with a source list, lists and cache of its own,
-    so that nothing in /etc/apt or apt's own state changes. Only its static
-    qemu-i386 is kept."""
+    """Fetches the emulator into build/emulator unless it is there, with apt
+    checking the package against the suite's signed lists, but with a source
+    list, lists and cache of its own: /etc/apt and apt's state stay as they
+    are. Only its static qemu-i386 is kept."""
     if is_fast_emulator(EMULATOR):
         return
     what = "%s of %s" % (EMULATOR_PACKAGE, EMULATOR_SUITE)
@@ -233,9 +222,9 @@ def fetch_emulator():
 
 
 def register_emulator(foreign):
-    """Registers our emulator as the handler asked first, before the foreign
-    handlers that also take 32-bit x86 code; one of ours from an earlier run
-    is removed first (a name can be registered only once)."""
+    """Registers our emulator to be asked before the foreign handlers that
+    take 32-bit x86 code too; one of ours is removed first (a name can be
+    registered only once)."""
     if not os.path.exists(os.path.join(BINFMT, "register")):
         done = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], capture_output=True, text=True)
         if done.returncode != 0:

@@ -291,8 +291,7 @@ class Session:
         path = tempfile.mkdtemp(prefix="prefix-", dir=self.work)
         clone(os.path.join(TEMPLATES, arch), path)
         self.prefixes[path] = arch
-        files = dict(files or {})
-        files.setdefault(HELPERS + "\\driver.exe", "e2e-driver.exe")
+        files = {HELPERS + "\\driver.exe": "e2e-driver.exe", **(files or {})}
         for windows_path, source in files.items():
             host = windows_to_host(path, windows_path)
             os.makedirs(host if source is None else os.path.dirname(host), exist_ok=True)

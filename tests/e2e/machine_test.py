@@ -25,26 +25,12 @@ def elf_header(bits, e_type, machine):
 
 WINE32 = elf_header(32, ET_DYN, EM_386)  # Wine's 32-bit loader, a position-independent executable
 EXEC = elf_header(32, ET_EXEC, EM_386)
-# Debian 12's own qemu, too slow for Wine.
-SLOW = """enabled
-interpreter /usr/bin/qemu-i386-static
-flags: F
-offset 0
-magic 7f454c4601010100000000000000000002000300
-mask fffffffffffefe00fffffffffffffffffeffffff
-"""
-QEMU_ARM = """enabled
-interpreter /usr/bin/qemu-arm-static
-flags: OCF
-offset 0
-magic 7f454c4601010100000000000000000002002800
-mask ffffffffffffff00fffffffffffffffffeffffff
-"""
-WINE_EXE = """enabled
-interpreter /usr/bin/wine
-flags: 
-extension .exe
-"""
+# Handlers as /proc/sys/fs/binfmt_misc shows them; SLOW is Debian 12's own qemu, too slow for Wine.
+SLOW = ("enabled\ninterpreter /usr/bin/qemu-i386-static\nflags: F\noffset 0\n"
+        "magic 7f454c4601010100000000000000000002000300\nmask fffffffffffefe00fffffffffffffffffeffffff\n")
+QEMU_ARM = ("enabled\ninterpreter /usr/bin/qemu-arm-static\nflags: OCF\noffset 0\n"
+            "magic 7f454c4601010100000000000000000002002800\nmask ffffffffffffff00fffffffffffffffffeffffff\n")
+WINE_EXE = "enabled\ninterpreter /usr/bin/wine\nflags: \nextension .exe\n"
 OURS = SLOW.replace("/usr/bin/qemu-i386-static", "/clone/build/emulator/qemu-i386")
 OTHER_CLONE = SLOW.replace("/usr/bin/qemu-i386-static", "/other/build/emulator/qemu-i386")
 FOREIGN_FAST = SLOW.replace("/usr/bin/qemu-i386-static", "/opt/qemu10/qemu-i386")

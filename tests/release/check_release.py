@@ -44,6 +44,7 @@ def release(out, env):
 
 
 def check_contents(out, files):
+    """files, their checksums and guide checked."""
     done = subprocess.run(["sha256sum", "-c", "SHA256SUMS.txt"], cwd=out, capture_output=True, text=True)
     r.check("SHA256SUMS.txt beside the zip verifies the zip and the exe",
             done.returncode == 0 and done.stdout.count(": OK") == 2, done.stdout + done.stderr)
@@ -51,6 +52,7 @@ def check_contents(out, files):
     r.equal("SHA256SUMS.txt in the zip names the exe", files["SHA256SUMS.txt"],
             ("%s  kompakto.exe\r\n" % exe_sum).encode())
     check_guide(files["LIESMICH.txt"], exe_sum)
+    return files
 
 
 def check_guide(data, exe_sum):
@@ -94,9 +96,8 @@ def check_guide(data, exe_sum):
 def check_unsigned(work):
     one, two = os.path.join(work, "one"), os.path.join(work, "two")
     env = {k: v for k, v in os.environ.items() if not k.startswith("KOMPAKTO_SIGN")}
-    files = release(one, env)
+    files = check_contents(one, release(one, env))
     release(two, env)
-    check_contents(one, files)
     with open(os.path.join(winesession.BUILD, "kompakto.exe"), "rb") as build:
         r.check("the zip's exe is the build, byte for byte", files["kompakto.exe"] == build.read())
     with open(os.path.join(one, ZIP), "rb") as a, open(os.path.join(two, ZIP), "rb") as b:
@@ -115,8 +116,7 @@ def check_signed(work):
     out = os.path.join(work, "signed")
     env = dict(os.environ, KOMPAKTO_SIGN_PFX=pfx, KOMPAKTO_SIGN_PASSWORD_FILE=password, KOMPAKTO_SIGN_URL=SIGN_URL)
     env.pop("KOMPAKTO_SIGN_TIMESTAMP_URL", None)
-    files = release(out, env)
-    check_contents(out, files)
+    files = check_contents(out, release(out, env))
     exe = os.path.join(out, "kompakto.exe")
     print("signed kompakto.exe: %d bytes" % os.path.getsize(exe))
     done = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe], capture_output=True, text=True)
