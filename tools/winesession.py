@@ -209,12 +209,12 @@ class Session:
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
-        # Xvfb writes "NUMBER\n" in one write once it listens; a pipe passes that whole.
-        number = os.read(read_end, 16).strip() if select.select([read_end], [], [], 20)[0] else b""
-        os.close(read_end)
+        # Xvfb writes the number, then "\n", once it listens; it dies when the pipe is closed before the "\n".
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip() if select.select([pipe], [], [], 20)[0] else ""
         if not number.isdigit():
             raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.decode()
+        self.display = ":" + number
 
     def env(self, prefix, lang="C.UTF-8", arch=None):
         env = {key: value for key, value in os.environ.items()
