@@ -35,6 +35,11 @@ class SetupError(Exception):
     """Wine cannot run here; the message names the cause and the remedy."""
 
 
+def read(path):
+    with open(path, encoding="utf-8", errors="replace") as text:
+        return text.read()
+
+
 def parse_handler(text):
     """A binfmt_misc handler as /proc shows it; magic is None for one that
     matches by the file name's extension."""
@@ -93,17 +98,15 @@ def is_fast_emulator(interpreter):
 def registered_handlers():
     """The handlers binfmt_misc uses now, {name: handler}."""
     try:
-        with open(os.path.join(BINFMT, "status")) as status:
-            if status.read().strip() != "enabled":
-                return {}
+        if read(os.path.join(BINFMT, "status")).strip() != "enabled":
+            return {}
         names = set(os.listdir(BINFMT)) - {"register", "status"}
     except OSError:
         return {}  # not mounted
     handlers = {}
     for name in names:
         try:
-            with open(os.path.join(BINFMT, name)) as entry:
-                handlers[name] = parse_handler(entry.read())
+            handlers[name] = parse_handler(read(os.path.join(BINFMT, name)))
         except OSError:
             pass  # removed meanwhile
     return handlers
@@ -154,11 +157,8 @@ def debian_mirror(sources=None):
     from its one-line and deb822 sources ({path: text}; read from /etc/apt
     when None); None when it names none."""
     if sources is None:
-        sources = {}
-        for path in [APT_SOURCES] + glob.glob(APT_SOURCES + ".d/*.list") + glob.glob(APT_SOURCES + ".d/*.sources"):
-            if os.path.exists(path):
-                with open(path, encoding="utf-8", errors="replace") as text:
-                    sources[path] = text.read()
+        paths = [APT_SOURCES] + glob.glob(APT_SOURCES + ".d/*.list") + glob.glob(APT_SOURCES + ".d/*.sources")
+        sources = {path: read(path) for path in paths if os.path.exists(path)}
     for path, text in sorted(sources.items()):
         if path.endswith(".sources"):
             for stanza in text.split("\n\n"):

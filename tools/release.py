@@ -3,18 +3,16 @@
 
     /usr/bin/python3 tools/release.py [--out DIR]      (DIR: dist by default)
 
-Writes DIR/kompakto-VERSION.zip (VERSION: the Windows build's), holding
-kompakto.exe, LIESMICH.txt (docs/LIESMICH.txt with its checksum line filled
-in, as Notepad reads it on every Windows: UTF-8 with a byte-order mark, CRLF)
-and SHA256SUMS.txt (the exe's); and beside it kompakto.exe and SHA256SUMS.txt
-(of the zip and the exe, for sha256sum -c). The zip is reproducible: fixed
-order, every entry dated with the last commit (or SOURCE_DATE_EPOCH), no
-owner or permission bits.
+DIR/kompakto-VERSION.zip holds kompakto.exe, LIESMICH.txt (docs/LIESMICH.txt
+with its checksum filled in, UTF-8 with a byte-order mark and CRLF, as
+Notepad reads it on every Windows) and SHA256SUMS.txt; beside it stand
+kompakto.exe and SHA256SUMS.txt (of the zip and the exe). The zip is
+reproducible: fixed order, entries dated with the last commit (or
+SOURCE_DATE_EPOCH), no owner or permission bits.
 
-With KOMPAKTO_SIGN_PFX (a PKCS#12 file) and KOMPAKTO_SIGN_PASSWORD_FILE set,
-kompakto.exe is Authenticode-signed with osslsigncode first (SHA-256, the
-program's name, KOMPAKTO_SIGN_URL and a time stamp from
-KOMPAKTO_SIGN_TIMESTAMP_URL when given); else it is the reproducible build.
+With KOMPAKTO_SIGN_PFX (PKCS#12) and KOMPAKTO_SIGN_PASSWORD_FILE set, the exe
+is signed with osslsigncode first (SHA-256, the program's name, and
+KOMPAKTO_SIGN_URL and a time stamp from KOMPAKTO_SIGN_TIMESTAMP_URL when given).
 """
 import hashlib
 import os

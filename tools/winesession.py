@@ -45,8 +45,7 @@ WINEDEBUG = "-all,err+all"
 
 
 def wait_fields():
-    """{step: field}: the steps of the driver that wait, and the field that
-    holds the wait in ms, read from the driver's table of steps."""
+    """{step: the field of its wait in ms}, from the driver's table of steps."""
     with open(os.path.join(ROOT, "tests", "e2e", "driver.c"), encoding="utf-8") as source:
         steps = re.findall(r'\{L"(\w+)", L"([^"]*)", Step\w+\}', source.read())
     return {name: fields.split().index("TIMEOUT_MS") + 1 for name, fields in steps if "TIMEOUT_MS" in fields.split()}
