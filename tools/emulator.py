@@ -13,19 +13,16 @@ import subprocess
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOADER32 = "/usr/lib/wine/wine"  # Wine's 32-bit loader
 
-# Running 32-bit code on a machine whose kernel cannot: qemu's user-mode
-# emulator, registered with binfmt_misc for 32-bit x86 ELF executables and
-# shared objects (e_type 2 or 3). The F flag opens the emulator at once, so
-# that it serves every mount namespace.
+# Our binfmt_misc handler takes 32-bit x86 ELF executables and shared objects
+# (e_type 2 or 3). Its F flag opens the emulator at once, so that it serves
+# every mount namespace.
 BINFMT = "/proc/sys/fs/binfmt_misc"
 HANDLER = "kompakto-i386"
 I386_MAGIC = bytes.fromhex("7f454c4601010100000000000000000002000300")
 I386_MASK = bytes.fromhex("fffffffffffefe00fffffffffffffffffeffffff")
-# The emulator: Debian 12's own qemu 7.2 takes a minute to start Wine's
-# 32-bit loader (it cannot reserve Wine's address space at once, so Wine
-# halves its request some hundred thousand times); the one of bookworm-backports
-# takes a second. Only its static qemu-i386 is kept, fetched with an apt list
-# and state of its own.
+# Debian 12's own qemu 7.2 takes a minute to start Wine's 32-bit loader (it
+# cannot reserve Wine's address space at once, so Wine halves its request some
+# hundred thousand times); the one of bookworm-backports takes a second.
 EMULATOR_PACKAGE, EMULATOR_SUITE, EMULATOR_MAJOR = "qemu-user", "bookworm-backports", 10
 EMULATOR_FOLDER = os.path.join(ROOT, "build", "emulator")
 EMULATOR = os.path.join(EMULATOR_FOLDER, "qemu-i386")
@@ -38,21 +35,20 @@ class SetupError(Exception):
     """Wine cannot run here; the message names the cause and the remedy."""
 
 
+def read(path):
+    with open(path, encoding="utf-8", errors="replace") as text:
+        return text.read()
+
+
 def parse_handler(text):
-    """A binfmt_misc handler as /proc shows it: {"enabled", "interpreter",
-    "offset", "magic", "mask"}; magic is None for one that matches by the
-    file name's extension."""
+    """A binfmt_misc handler as /proc shows it; magic is None for one that
+    matches by the file name's extension."""
     lines = text.split("\n")
-    handler = {"enabled": lines[0] == "enabled", "interpreter": None, "offset": 0, "magic": None, "mask": None}
-    for line in lines[1:]:
-        key, _, value = line.partition(" ")
-        if key == "offset":
-            handler["offset"] = int(value)
-        elif key == "interpreter":
-            handler["interpreter"] = value
-        elif key in ("magic", "mask"):
-            handler[key] = bytes.fromhex(value)
-    return handler
+    fields = dict(line.partition(" ")[::2] for line in lines[1:])
+    return {"enabled": lines[0] == "enabled", "interpreter": fields.get("interpreter"),
+            "offset": int(fields.get("offset", 0)),
+            "magic": bytes.fromhex(fields["magic"]) if "magic" in fields else None,
+            "mask": bytes.fromhex(fields["mask"]) if "mask" in fields else None}
 
 
 def handler_matches(handler, header):
@@ -79,89 +75,66 @@ def decide(runs, takers):
 
 
 def plan(runs, takers, fast):
-    """What the session does before Wine runs, given the handlers taking
-    32-bit code and fast(interpreter), whether that is the fast emulator:
-    "native" where the kernel runs 32-bit code itself, "ready" where every
-    handler that takes it hands it to a fast emulator (ours, of this clone or
-    another, or a foreign one), else "register": ours, (re)registered last,
-    which binfmt_misc asks first. So one of ours from an earlier run that
-    points at a slow emulator is replaced, and a foreign one that does is left
-    as it is but no longer asked."""
-    mode = decide(runs, takers)
-    if mode == "emulated" and all(fast(handler["interpreter"]) for handler in takers.values()):
+    """native (the kernel runs 32-bit code itself), ready (every handler that
+    takes it has a fast emulator, ours or not) or register: ours, registered
+    anew last, which binfmt_misc asks first."""
+    if runs and not takers:
+        return "native"
+    if runs and all(fast(handler["interpreter"]) for handler in takers.values()):
         return "ready"
-    return "native" if mode == "native" else "register"
+    return "register"
 
 
 def is_fast_emulator(interpreter):
-    """Whether interpreter is a qemu-i386 of a version that starts Wine's
-    32-bit loader at once."""
+    """Whether interpreter is a qemu-i386 that starts Wine's loader at once."""
     try:
         done = subprocess.run([interpreter, "--version"], capture_output=True, text=True, timeout=30)
     except (OSError, TypeError, subprocess.TimeoutExpired):
         return False
-    words = done.stdout.split()
-    if done.returncode != 0 or words[:2] != ["qemu-i386", "version"] or len(words) < 3:
-        return False
-    major = words[2].split(".")[0]
-    return major.isdigit() and int(major) >= EMULATOR_MAJOR
+    match = re.match(r"qemu-i386 version (\d+)", done.stdout)
+    return done.returncode == 0 and match is not None and int(match.group(1)) >= EMULATOR_MAJOR
 
 
 def registered_handlers():
     """The handlers binfmt_misc uses now, {name: handler}."""
     try:
-        with open(os.path.join(BINFMT, "status")) as status:
-            if status.read().strip() != "enabled":
-                return {}
-        names = [n for n in os.listdir(BINFMT) if n not in ("register", "status")]
+        if read(os.path.join(BINFMT, "status")).strip() != "enabled":
+            return {}
+        names = set(os.listdir(BINFMT)) - {"register", "status"}
     except OSError:
         return {}  # not mounted
     handlers = {}
     for name in names:
         try:
-            with open(os.path.join(BINFMT, name)) as entry:
-                handlers[name] = parse_handler(entry.read())
+            handlers[name] = parse_handler(read(os.path.join(BINFMT, name)))
         except OSError:
             pass  # removed meanwhile
     return handlers
 
 
-def runs_32bit():
-    """Whether Wine's 32-bit loader starts here."""
+def machine_state():
+    """(runs, takers): whether Wine's 32-bit loader starts here, and the
+    handlers of binfmt_misc that take it, {name: handler}."""
     try:
-        done = subprocess.run([LOADER32, "--version"], capture_output=True, timeout=120)
+        runs = subprocess.run([LOADER32, "--version"], capture_output=True, timeout=120).returncode == 0
     except FileNotFoundError:
         raise SetupError("Wine's 32-bit loader %s is missing: run tools/install-deps.sh as root" % LOADER32)
     except OSError as error:
-        if error.errno == errno.ENOEXEC:
-            return False
-        raise SetupError("Wine's 32-bit loader does not start: %s" % error)
+        if error.errno != errno.ENOEXEC:
+            raise SetupError("Wine's 32-bit loader does not start: %s" % error)
+        runs = False
     except subprocess.TimeoutExpired:
         raise SetupError("Wine's 32-bit loader did not answer within 120 s")
-    return done.returncode == 0
-
-
-def machine_state():
-    """(runs, takers): whether Wine's 32-bit loader starts, and the handlers
-    of binfmt_misc that take it, {name: handler}."""
-    runs = runs_32bit()
     with open(LOADER32, "rb") as loader:
-        header = loader.read(64)
-    return runs, taking(registered_handlers(), header)
-
-
-def machine_mode():
-    return decide(*machine_state())
+        return runs, taking(registered_handlers(), loader.read(64))
 
 
 _mode = None
 
 
 def prepare_machine():
-    """How this machine runs 32-bit code, once it can: where its kernel
-    cannot, or a slower emulator would run it, ours is fetched and registered
-    to be asked first (which takes root). Raises SetupError when that cannot
-    be done."""
+    """How this machine runs 32-bit code, once it can (see plan); raises
+    SetupError where that cannot be done."""
     global _mode
     if _mode is None:
         runs, takers = machine_state()
@@ -171,8 +144,7 @@ def prepare_machine():
             fetch_emulator()
             register_emulator(sorted(name for name in takers if name != HANDLER))
             runs, takers = machine_state()
-            ours = takers.get(HANDLER)
-            if not (runs and ours and ours["interpreter"] == EMULATOR):
+            if not (runs and takers.get(HANDLER, {}).get("interpreter") == EMULATOR):
                 raise SetupError("qemu's emulator %s is registered for 32-bit x86 code, but Wine's 32-bit loader "
                                  "still does not start with it; remove it with: echo -1 > %s/%s"
                                  % (os.path.relpath(EMULATOR, ROOT), BINFMT, HANDLER))
@@ -185,13 +157,8 @@ def debian_mirror(sources=None):
     from its one-line and deb822 sources ({path: text}; read from /etc/apt
     when None); None when it names none."""
     if sources is None:
-        sources = {}
-        for path in [APT_SOURCES] + glob.glob(APT_SOURCES + ".d/*.list") + glob.glob(APT_SOURCES + ".d/*.sources"):
-            try:
-                with open(path, encoding="utf-8", errors="replace") as text:
-                    sources[path] = text.read()
-            except OSError:
-                pass
+        paths = [APT_SOURCES] + glob.glob(APT_SOURCES + ".d/*.list") + glob.glob(APT_SOURCES + ".d/*.sources")
+        sources = {path: read(path) for path in paths if os.path.exists(path)}
     for path, text in sorted(sources.items()):
         if path.endswith(".sources"):
             for stanza in text.split("\n\n"):
@@ -211,19 +178,17 @@ def debian_mirror(sources=None):
 
 
 def fetch_emulator():
-    """Fetches the emulator into build/emulator unless it is there: apt
-    downloads the package of the backports suite, checked against the
-    suite's signed lists, with a source list, lists and cache of its own,
-    so that nothing in /etc/apt or apt's own state changes."""
+    """Fetches the emulator into build/emulator unless it is there, with apt
+    checking the package against the suite's signed lists, but with a source
+    list, lists and cache of its own: /etc/apt and apt's state stay as they
+    are. Only its static qemu-i386 is kept."""
     if is_fast_emulator(EMULATOR):
         return
     what = "%s of %s" % (EMULATOR_PACKAGE, EMULATOR_SUITE)
     mirror = debian_mirror()
     if mirror is None:
         raise SetupError("%s, and /etc/apt names no Debian 12 (bookworm) mirror to fetch %s from" % (CAUSE, what))
-    address, keyring = mirror
-    if not keyring and os.path.exists(DEBIAN_KEYRING):
-        keyring = DEBIAN_KEYRING
+    address, keyring = mirror[0], mirror[1] or (DEBIAN_KEYRING if os.path.exists(DEBIAN_KEYRING) else None)
     arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
     apt = os.path.join(EMULATOR_FOLDER, "apt")
     download = os.path.join(apt, "download")
@@ -236,54 +201,45 @@ def fetch_emulator():
     options = ["-q", "-o", "Dir::Etc::sourcelist=" + os.path.join(apt, "sources.list"),
                "-o", "Dir::Etc::sourceparts=/nonexistent", "-o", "Dir::State::Lists=" + os.path.join(apt, "lists"),
                "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
-    print("# fetching %s from %s (about 63 MB, once; kept in %s)" % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)),
-          flush=True)
-    for step in ("update", "download"):
-        done = subprocess.run(["apt-get"] + options + [step] + ([EMULATOR_PACKAGE] if step == "download" else []),
-                              cwd=download, capture_output=True, text=True)
-        # apt-get update ends with 0 even where a list could not be fetched;
-        # the line after apt's "Err:" tells why.
-        lines = (done.stdout + done.stderr).splitlines() + [""]
-        problems = [" ".join((line + " " + lines[i + 1].strip()).split()) if line.startswith("Err:") else line
-                    for i, line in enumerate(lines[:-1]) if line.startswith(("E:", "Err:"))]
-        if done.returncode != 0 or problems:
-            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems or [
-                "apt-get %s ended with exit code %d" % (step, done.returncode)])[0]))
-    package = os.path.join(download, os.listdir(download)[0])
-    with open(EMULATOR + ".part", "wb") as out:
-        unpack = subprocess.Popen(["dpkg-deb", "--fsys-tarfile", package], stdout=subprocess.PIPE)
-        extracted = subprocess.run(["tar", "-x", "-O", "./usr/bin/qemu-i386"], stdin=unpack.stdout, stdout=out)
-        unpack.stdout.close()
-        unpack.wait()
+    print("# fetching %s from %s (about 63 MB, once; kept in %s)"
+          % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)), flush=True)
+    # Without --error-on=any, apt-get update ends with 0 where a list could not be fetched.
+    for step in (["--error-on=any", "update"], ["download", EMULATOR_PACKAGE]):
+        done = subprocess.run(["apt-get"] + options + step, cwd=download, capture_output=True, text=True)
+        lines = (done.stdout + done.stderr).splitlines()
+        problems = [" ".join(line.split()) for line in lines if line.startswith("E:")]
+        if done.returncode != 0:
+            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems + [
+                "apt-get %s ended with exit code %d" % (step[-1], done.returncode)])[0]))
+    # A broken package leaves a file that does not run, which the last check finds.
+    subprocess.run(["sh", "-c", 'dpkg-deb --fsys-tarfile "$1" | tar -x -O ./usr/bin/qemu-i386 >"$2"', "sh",
+                    os.path.join(download, os.listdir(download)[0]), EMULATOR + ".part"])
     os.chmod(EMULATOR + ".part", 0o755)
     os.replace(EMULATOR + ".part", EMULATOR)
     shutil.rmtree(apt, ignore_errors=True)
-    if unpack.returncode != 0 or extracted.returncode != 0 or not is_fast_emulator(EMULATOR):
+    if not is_fast_emulator(EMULATOR):
         raise SetupError("%s, and %s held no working qemu-i386 of version %d or later" % (CAUSE, what, EMULATOR_MAJOR))
 
 
-def escaped(data):
-    """Bytes as the kernel reads them in a binfmt_misc registration: \\xNN."""
-    return "".join("\\x%02x" % byte for byte in data)
-
-
 def register_emulator(foreign):
-    """Registers our emulator as the handler asked first, before the foreign
-    handlers that also take 32-bit x86 code; one of ours from an earlier run
-    is removed first (a name can be registered only once)."""
+    """Registers our emulator to be asked before the foreign handlers that
+    take 32-bit x86 code too; one of ours is removed first (a name can be
+    registered only once)."""
     if not os.path.exists(os.path.join(BINFMT, "register")):
         done = subprocess.run(["mount", "-t", "binfmt_misc", "binfmt_misc", BINFMT], capture_output=True, text=True)
         if done.returncode != 0:
-            raise SetupError("%s, and binfmt_misc, which would hand it to qemu's emulator, cannot be mounted "
-                             "here (%s): mount it on %s, or run the tests on a machine that executes 32-bit "
-                             "code" % (CAUSE, (done.stderr.strip() or "exit code %d" % done.returncode).splitlines()[0], BINFMT))
+            why = (done.stderr.strip() or "exit code %d" % done.returncode).splitlines()[0]
+            raise SetupError("%s, and binfmt_misc, which would hand it to qemu's emulator, cannot be mounted here "
+                             "(%s): mount it on %s, or run the tests on a machine that executes 32-bit code"
+                             % (CAUSE, why, BINFMT))
     entry = os.path.join(BINFMT, HANDLER)
+    magic, mask = ("".join("\\x%02x" % byte for byte in data) for data in (I386_MAGIC, I386_MASK))
     try:
         if os.path.exists(entry):
             with open(entry, "w") as out:
                 out.write("-1")
         with open(os.path.join(BINFMT, "register"), "w") as out:
-            out.write(":%s:M::%s:%s:%s:F" % (HANDLER, escaped(I386_MAGIC), escaped(I386_MASK), EMULATOR))
+            out.write(":%s:M::%s:%s:%s:F" % (HANDLER, magic, mask, EMULATOR))
     except OSError as error:
         raise SetupError("%s, and qemu's emulator cannot be registered for it: %s" % (CAUSE, error))
     print("# 32-bit x86 code runs here under qemu's emulator %s, registered as the binfmt_misc handler %s%s "

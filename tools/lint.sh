@@ -3,18 +3,16 @@
 # commands): clang-format over every C and C++ source, clang-tidy and
 # cppcheck over the program's, shellcheck over the shell scripts and pyflakes
 # over the Python ones. Fails on any finding.
+# shellcheck disable=SC2046  # the files of git ls-files, one word each
 set -eu
 cd "$(dirname "$0")/.."
 
 echo "clang-format"
-# shellcheck disable=SC2046  # one word a file
 clang-format --dry-run --Werror $(git ls-files '*.c' '*.cpp' '*.h')
 
 echo "clang-tidy (Linux side)"
-# shellcheck disable=SC2046
 clang-tidy --quiet -p build/linux $(git ls-files 'src/app/*.cpp' 'src/shell/*.cpp' 'src/platform/fake/*.cpp') 2>/dev/null
 echo "clang-tidy (Windows side)"
-# shellcheck disable=SC2046
 clang-tidy --quiet $(git ls-files 'src/platform/win/*.cpp') -- --target=i686-w64-mingw32 -std=c++17 -Isrc \
     -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN 2>/dev/null
 
@@ -25,10 +23,8 @@ cppcheck --quiet --error-exitcode=1 --inline-suppr --std=c++17 --enable=warning,
     --library=windows --platform=win32W -Isrc src/platform/win
 
 echo "shellcheck"
-# shellcheck disable=SC2046
 shellcheck $(git ls-files '*.sh' .ci/run)
 
 echo "pyflakes"
-# shellcheck disable=SC2046
 /usr/bin/python3 -m pyflakes $(git ls-files '*.py')
 echo "lint clean"

@@ -12,28 +12,27 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
 import facts  # noqa: E402  (tests/facts.py)
-import winesession  # noqa: E402
+import winesession as ws  # noqa: E402
 
 LANG = "de_DE.UTF-8"
-PROGRAM = winesession.HELPERS + "\\kompakto.exe"
 
 
 def main():
-    winesession.ensure_locale(LANG)
+    ws.ensure_locale(LANG)
     display = os.environ.get("DISPLAY") or None
     if display and subprocess.run(["xdotool", "getdisplaygeometry"], capture_output=True, timeout=5).returncode:
         display = None  # not reachable
-    with winesession.Session(display=display) as session:
-        prefix = session.prefix("win64", {PROGRAM: "kompakto.exe"})
+    with ws.Session(display=display) as session:
+        prefix = session.prefix("win64", {ws.KOMPAKTO: "kompakto.exe"})
         if display:
             print("Starting kompakto.exe on %s; answer its question there." % display)
-            code = subprocess.run(["wine", PROGRAM], env=session.env(prefix, LANG)).returncode
+            code = subprocess.run(["wine", ws.KOMPAKTO], env=session.env(prefix, LANG)).returncode
             print("kompakto.exe ended with exit code %d" % code)
             return 0
         print("No display: a virtual screen on %s" % session.display)
-        steps = [("start", PROGRAM, '"%s"' % PROGRAM, "")] + winesession.hold_steps(facts.QUESTION_CAPTION, 1, "cancel")
-        driver = session.driver(prefix, steps + [("finish", "15000")], lang=LANG, desktop="640x480")
-        shot = os.path.join(winesession.ROOT, "build", "question.png")
+        steps = [ws.START_KOMPAKTO] + ws.hold_steps(facts.QUESTION_CAPTION, 1, "cancel") + [("finish", "15000")]
+        driver = session.driver(prefix, steps, lang=LANG, desktop=True)
+        shot = os.path.join(ws.ROOT, "build", "question.png")
         driver.picture(prefix, 1, shot)
         ended = [e for e in driver.finish() if e["event"] == "exit"]
         if not ended or ended[0].get("code") != facts.EXIT_DONE:
@@ -44,4 +43,4 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(winesession.guarded(main))
+    sys.exit(ws.guarded(main))

@@ -8,33 +8,31 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
 import facts  # noqa: E402  (tests/facts.py)
-import winesession  # noqa: E402
+import winesession as ws  # noqa: E402
 
 LANG = "de_DE.UTF-8"
-PROGRAM = winesession.HELPERS + "\\kompakto.exe"
 VIEWER = facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME
+FINISH = ("finish", "15000")
 
 
 def main():
-    winesession.ensure_locale(LANG)
-    hold = winesession.hold_steps
-    start = ("start", PROGRAM, '"%s"' % PROGRAM, "")
-    steps = ([("reg_delete_tree", facts.VERB_KEY), start] + hold(facts.QUESTION_CAPTION, 1, "yes")
-             + hold(facts.CONFIRM_CAPTION, 2, "ok") + [("finish", "15000"), start]
-             + [("box", facts.QUESTION_CAPTION, "60000", "no")] + hold(facts.CONFIRM_CAPTION, 3, "ok")
-             + [("finish", "15000"), ("delete_file", VIEWER), start]
-             + [("box", facts.QUESTION_CAPTION, "60000", "yes")] + hold(facts.DOWNLOAD_CAPTION, 4, "cancel")
-             + [("finish", "15000")])
-    with winesession.Session() as session:
-        prefix = session.prefix("win64", {PROGRAM: "kompakto.exe", VIEWER: "e2e-standin_viewer.exe"})
-        driver = session.driver(prefix, steps, lang=LANG, desktop="640x480")
+    ws.ensure_locale(LANG)
+    steps = ([("reg_delete_tree", facts.VERB_KEY), ws.START_KOMPAKTO] + ws.hold_steps(facts.QUESTION_CAPTION, 1, "yes")
+             + ws.hold_steps(facts.CONFIRM_CAPTION, 2, "ok") + [FINISH, ws.START_KOMPAKTO]
+             + [("box", facts.QUESTION_CAPTION, "60000", "no")] + ws.hold_steps(facts.CONFIRM_CAPTION, 3, "ok")
+             + [FINISH, ("delete_file", VIEWER), ws.START_KOMPAKTO]
+             + [("box", facts.QUESTION_CAPTION, "60000", "yes")] + ws.hold_steps(facts.DOWNLOAD_CAPTION, 4, "cancel")
+             + [FINISH])
+    with ws.Session() as session:
+        prefix = session.prefix("win64", {ws.KOMPAKTO: "kompakto.exe", VIEWER: "e2e-standin_viewer.exe"})
+        driver = session.driver(prefix, steps, lang=LANG, desktop=True)
         for number, name in enumerate(("question", "activated", "deactivated", "download"), 1):
-            path = os.path.join(winesession.ROOT, "docs", "screenshot-%s.png" % name)
+            path = os.path.join(ws.ROOT, "docs", "screenshot-%s.png" % name)
             driver.picture(prefix, number, path)
-            print(os.path.relpath(path, winesession.ROOT))
+            print(os.path.relpath(path, ws.ROOT))
         driver.finish()
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(winesession.guarded(main))
+    sys.exit(ws.guarded(main))

@@ -1,20 +1,14 @@
-"""Wine on a virtual screen of its own, for the end-to-end tests and for
-make run, make screenshots and make bench.
+"""Wine on a virtual screen of its own, for the end-to-end tests, make run,
+make screenshots and make bench: a Session starts Xvfb, makes the template
+prefixes once (build/wine/<arch>, kept between runs), gives out fresh copies
+of them, runs the driver (tests/e2e/driver.c) in them, and at the end stops
+every Wine server it started and its Xvfb, whatever happened. Every wait has
+a time-out.
 
-A Session starts Xvfb on a display it picks itself, makes the template
-prefixes once (build/wine/<arch>, kept between runs; no crash dialogs, and
-Managed=N so that Wine does not wait two seconds for a window manager after
-every box), gives out fresh copies of them, runs the end-to-end driver
-(tests/e2e/driver.c) in them, and at the end stops every Wine server it
-started and its Xvfb and removes a work folder it made itself, whatever
-happened. Every wait has a time-out.
-
-Wine runs kompakto.exe, a 32-bit program, with its 32-bit loader; where
-the kernel cannot execute 32-bit code, a session first has it run under
-qemu's emulator (tools/emulator.py). The helpers run in a 64-bit prefix as
-64-bit programs, natively, so that only kompakto.exe itself is emulated
-there. `python3 tools/winesession.py mode` prints how this machine runs
-32-bit code: native, emulated or none.
+kompakto.exe is 32-bit: where the kernel cannot execute that, it runs under
+qemu's emulator (tools/emulator.py); the helpers run in a 64-bit prefix as
+64-bit programs, natively. `python3 tools/winesession.py mode` prints how
+this machine runs 32-bit code: native, emulated or none.
 """
 import json
 import os
@@ -27,27 +21,31 @@ import sys
 import tempfile
 import time
 
-from emulator import LOADER32, SetupError, machine_mode, prepare_machine
+from emulator import LOADER32, SetupError, decide, machine_state, prepare_machine
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "windows")  # kompakto.exe and the 32-bit helpers
 TEMPLATES = os.path.join(ROOT, "build", "wine")
 TEMPLATE_FORMAT = "4"  # raise when the way templates are made changes
 HELPERS = "C:\\e2e"  # where the driver and its script live in a prefix
-# The helpers that run in a prefix are built for each kind of prefix and
-# started with its own loader: only kompakto.exe is 32-bit in a 64-bit prefix.
+KOMPAKTO = HELPERS + "\\kompakto.exe"
+START_KOMPAKTO = ("start", KOMPAKTO, '"%s"' % KOMPAKTO, "")  # the driver's step that starts it
+# The helpers are built for each kind of prefix and started with its own
+# loader: only kompakto.exe is 32-bit in a 64-bit prefix.
 HELPER_PROGRAMS = ("e2e-driver.exe", "e2e-standin_viewer.exe")
 HELPER_BUILDS = {"win32": BUILD, "win64": os.path.join(ROOT, "build", "windows-x64")}
 LOADERS = {"win32": LOADER32, "win64": "/usr/lib/wine/wine64"}
-
-# Wine's own errors only, into the session's log: what went wrong in Wine
-# stays there for a look after a failed run.
+DESKTOP = "640x480"  # the Wine desktop window of the pictures
+# No crash dialogs, and Managed=N so that Wine does not wait two seconds for
+# a window manager after every box.
+TEMPLATE_SETTINGS = ("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
+                     "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
+# Wine's own errors only, into the session's log, for a look after a failed run.
 WINEDEBUG = "-all,err+all"
 
 
 def wait_fields():
-    """{step: field}: the steps of the driver that wait, and the field that
-    holds the wait in ms, read from the driver's table of steps."""
+    """{step: the field of its wait in ms}, from the driver's table of steps."""
     with open(os.path.join(ROOT, "tests", "e2e", "driver.c"), encoding="utf-8") as source:
         steps = re.findall(r'\{L"(\w+)", L"([^"]*)", Step\w+\}', source.read())
     return {name: fields.split().index("TIMEOUT_MS") + 1 for name, fields in steps if "TIMEOUT_MS" in fields.split()}
@@ -81,27 +79,18 @@ def wait(process, timeout):
         kill(process)
 
 
-def run_quietly(command, env, timeout, log_path):
-    return wait(spawn(command, env, log_path), timeout)
-
-
-def tail(path, lines=20):
-    try:
-        with open(path, encoding="utf-8", errors="replace") as log:
-            return "".join(log.readlines()[-lines:]).rstrip() or "(empty)"
-    except OSError:
-        return "(no log)"
-
-
 def kill(process):
     try:
         os.killpg(process.pid, signal.SIGKILL)
-    except OSError:
-        pass
-    try:
         process.wait(timeout=10)
-    except subprocess.TimeoutExpired:
+    except (OSError, subprocess.TimeoutExpired):
         pass
+
+
+def stop_wine(env, log_path):
+    """Ends every process of the prefix and waits for its Wine server."""
+    wait(spawn(["wineserver", "-k"], env, log_path), 30)
+    wait(spawn(["wineserver", "-w"], env, log_path), 30)
 
 
 def windows_to_host(prefix, path):
@@ -122,37 +111,27 @@ def clone(template, destination):
     """A fresh prefix: big unchanging files (the DLLs) are hard links,
     everything else, the registry above all, is copied (Wine writes a
     registry file with more than one link in place)."""
-    for root, folders, files in os.walk(template):
-        target_root = os.path.join(destination, os.path.relpath(root, template))
-        os.makedirs(target_root, exist_ok=True)
-        for name in folders + files:
-            source, target = os.path.join(root, name), os.path.join(target_root, name)
-            if os.path.islink(source):
-                os.symlink(os.readlink(source), target)
-            elif name in files and os.path.getsize(source) >= 65536 and not name.endswith(".reg"):
-                try:
-                    os.link(source, target)
-                except OSError:
-                    shutil.copy2(source, target)
-            elif name in files:
-                shutil.copy2(source, target)
-        folders[:] = [f for f in folders if not os.path.islink(os.path.join(root, f))]
+    def link_or_copy(source, target):
+        try:
+            if os.path.getsize(source) >= 65536 and not source.endswith(".reg"):
+                return os.link(source, target)
+        except OSError:
+            pass
+        shutil.copy2(source, target)
+
+    shutil.copytree(template, destination, symlinks=True, copy_function=link_or_copy, dirs_exist_ok=True)
 
 
 class Driver:
     """The driver running a script in the background; its transcript grows
-    line by line."""
+    line by line. budget: seconds for the whole script."""
 
     def __init__(self, process, transcript, env, log_path, budget):
-        self.process, self.transcript, self.env, self.log_path = process, transcript, env, log_path
-        self.budget = budget  # seconds for the whole script
+        self.process, self.transcript, self.env, self.log_path, self.budget = process, transcript, env, log_path, budget
 
     def text(self):
-        try:
-            with open(self.transcript, encoding="utf-8") as lines:
-                return lines.read()
-        except OSError:
-            return ""
+        with open(self.transcript, encoding="utf-8") as lines:
+            return lines.read()
 
     def wait_for(self, needle, count=1, timeout=180):
         """Waits until needle stands in count lines of the transcript."""
@@ -162,23 +141,23 @@ class Driver:
                 raise RuntimeError("the driver did not get as far as %r; it saw:\n%s" % (needle, self.text()))
             time.sleep(0.1)
 
-    def picture(self, prefix, number, path, desktop="640x480"):
-        """Waits for the number-th held box, saves the Wine desktop window
-        cut down to it as path, and lets the driver go on."""
+    def picture(self, prefix, number, path):
+        """Waits for the number-th held box (see hold_steps), saves the Wine
+        desktop window cut down to it as path, and lets the driver go on."""
         self.wait_for('"action":"hold"', number)
         time.sleep(0.5)  # painted
         shot = path + ".screen.png"
         subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", shot], check=True,
                        timeout=30)
-        subprocess.run(["convert", shot, "-crop", desktop + "+0+0", "+repage", "-trim", "+repage", "-strip", path],
+        subprocess.run(["convert", shot, "-crop", DESKTOP + "+0+0", "+repage", "-trim", "+repage", "-strip", path],
                        check=True, timeout=30)
         os.unlink(shot)
         open(windows_to_host(prefix, "%s\\go%d" % (HELPERS, number)), "w").close()
 
     def finish(self, timeout=None):
-        """Waits for the driver's end (at most timeout seconds, or the time
-        its steps may take) and returns its events, the last of them
-        {"event": "timeout"} when it ran out of time."""
+        """Waits for the driver's end (at most timeout seconds, or its budget)
+        and returns its events, the last of them {"event": "timeout"} when it
+        ran out of time."""
         code = wait(self.process, timeout or self.budget)
         stop_wine(self.env, self.log_path)
         events = []
@@ -192,21 +171,14 @@ class Driver:
 
 def hold_steps(caption, number, action, wait_ms=60000):
     """Driver steps that find the box, hold it until the picture numbered
-    number is taken (see Driver.picture), then answer it with action."""
+    number is taken (Driver.picture), then answer it with action."""
     go = "%s\\go%d" % (HELPERS, number)
     return [("box", caption, str(wait_ms), "hold"), ("wait_file", go, str(wait_ms)), ("box", caption, "5000", action)]
-
-
-def stop_wine(env, log_path):
-    """Ends every process of the prefix and waits for its Wine server."""
-    run_quietly(["wineserver", "-k"], env, 30, log_path)
-    run_quietly(["wineserver", "-w"], env, 30, log_path)
 
 
 class Session:
     def __init__(self, work=None, build=BUILD, display=None):
         self.build = build  # where the files laid into a prefix come from
-        self.own_screen = display is None  # else Wine shows its windows on display
         self.own_work = work is None  # a folder of its own goes at the end
         self.work = work or tempfile.mkdtemp(prefix="kompakto-wine.")
         os.makedirs(self.work, exist_ok=True)
@@ -215,12 +187,11 @@ class Session:
         self.display = display
         self.prefixes = {}  # path: arch
         self.keep = False  # leave the prefixes for a look afterwards
-        self.template_problems = {}  # arch: None when its template is ready, else why it is not
 
     def __enter__(self):
         try:
             prepare_machine()
-            if self.own_screen:
+            if self.display is None:  # else Wine shows its windows on display
                 self.start_screen()
         except BaseException:
             self.close()
@@ -237,16 +208,12 @@ class Session:
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
-        number, deadline = b"", time.time() + 20
-        while not number.endswith(b"\n") and select.select([read_end], [], [], max(0.0, deadline - time.time()))[0]:
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read_end)
-        if not number.strip().isdigit():
+        # Xvfb writes the number, then "\n", once it listens; it dies when the pipe is closed before the "\n".
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip() if select.select([pipe], [], [], 20)[0] else ""
+        if not number.isdigit():
             raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.strip().decode()
+        self.display = ":" + number
 
     def env(self, prefix, lang="C.UTF-8", arch=None):
         env = {key: value for key, value in os.environ.items()
@@ -259,63 +226,59 @@ class Session:
 
     def templates(self, arches):
         """Makes the missing template prefixes, side by side; later runs find
-        them ready by their stamp, later calls of the session by its memory.
-        Returns {arch: why} for those that could not be made."""
-        arches = [arch for arch in arches if arch not in self.template_problems]
-        if arches:
-            try:
-                version = subprocess.run([LOADERS["win64"], "--version"], capture_output=True, text=True).stdout.strip()
-            except OSError as error:
-                raise SetupError("Wine cannot be started (%s): run tools/install-deps.sh as root" % error)
-        pending = []
+        them ready by their stamp. Returns {arch: why} for those that could
+        not be made."""
+        try:
+            version = subprocess.run([LOADERS["win64"], "--version"], capture_output=True, text=True).stdout.strip()
+        except OSError as error:
+            raise SetupError("Wine cannot be started (%s): run tools/install-deps.sh as root" % error)
+        booting = {}
         for arch in arches:
-            self.template_problems[arch] = None
             path = os.path.join(TEMPLATES, arch)
-            stamp, wanted = os.path.join(path, ".kompakto-template"), "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
-            if os.path.exists(stamp) and open(stamp).read() == wanted:
+            stamp = "%s %s %s\n" % (TEMPLATE_FORMAT, arch, version)
+            made = os.path.join(path, ".kompakto-template")
+            if os.path.exists(made) and open(made).read() == stamp:
                 continue
             print("# making the %s template prefix (once)" % arch, flush=True)
             shutil.rmtree(path, ignore_errors=True)
             os.makedirs(TEMPLATES, exist_ok=True)
             log = os.path.join(TEMPLATES, arch + "-wineboot.log")  # kept, for a look after a failure
             open(log, "w").close()
-            pending.append((arch, path, stamp, wanted, log, spawn([LOADERS[arch], "wineboot", "-i"],
-                                                                  self.env(path, arch=arch), log)))
-        for job in pending:
-            try:
-                self.finish_template(*job)
-            except SetupError as error:
-                self.template_problems[job[0]] = str(error)
-        return {arch: why for arch, why in self.template_problems.items() if why}
+            env = self.env(path, arch=arch)
+            booting[arch] = (path, made, stamp, log, spawn([LOADERS[arch], "wineboot", "-i"], env, log))
+        problems = {arch: self.finish_template(arch, *job) for arch, job in booting.items()}
+        return {arch: why for arch, why in problems.items() if why}
 
-    def finish_template(self, arch, path, stamp, wanted, log, process):
-        """Waits for wineboot, then sets the prefix up."""
+    def finish_template(self, arch, path, made, stamp, log, process):
+        """Waits for wineboot, then sets the prefix up and stamps it; returns
+        why that failed, or None."""
         env = self.env(path, arch=arch)
         code = wait(process, 300)
         stop_wine(env, log)
         if code != 0 or not os.path.exists(os.path.join(path, "system.reg")):
-            raise SetupError("wineboot could not make the %s prefix (exit code %s); the end of its log %s:\n%s"
-                             % (arch, "none: it did not finish within 300 s" if code is None else code,
-                                os.path.relpath(log, ROOT), tail(log)))
-        settings = os.path.join(path, "drive_c", "settings.reg")
-        with open(settings, "w", encoding="utf-8") as out:
-            out.write("REGEDIT4\n\n"
-                      "[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
-                      "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n\"Managed\"=\"N\"\n")
-        code = run_quietly([LOADERS[arch], "regedit", "/S", "C:\\settings.reg"], env, 120, log)
-        os.unlink(settings)
-        stop_wine(env, log)
+            step = "wineboot could not make"
+            code = "none: it did not finish within 300 s" if code is None else code
+        else:
+            with open(os.path.join(path, "drive_c", "settings.reg"), "w", encoding="utf-8") as out:
+                out.write(TEMPLATE_SETTINGS)
+            code = wait(spawn([LOADERS[arch], "regedit", "/S", "C:\\settings.reg"], env, log), 120)
+            os.unlink(os.path.join(path, "drive_c", "settings.reg"))
+            stop_wine(env, log)
+            step = "regedit could not set up"
         if code != 0:
-            raise SetupError("regedit could not set up the %s prefix (exit code %s); the end of its log %s:\n%s"
-                             % (arch, code, os.path.relpath(log, ROOT), tail(log)))
+            with open(log, encoding="utf-8", errors="replace") as lines:
+                end = "".join(lines.readlines()[-20:]).rstrip() or "(empty)"
+            return "%s the %s prefix (exit code %s); the end of its log %s:\n%s" % (
+                step, arch, code, os.path.relpath(log, ROOT), end)
         # The user's folders link to the home folder; a prefix keeps to itself.
         users = os.path.join(path, "drive_c", "users")
         for link in [os.path.join(users, u, n) for u in os.listdir(users) for n in os.listdir(os.path.join(users, u))]:
             if os.path.islink(link):
                 os.unlink(link)
                 os.makedirs(link)
-        with open(stamp, "w") as out:
-            out.write(wanted)
+        with open(made, "w") as out:
+            out.write(stamp)
+        return None
 
     def prefix(self, arch, files=None):
         """A fresh copy of the template of arch, with files laid in: Windows
@@ -327,8 +290,7 @@ class Session:
         path = tempfile.mkdtemp(prefix="prefix-", dir=self.work)
         clone(os.path.join(TEMPLATES, arch), path)
         self.prefixes[path] = arch
-        files = dict(files or {})
-        files.setdefault(HELPERS + "\\driver.exe", "e2e-driver.exe")
+        files = {HELPERS + "\\driver.exe": "e2e-driver.exe", **(files or {})}
         for windows_path, source in files.items():
             host = windows_to_host(path, windows_path)
             os.makedirs(host if source is None else os.path.dirname(host), exist_ok=True)
@@ -341,16 +303,17 @@ class Session:
                 shutil.copyfile(origin, host)
         return path
 
-    def driver(self, prefix, steps, lang="C.UTF-8", desktop=None):
+    def driver(self, prefix, steps, lang="C.UTF-8", desktop=False):
         """Starts the driver on steps (tuples of fields) in prefix; with
-        desktop ("WIDTHxHEIGHT") inside a Wine desktop window, which draws
-        the frames of the boxes."""
+        desktop inside a Wine desktop window, which draws the frames of the
+        boxes."""
         script = windows_to_host(prefix, HELPERS + "\\script.txt")
         escaped = str.maketrans({"\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n"})
         with open(script, "w", encoding="utf-8") as out:
             out.write("".join("\t".join(field.translate(escaped) for field in step) + "\n" for step in steps))
         transcript = windows_to_host(prefix, HELPERS + "\\transcript.txt")
-        command = [LOADERS[self.prefixes[prefix]]] + (["explorer", "/desktop=Kompakto," + desktop] if desktop else [])
+        open(transcript, "w").close()  # the driver writes it anew
+        command = [LOADERS[self.prefixes[prefix]]] + (["explorer", "/desktop=Kompakto," + DESKTOP] if desktop else [])
         command += [HELPERS + "\\driver.exe", HELPERS + "\\script.txt", HELPERS + "\\transcript.txt"]
         env = self.env(prefix, lang)
         budget = 60 + sum(int(step[WAIT_FIELDS[step[0]]]) / 1000 + 1 for step in steps if step[0] in WAIT_FIELDS)
@@ -363,8 +326,7 @@ class Session:
         env = self.env(prefix, lang)
         if not display:
             del env["DISPLAY"]
-        command = [LOADERS[self.prefixes[prefix]], program] + list(arguments)
-        code = run_quietly(command, env, timeout, self.log)
+        code = wait(spawn([LOADERS[self.prefixes[prefix]], program] + list(arguments), env, self.log), timeout)
         stop_wine(env, self.log)
         return code
 
@@ -378,13 +340,9 @@ class Session:
             shutil.rmtree(self.work, ignore_errors=True)
 
 
-def main(argv):
-    if argv[1:] != ["mode"]:
-        print("usage: winesession.py mode  (prints how this machine runs 32-bit x86 code: native, emulated "
-              "or none)", file=sys.stderr)
-        return 2
-    return guarded(lambda: print(machine_mode()))
-
-
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    if sys.argv[1:] != ["mode"]:
+        print("usage: winesession.py mode  (prints how this machine runs 32-bit x86 code: native, emulated or none)",
+              file=sys.stderr)
+        sys.exit(2)
+    sys.exit(guarded(lambda: print(decide(*machine_state()))))

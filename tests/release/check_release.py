@@ -3,16 +3,14 @@
 
     /usr/bin/python3 tests/release/check_release.py
 
-Makes the release twice, unsigned, in two temporary folders, and once signed
-with a throwaway self-signed certificate made here with openssl (nothing
-secret is committed), and checks: the zip holds exactly kompakto.exe,
-LIESMICH.txt and SHA256SUMS.txt, in that order; its exe is the build's; both
-checksum lists verify; the two unsigned zips are the same bytes; the guide
-is UTF-8 with a byte-order mark, CRLF line ends and at most 80 columns, and
-the names, numbers, switch and exit codes it states are those of
-tests/facts.h and tests/texts.txt; the signed exe verifies against the
-certificate, names the program and its address, passes the resource checks
-and still asks its question under Wine.
+Makes the release twice unsigned and once signed with a throwaway
+certificate made here (nothing secret is committed), and checks: each zip
+holds exactly kompakto.exe, LIESMICH.txt and SHA256SUMS.txt, in that order;
+the unsigned exe is the build's and the two unsigned zips are the same bytes;
+both checksum lists verify; the guide is UTF-8 with a byte-order mark, CRLF
+and at most 80 columns, and states what tests/facts.h and tests/texts.txt
+hold; the signed exe verifies, names the program and its address, passes the
+resource checks and still asks its question under Wine.
 """
 import hashlib
 import os
@@ -36,34 +34,47 @@ SIGN_URL = "https://example.org/kompakto"
 r = check_resources.Report()
 
 
-def release(out, env=None):
+def release(out, env):
+    """The files of the zip made into out; its entries checked."""
     done = subprocess.run([sys.executable, RELEASE, "--out", out], env=env, capture_output=True, text=True)
     r.check("release into %s" % os.path.basename(out), done.returncode == 0, done.stderr[-400:])
     with zipfile.ZipFile(os.path.join(out, ZIP)) as archive:
-        return {name: archive.read(name) for name in archive.namelist()}, archive.namelist()
+        r.equal("%s zip holds exactly the three files, in order" % os.path.basename(out), archive.namelist(), ENTRIES)
+        return {name: archive.read(name) for name in archive.namelist()}
 
 
-def check_sums(out, files):
+def check_contents(out, files):
+    """files, their checksums and guide checked."""
     done = subprocess.run(["sha256sum", "-c", "SHA256SUMS.txt"], cwd=out, capture_output=True, text=True)
     r.check("SHA256SUMS.txt beside the zip verifies the zip and the exe",
             done.returncode == 0 and done.stdout.count(": OK") == 2, done.stdout + done.stderr)
     exe_sum = hashlib.sha256(files["kompakto.exe"]).hexdigest()
     r.equal("SHA256SUMS.txt in the zip names the exe", files["SHA256SUMS.txt"],
             ("%s  kompakto.exe\r\n" % exe_sum).encode())
-    return exe_sum
+    check_guide(files["LIESMICH.txt"], exe_sum)
+    return files
 
 
 def check_guide(data, exe_sum):
     r.check("guide starts with a UTF-8 byte-order mark", data.startswith(b"\xef\xbb\xbf"))
     text = data[3:].decode("utf-8")
-    r.check("guide has CRLF line ends only", "\n" not in text.replace("\r\n", "") and "\r" not in
-            text.replace("\r\n", ""))
+    r.check("guide has CRLF line ends only", not {"\r", "\n"} & set(text.replace("\r\n", "")))
     lines = text.split("\r\n")
     r.check("guide lines fit 80 columns", max(map(len, lines)) <= 80, max(lines, key=len))
     verb = facts.VERB_KEY.rsplit("\\", 1)[1].replace("&", "")
     options = dict(re.findall(r"/(\w+)=(\d+)", facts.COMMAND_TAIL))
     r.check("guide names the entry %s" % verb, "»%s«" % verb in text)
-    check_copy_names(text, int(options["resize_long"]))
+    # The copies' name as the command asks the viewer for it ($N the original's name, $W and $H the copy's
+    # width and height), in general and for a landscape and a portrait photo.
+    copies = re.search(r'/convert="([^"]+)"', facts.COMMAND_TAIL).group(1)
+    general = copies.replace("$N", "Dateiname").replace("$W", "Breite").replace("$H", "Höhe")
+    r.check("guide names the copies %s" % general, "\r\n    %s\r\n" % general in text)
+    for width, height in ((4000, 3000), (3000, 4000)):
+        scale = int(options["resize_long"]) / max(width, height)
+        example = copies.replace("$N", "Foto").replace("$W", str(round(width * scale)))
+        example = example.replace("$H", str(round(height * scale)))
+        r.check("guide: %d × %d pixels give %s" % (width, height, example),
+                "%d × %d Pixeln" % (width, height) in text and "»%s«" % example in text)
     viewers = [facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME, facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME,
                facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME]  # the last on 32-bit Windows
     found = [text.find(viewer) for viewer in viewers]
@@ -82,35 +93,15 @@ def check_guide(data, exe_sum):
     r.equal("guide: the checksum line", re.findall(r"SHA-256 von kompakto.exe:\s+(\S+)", text), [exe_sum])
 
 
-def check_copy_names(text, long_side):
-    """The copies' name as the command asks the viewer for it ($N the
-    original's name, $W and $H the copy's width and height), in general and
-    for a landscape and a portrait photo."""
-    pattern = re.search(r'/convert="([^"]+)"', facts.COMMAND_TAIL).group(1)
-
-    def named(name, width, height):
-        return pattern.replace("$N", name).replace("$W", width).replace("$H", height)
-
-    general = named("Dateiname", "Breite", "Höhe")
-    r.check("guide names the copies %s" % general, "\r\n    %s\r\n" % general in text)
-    for width, height in ((4000, 3000), (3000, 4000)):
-        scale = long_side / max(width, height)
-        example = named("Foto", str(round(width * scale)), str(round(height * scale)))
-        r.check("guide: %d × %d pixels give %s" % (width, height, example),
-                "%d × %d Pixeln" % (width, height) in text and "»%s«" % example in text)
-
-
 def check_unsigned(work):
     one, two = os.path.join(work, "one"), os.path.join(work, "two")
     env = {k: v for k, v in os.environ.items() if not k.startswith("KOMPAKTO_SIGN")}
-    files, names = release(one, env)
+    files = check_contents(one, release(one, env))
     release(two, env)
-    r.equal("zip holds exactly the three files, in order", names, ENTRIES)
     with open(os.path.join(winesession.BUILD, "kompakto.exe"), "rb") as build:
         r.check("the zip's exe is the build, byte for byte", files["kompakto.exe"] == build.read())
     with open(os.path.join(one, ZIP), "rb") as a, open(os.path.join(two, ZIP), "rb") as b:
         r.check("two releases give the same zip bytes", a.read() == b.read())
-    check_guide(files["LIESMICH.txt"], check_sums(one, files))
 
 
 def check_signed(work):
@@ -125,8 +116,7 @@ def check_signed(work):
     out = os.path.join(work, "signed")
     env = dict(os.environ, KOMPAKTO_SIGN_PFX=pfx, KOMPAKTO_SIGN_PASSWORD_FILE=password, KOMPAKTO_SIGN_URL=SIGN_URL)
     env.pop("KOMPAKTO_SIGN_TIMESTAMP_URL", None)
-    files, names = release(out, env)
-    r.equal("signed zip holds exactly the three files, in order", names, ENTRIES)
+    files = check_contents(out, release(out, env))
     exe = os.path.join(out, "kompakto.exe")
     print("signed kompakto.exe: %d bytes" % os.path.getsize(exe))
     done = subprocess.run(["osslsigncode", "verify", "-CAfile", cert, "-in", exe], capture_output=True, text=True)
@@ -135,7 +125,6 @@ def check_signed(work):
             "Text description: Kompakto" in done.stdout and "URL description: " + SIGN_URL in done.stdout,
             done.stdout[-600:])
     r.check("the signature uses SHA-256", "SHA256" in done.stdout.upper().replace("-", ""))
-    check_guide(files["LIESMICH.txt"], check_sums(out, files))
     resources = check_resources.Report(quiet=True)
     check_resources.run_checks(resources, files["kompakto.exe"])
     r.check("the signed exe passes the resource checks", not resources.failures, ", ".join(resources.failures))
@@ -143,11 +132,9 @@ def check_signed(work):
 
 
 def check_question(exe):
-    program = winesession.HELPERS + "\\kompakto.exe"
     with winesession.Session(build=os.path.dirname(exe)) as session:
-        prefix = session.prefix("win64", {program: "kompakto.exe"})
-        events = session.driver(prefix, [("start", program, '"%s"' % program, ""),
-                                         ("box", facts.QUESTION_CAPTION, "30000", "cancel"),
+        prefix = session.prefix("win64", {winesession.KOMPAKTO: "kompakto.exe"})
+        events = session.driver(prefix, [winesession.START_KOMPAKTO, ("box", facts.QUESTION_CAPTION, "30000", "cancel"),
                                          ("finish", "15000")]).finish()
     boxes = [e for e in events if e["event"] == "box"]
     ends = [e for e in events if e["event"] == "exit"]
