@@ -170,16 +170,21 @@ TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     }
 }
 
+// The parent of the verb lets the user only read it, or lasts only until
+// Windows restarts, as another program may have left it.
 TEST(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
-    FakeAddFile(kViewer64Path);
-    FakeLockKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
-    FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell", "", "kept");
-    std::string before = FakeRegistryDump();
-    EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, "kompakto.exe /s"));
-    EXPECT_EQ(kErrorCaption, LastCaption());
-    EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
-    EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), FakeBoxes().back().style);
-    EXPECT_EQ(before, FakeRegistryDump());
+    for (void (*refuse)(const std::string&) : {FakeLockKey, FakeMakeKeyVolatile}) {
+        FakeReset();
+        FakeAddFile(kViewer64Path);
+        refuse("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
+        FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell", "", "kept");
+        std::string before = FakeRegistryDump();
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, "kompakto.exe /s"));
+        EXPECT_EQ(kErrorCaption, LastCaption());
+        EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
+        EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), FakeBoxes().back().style);
+        EXPECT_EQ(before, FakeRegistryDump());
+    }
 }
 
 // A write that fails deletes the verb's two keys where it created them, and

@@ -35,6 +35,7 @@ constexpr uint32_t kKeyRead = 0x20019;  // query values, enumerate and be notifi
 constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorKeyDeleted = 1018;
+constexpr long kErrorChildMustBeVolatile = 1021;
 constexpr intptr_t kShellExecuteDone = 42;  // any result above 32
 constexpr intptr_t kSeErrNoAssoc = 31;      // no program for the address
 
@@ -92,6 +93,9 @@ void FakeSetValue(const std::string& path, const std::string& name, const std::s
 // An access list that lets the user only read the key: opening it for any
 // other right, deleting it, or writing into it, is refused.
 void FakeLockKey(const std::string& path);
+// A key that lasts only until Windows restarts: no lasting key can be made
+// below it.
+void FakeMakeKeyVolatile(const std::string& path);
 bool FakeKeyExists(const std::string& path);
 bool FakeFileExists(const std::string& path);  // a file, not a folder, compared without case
 // A text value as the program must store one: REG_SZ bytes ending in their

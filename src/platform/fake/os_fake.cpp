@@ -16,6 +16,7 @@ struct FakeKey {
     std::string path;                           // as first created
     std::map<std::string, std::string> values;  // lower-case name -> text with its zero
     bool locked;
+    bool isVolatile;  // lasts until Windows restarts, and so does every key below it
 };
 
 // An open key: the lower-case path it names and the rights it was opened with.
@@ -129,14 +130,15 @@ void CreateKeyPath(const std::string& path) {
     for (std::string p = path; !p.empty(); p = Parent(p)) {
         std::string lower = Lower(p);
         if (state.keys.count(lower)) break;
-        state.keys[lower] = FakeKey{p, {}, false};
+        state.keys[lower] = FakeKey{p, {}, false, false};
     }
 }
 
-bool LockedOnTheWay(const std::string& path) {
+// Whether the key at path, or a key above it, is so marked.
+bool MarkedOnTheWay(const std::string& path, bool FakeKey::*mark) {
     for (std::string p = path; !p.empty(); p = Parent(p)) {
         auto it = state.keys.find(Lower(p));
-        if (it != state.keys.end() && it->second.locked) return true;
+        if (it != state.keys.end() && it->second.*mark) return true;
     }
     return false;
 }
@@ -234,6 +236,11 @@ void FakeSetValue(const std::string& path, const std::string& name, const std::s
 void FakeLockKey(const std::string& path) {
     CreateKeyPath(path);
     state.keys[Lower(path)].locked = true;
+}
+
+void FakeMakeKeyVolatile(const std::string& path) {
+    CreateKeyPath(path);
+    state.keys[Lower(path)].isVolatile = true;
 }
 
 bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
@@ -423,11 +430,13 @@ long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     bool fail = Call(kOpRegCreateKeyEx, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return kErrorInvalidHandle;
-    if (fail || LockedOnTheWay(path)) {
+    if (fail || MarkedOnTheWay(path, &FakeKey::locked)) {
         // Windows may have created some of the missing parents before it failed.
-        if (!LockedOnTheWay(path)) CreateKeyPath(Parent(path));
+        if (!MarkedOnTheWay(path, &FakeKey::locked)) CreateKeyPath(Parent(path));
         return fail ? state.error : kErrorAccessDenied;
     }
+    // The key is made to last, which it cannot below a key that does not.
+    if (!state.keys.count(Lower(path)) && MarkedOnTheWay(path, &FakeKey::isVolatile)) return kErrorChildMustBeVolatile;
     CreateKeyPath(path);
     *result = NewHandle(path, kKeyAllAccess);
     return kErrorSuccess;
