@@ -10,14 +10,12 @@ work folder (prefixes, logs, transcripts) under BUILD_DIR/e2e-work; a failed
 run keeps it anyway.
 
 How it works: the Wine session (tools/winesession.py) gives each group of
-cases a fresh copy of a 64-bit or 32-bit template prefix, into which the
-viewer stand-ins are laid as the group needs; one run of the driver
-(tests/e2e/driver.c) inside that prefix carries out every case of the group
-and writes a transcript, which is then checked here case by case. What the
-program must show and store is read from tests/facts.h and tests/texts.txt.
-The same session then runs the tests of the Windows operations (tests/oswin,
-built beside BUILD_DIR in windows-layer) in a fresh prefix of each kind, and
-reports each of them as a case.
+cases a fresh copy of a 64-bit or 32-bit template prefix, with the viewer
+stand-ins the group needs; one run of the driver (tests/e2e/driver.c) there
+carries out the group's cases and writes a transcript, checked here case by
+case against tests/facts.h and tests/texts.txt. The same session then runs
+the tests of the Windows operations (tests/oswin, built beside BUILD_DIR in
+windows-layer) in a fresh prefix of each kind, each reported as a case.
 """
 
 import collections
@@ -113,15 +111,12 @@ def run_steps(arguments="", pairs=(), app=PROGRAM, cmdline=None, cwd="", display
     return steps
 
 
-def snapshot(label):
-    return [("label", label)] + [("dump", tree) for tree in WATCHED_TREES]
-
-
 def scenario(setup, runs, extra=()):
     """Reset (none of the watched trees), set up, take the registry before,
     run, take it after."""
-    steps = [("system",)] + [("reg_delete_tree", tree) for tree in WATCHED_TREES] + list(setup) + snapshot("before")
-    return steps + [step for run in runs for step in run] + snapshot("after") + list(extra)
+    dumps = [("dump", tree) for tree in WATCHED_TREES]
+    steps = [("system",)] + [("reg_delete_tree", tree) for tree in WATCHED_TREES] + list(setup) + [("label", "before")]
+    return steps + dumps + [step for run in runs for step in run] + [("label", "after")] + dumps + list(extra)
 
 
 # --- what the transcript says -------------------------------------------------
