@@ -363,22 +363,17 @@ static void StepStart(wchar_t** f) {
  * to it (see Act); hold leaves it open for a later box step. */
 static void StepBox(wchar_t** f) {
     DWORD start = GetTickCount();
-    const wchar_t* reason = L"not started";
-    while (g_running) {
-        HWND box = FindBox();
-        int ended = !box && ProcessEnded();
-        if (ended) box = FindBox(); /* one shown at the very end */
-        if (box) {
-            ReportAndAct("box", box, f[1], f[3]);
-            return;
-        }
-        if (ended || GetTickCount() - start > Ms(f[2])) {
-            reason = ended ? L"exited" : L"timeout";
-            break;
-        }
+    HWND box = NULL;
+    int ended = 0;
+    while (g_running && !(box = FindBox()) && !(ended = ProcessEnded()) && GetTickCount() - start <= Ms(f[2])) {
         Sleep(20);
     }
-    Emit("no_box", "reason:s expected:s", reason, f[1]);
+    if (ended) box = FindBox(); /* one shown at the very end */
+    if (box) {
+        ReportAndAct("box", box, f[1], f[3]);
+    } else {
+        Emit("no_box", "reason:s expected:s", !g_running ? L"not started" : ended ? L"exited" : L"timeout", f[1]);
+    }
 }
 
 /* Waits for the program's end; a box shown meanwhile is unexpected, and closed. */

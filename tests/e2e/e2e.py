@@ -376,15 +376,11 @@ def download_case(name, action, arguments="", setup=(), after=(), **options):
 
 
 def cases_64_both():
-    cases = [
-        unanswered_question_case("question: Cancel changes nothing", "cancel"),
-        unanswered_question_case("question: Esc changes nothing", "esc"),
-        unanswered_question_case("question: close box changes nothing", "close"),
-        unanswered_question_case("question: WM_CLOSE changes nothing", "wm_close"),
-        unanswered_question_case("question: Enter at once presses Cancel", "enter"),
-        activation_case("activate: 64-bit viewer wins over 32-bit one", VIEWER64),
-        deactivation_case("deactivate: both verbs go, other verbs stay"),
-    ]
+    cases = [unanswered_question_case("question: " + label, action) for label, action in [
+        ("Cancel changes nothing", "cancel"), ("Esc changes nothing", "esc"), ("close box changes nothing", "close"),
+        ("WM_CLOSE changes nothing", "wm_close"), ("Enter at once presses Cancel", "enter")]]
+    cases += [activation_case("activate: 64-bit viewer wins over 32-bit one", VIEWER64),
+              deactivation_case("deactivate: both verbs go, other verbs stay")]
 
     # Deactivating with nothing there still confirms.
     cases.append(plain_case("deactivate: nothing registered still confirms", UNRELATED_SETUP,
