@@ -7,31 +7,25 @@
  * SCRIPT is UTF-8, one step a line, fields separated by tabs. Inside a field
  * \\ \t \r \n stand for a backslash, tab, carriage return and line feed.
  * TRANSCRIPT is written as UTF-8, one JSON object a line, flushed line by
- * line so that a driver killed half-way still leaves what it saw.
- *
- * The steps are those of kSteps, below.
- *
- * Each case also marks its start in the driver's standard error, where a
- * relay trace of the programs it starts goes too.
+ * line so that a driver killed half-way still leaves what it saw. The steps
+ * are those of kSteps, below.
  */
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 // After windows.h, which they build on.
-#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <stdarg.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <wchar.h>
 
 #include "../winhelp.h"
 
 #define MAX_FIELDS 8
 
 static HANDLE g_out = INVALID_HANDLE_VALUE;
+static char g_step[32]; /* the name of the step that runs, that of its event too */
 static DWORD g_startTick;
 static PROCESS_INFORMATION g_proc;
 static int g_running;
@@ -139,8 +133,7 @@ static void Emit(const char* event, const char* format, ...) {
 
 /* ---- script ----------------------------------------------------------- */
 
-/* Splits line (changed in place) at tabs and undoes the escapes; a NULL
- * follows the last field. */
+/* Splits line (changed in place) at tabs into fields and undoes the escapes. */
 static int SplitFields(wchar_t* line, wchar_t** fields) {
     int count = 1;
     wchar_t *read = line, *write = line;
@@ -160,7 +153,6 @@ static int SplitFields(wchar_t* line, wchar_t** fields) {
         }
     }
     *write = 0;
-    fields[count] = NULL;
     return count;
 }
 
@@ -371,22 +363,17 @@ static void StepStart(wchar_t** f) {
  * to it (see Act); hold leaves it open for a later box step. */
 static void StepBox(wchar_t** f) {
     DWORD start = GetTickCount();
-    const wchar_t* reason = L"not started";
-    while (g_running) {
-        HWND box = FindBox();
-        int ended = !box && ProcessEnded();
-        if (ended) box = FindBox(); /* one shown at the very end */
-        if (box) {
-            ReportAndAct("box", box, f[1], f[3]);
-            return;
-        }
-        if (ended || GetTickCount() - start > Ms(f[2])) {
-            reason = ended ? L"exited" : L"timeout";
-            break;
-        }
+    HWND box = NULL;
+    int ended = 0;
+    while (g_running && !(box = FindBox()) && !(ended = ProcessEnded()) && GetTickCount() - start <= Ms(f[2])) {
         Sleep(20);
     }
-    Emit("no_box", "reason:s expected:s", reason, f[1]);
+    if (ended) box = FindBox(); /* one shown at the very end */
+    if (box) {
+        ReportAndAct("box", box, f[1], f[3]);
+    } else {
+        Emit("no_box", "reason:s expected:s", !g_running ? L"not started" : ended ? L"exited" : L"timeout", f[1]);
+    }
 }
 
 /* Waits for the program's end; a box shown meanwhile is unexpected, and closed. */
@@ -450,63 +437,50 @@ static void DumpKey(const wchar_t* path) {
         }
         End();
     }
-    /* Sub keys by name; the path buffer of each is made afresh. */
     for (DWORD index = 0;; index++) {
+        wchar_t child[2048];
         DWORD nameLength = 16384;
         if (RegEnumKeyExW(key, index, name, &nameLength, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) break;
-        size_t length = wcslen(path) + 1 + nameLength + 1;
-        wchar_t* child = (wchar_t*)malloc(length * sizeof(wchar_t));
-        swprintf(child, length, L"%ls\\%ls", path, name);
+        swprintf(child, 2048, L"%ls\\%ls", path, name);
         DumpKey(child);
-        free(child);
     }
     RegCloseKey(key);
 }
 
-/* Creates the key path, if it is not there, with options; then stores data,
- * if any, as the REG_SZ value name. */
-static void WriteKey(const char* event, const wchar_t* path, DWORD options, const wchar_t* name, const wchar_t* data) {
+/* Creates the key sub of root, if it is not there, with options; then stores
+ * data, if any, as the REG_SZ value name. The Windows error. */
+static LONG WriteKey(HKEY root, const wchar_t* sub, DWORD options, const wchar_t* name, const wchar_t* data) {
     HKEY key;
-    const wchar_t* sub = path;
-    HKEY root = Root(&sub);
     LONG result = RegCreateKeyExW(root, sub, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL);
-    if (result == ERROR_SUCCESS) {
-        DWORD size = data ? (DWORD)((wcslen(data) + 1) * sizeof(wchar_t)) : 0;
-        if (data) result = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data, size);
-        RegCloseKey(key);
-    }
-    Emit(event, "key:s result:u", path, result);
+    if (result != ERROR_SUCCESS) return result;
+    DWORD size = data ? (DWORD)((wcslen(data) + 1) * sizeof(wchar_t)) : 0;
+    if (data) result = RegSetValueExW(key, name, 0, REG_SZ, (const BYTE*)data, size);
+    RegCloseKey(key);
+    return result;
 }
 
-static void StepRegSddl(wchar_t** f) {
-    const wchar_t* sub = f[1];
-    HKEY root = Root(&sub);
-    Emit("reg_sddl", "key:s result:u", f[1], WhSetKeyAccess(root, sub, f[2]));
-}
-
-static void StepRegDeleteTree(wchar_t** f) {
-    const wchar_t* sub = f[1];
-    HKEY root = Root(&sub);
-    Emit("reg_delete_tree", "key:s result:u", f[1], RegDeleteTreeW(root, sub));
-}
-
-/* The default value of FROM, stored in TO. */
-static void StepRegCopy(wchar_t** f) {
+/* The steps that change the key PATH: each reports the Windows error in an
+ * event of its own name. reg_copy stores the default value of PATH in TO. */
+static void StepRegistry(wchar_t** f) {
     static wchar_t value[8192];
     DWORD size = sizeof(value) - sizeof(wchar_t);
-    const wchar_t* sub = f[1];
+    const wchar_t *sub = f[1], *to = f[2];
     HKEY root = Root(&sub);
-    LONG result = RegGetValueW(root, sub, L"", RRF_RT_REG_SZ, NULL, value, &size);
-    if (result == ERROR_SUCCESS) {
-        WriteKey("reg_set", f[2], 0, L"", value);
+    LONG result;
+    if (wcscmp(f[0], L"reg_delete_tree") == 0) {
+        result = RegDeleteTreeW(root, sub);
+    } else if (wcscmp(f[0], L"reg_sddl") == 0) {
+        result = WhSetKeyAccess(root, sub, f[2]);
+    } else if (wcscmp(f[0], L"reg_copy") == 0) {
+        result = RegGetValueW(root, sub, L"", RRF_RT_REG_SZ, NULL, value, &size);
+        HKEY toRoot = Root(&to);
+        if (result == ERROR_SUCCESS) result = WriteKey(toRoot, to, 0, L"", value);
     } else {
-        Emit("reg_copy", "key:s result:u", f[1], result);
+        result = WriteKey(root, sub, wcscmp(f[0], L"reg_volatile_key") ? 0 : REG_OPTION_VOLATILE, f[2], f[3]);
     }
+    Emit(g_step, "key:s result:u", f[1], result);
 }
 
-static void StepRegKey(wchar_t** f) { WriteKey("reg_key", f[1], REG_OPTION_NON_VOLATILE, NULL, NULL); }
-static void StepRegVolatileKey(wchar_t** f) { WriteKey("reg_volatile_key", f[1], REG_OPTION_VOLATILE, NULL, NULL); }
-static void StepRegSet(wchar_t** f) { WriteKey("reg_set", f[1], 0, f[2], f[3]); }
 static void StepDump(wchar_t** f) { DumpKey(f[1]); }
 
 /* ---- files and the verb ----------------------------------------------- */
@@ -515,11 +489,9 @@ static void StepDump(wchar_t** f) { DumpKey(f[1]); }
  * to appear; read_file reports what it holds too (the stand-in renames its
  * file into place whole). */
 static void StepFile(wchar_t** f) {
-    char event[16];
     int length = 0;
     wchar_t* content = ReadTextFile(f[1], f[2] ? Ms(f[2]) : 0, &length);
-    WideCharToMultiByte(CP_UTF8, 0, f[0], -1, event, sizeof(event), NULL, NULL);
-    Begin(event);
+    Begin(g_step);
     Add("path:s exists:b", f[1], content != NULL);
     if (content && wcscmp(f[0], L"read_file") == 0) Add("content:n", content, length);
     End();
@@ -643,14 +615,15 @@ static void StepSystem(wchar_t** f) {
          GetSystemWow64DirectoryW(wow64, 4096) != 0);
 }
 
-static void StepCase(wchar_t** f) {
+/* case and label. A case also marks its start in the standard error, where
+ * a relay trace of the programs it starts goes too. */
+static void StepMark(wchar_t** f) {
     static char name[4096];
-    if (WideCharToMultiByte(CP_UTF8, 0, f[1], -1, name, sizeof(name), NULL, NULL)) {
+    if (strcmp(g_step, "case") == 0 && WideCharToMultiByte(CP_UTF8, 0, f[1], -1, name, sizeof(name), NULL, NULL)) {
         fprintf(stderr, "kompakto-e2e: case %s\n", name);
     }
-    Emit("case", "name:s", f[1]);
+    Emit(g_step, "name:s", f[1]);
 }
-static void StepLabel(wchar_t** f) { Emit("label", "name:s", f[1]); }
 
 /* The steps: each with the fields that follow its name, those in brackets
  * optional. A TIMEOUT_MS field is a wait, which the Wine session adds to the
@@ -662,20 +635,20 @@ static const struct {
     const wchar_t* fields;
     void (*run)(wchar_t** f);
 } kSteps[] = {
-    {L"case", L"NAME", StepCase},
-    {L"label", L"NAME", StepLabel},
+    {L"case", L"NAME", StepMark},
+    {L"label", L"NAME", StepMark},
     {L"system", L"", StepSystem},
     {L"exists", L"PATH", StepFile},
     {L"wait_file", L"PATH TIMEOUT_MS", StepFile},
     {L"read_file", L"PATH TIMEOUT_MS", StepFile},
     {L"delete_file", L"PATH", StepDeleteFile},
     {L"make_folder", L"PATH", StepMakeFolder},
-    {L"reg_delete_tree", L"PATH", StepRegDeleteTree},
-    {L"reg_key", L"PATH", StepRegKey},
-    {L"reg_volatile_key", L"PATH", StepRegVolatileKey},
-    {L"reg_set", L"PATH NAME DATA", StepRegSet},
-    {L"reg_sddl", L"PATH SDDL", StepRegSddl},
-    {L"reg_copy", L"FROM TO", StepRegCopy},
+    {L"reg_delete_tree", L"PATH", StepRegistry},
+    {L"reg_key", L"PATH", StepRegistry},
+    {L"reg_volatile_key", L"PATH", StepRegistry},
+    {L"reg_set", L"PATH NAME DATA", StepRegistry},
+    {L"reg_sddl", L"PATH SDDL", StepRegistry},
+    {L"reg_copy", L"FROM TO", StepRegistry},
     {L"dump", L"PATH", StepDump},
     {L"start", L"APP CMDLINE CWD", StepStart},
     {L"box", L"CAPTION TIMEOUT_MS ACTION", StepBox},
@@ -697,6 +670,7 @@ static int Needed(const wchar_t* fields) {
 
 static void RunStep(wchar_t** f, int n) {
     size_t i = 0;
+    WideCharToMultiByte(CP_UTF8, 0, f[0], -1, g_step, sizeof(g_step), NULL, NULL);
     while (i < ARRAYSIZE(kSteps) && wcscmp(f[0], kSteps[i].name) != 0) i++;
     if (i < ARRAYSIZE(kSteps) && n >= Needed(kSteps[i].fields)) {
         kSteps[i].run(f);
@@ -706,26 +680,18 @@ static void RunStep(wchar_t** f, int n) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: driver SCRIPT TRANSCRIPT\n");
-        return 2;
-    }
+    if (argc != 3) return 2;
     g_startTick = GetTickCount();
     g_out = CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
-    if (g_out == INVALID_HANDLE_VALUE) return 3;
     wchar_t* script = ReadTextFile(argv[1], 0, NULL);
-    if (!script) {
-        Emit("bad_script", "path:s", argv[1]);
-        CloseHandle(g_out);
-        return 4;
-    }
+    if (g_out == INVALID_HANDLE_VALUE || !script) return 3;
     for (wchar_t *line = script, *next; line; line = next) {
         next = wcschr(line, L'\n');
         if (next) *next++ = 0;
         size_t length = wcslen(line);
         if (length && line[length - 1] == L'\r') line[length - 1] = 0;
         if (line[0] && line[0] != L'#') {
-            wchar_t* fields[MAX_FIELDS + 1];
+            wchar_t* fields[MAX_FIELDS + 1] = {NULL}; /* those not given are NULL */
             int n = SplitFields(line, fields);
             RunStep(fields, n);
         }
