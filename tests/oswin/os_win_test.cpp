@@ -24,10 +24,9 @@
 
 namespace {
 
-// Characters that Windows-1252 lacks but whose best-fit forms are letters and
-// signs that decide what a command line or a path means: a fullwidth s, a
-// long s, a fullwidth S, a fullwidth quote, two spaces, a fullwidth backslash
-// and a fullwidth colon.
+// Characters that Windows-1252 lacks whose best-fit forms decide what a command
+// line or a path means: a fullwidth s, a long s, a fullwidth S, a fullwidth
+// quote, two spaces, a fullwidth backslash and a fullwidth colon.
 const wchar_t kLookAlikes[] = {0xFF53, 0x017F, 0xFF33, 0xFF02, 0x3000, 0x2002, 0xFF3C, 0xFF1A};
 
 const char kScratchKey[] = "Software\\Kompakto layer test";
@@ -43,13 +42,7 @@ std::wstring Wide(const std::string& text) {
 }
 
 // Only for texts that are ASCII, such as the paths this program makes.
-std::string Ascii(const std::wstring& wide) {
-    std::string text;
-    for (wchar_t c : wide) {
-        text += c < 0x80 ? static_cast<char>(c) : '#';
-    }
-    return text;
-}
+std::string Ascii(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
 
 // Every byte from first on (zero never), in order, less those in without.
 std::string AllBytes(const char* without = "", int first = 1) {
@@ -253,20 +246,19 @@ long WithKey(const char* name, uint32_t access, Operation operation) {
     return result;
 }
 
-// result, once the key it gave (if any) is closed.
-long Closing(const OsKey* key, long result) {
-    RegCloseKey(reinterpret_cast<HKEY>(*key));
-    return result;
-}
-
+// The result of opening or creating a key, which is closed again.
 long OpenAs(const char* name, uint32_t access) {
     OsKey key = nullptr;
-    return Closing(&key, OsRegOpenKeyEx(OsCurrentUserKey(), Scratch(name).c_str(), access, &key));
+    long result = OsRegOpenKeyEx(OsCurrentUserKey(), Scratch(name).c_str(), access, &key);
+    RegCloseKey(reinterpret_cast<HKEY>(key));
+    return result;
 }
 
 long Create(const char* name) {
     OsKey key = nullptr;
-    return Closing(&key, OsRegCreateKey(OsCurrentUserKey(), Scratch(name).c_str(), &key));
+    long result = OsRegCreateKey(OsCurrentUserKey(), Scratch(name).c_str(), &key);
+    RegCloseKey(reinterpret_cast<HKEY>(key));
+    return result;
 }
 
 long SubKeysOf(const char* name, uint32_t expectedCount) {
@@ -410,9 +402,7 @@ TEST(Environment, ExpansionGivesEveryLetterBackAndTheSizeItNeeds) {
 
 TEST(Environment, AFolderWithALetterWindows1252LacksIsNoFolder) {
     for (wchar_t c : kLookAlikes) {
-        std::wstring folder = L"C:\\Program Files";
-        folder += c;
-        SetEnvironmentVariableW(L"KOMPAKTO_LAYER_FOLDER", (folder + L"x\\").c_str());
+        SetEnvironmentVariableW(L"KOMPAKTO_LAYER_FOLDER", (L"C:\\Program Files" + std::wstring(1, c) + L"x\\").c_str());
         char expanded[513] = "untouched";
         EXPECT_EQ(0u, OsExpandEnvironmentStrings("%KOMPAKTO_LAYER_FOLDER%", expanded, 512))
             << "U+" << std::hex << static_cast<int>(c) << " became " << expanded;
