@@ -32,7 +32,6 @@ const wchar_t kLookAlikes[] = {0xFF53, 0x017F, 0xFF33, 0xFF02, 0x3000, 0x2002, 0
 const char kScratchKey[] = "Software\\Kompakto layer test";
 const wchar_t kScratchFolder[] = L"C:\\kompakto-layer-test";
 const wchar_t kReportVariable[] = L"KOMPAKTO_LAYER_REPORT";
-const wchar_t kProbe[] = L"kompakto-probe.dll";  // the DLL that tests/e2e/e2e.py lays beside this program
 
 // text as Windows-1252 means it, whatever the system's code page is.
 std::wstring Wide(const std::string& text) {
@@ -466,12 +465,17 @@ TEST(Process, TheCommandLineKeepsEveryLetterAndNeverTakesALookAlike) {
 // under a name of its own. A bare name would find each copy; the operation
 // finds neither, only a copy of that name in the system folder.
 TEST(Libraries, ALibraryLoadsFromTheSystemFolderOnly) {
-    const std::wstring probe = FolderOf(ModulePath()) + L"\\" + kProbe;
-    const std::wstring currentName = std::wstring(L"current-") + kProbe;
+    WIN32_FIND_DATAW beside;  // whatever the run named it
+    HANDLE search = FindFirstFileW((FolderOf(ModulePath()) + L"\\*.dll").c_str(), &beside);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search) << "no DLL beside this program";
+    FindClose(search);
+    const std::wstring probeName = beside.cFileName;
+    const std::wstring probe = FolderOf(ModulePath()) + L"\\" + probeName;
+    const std::wstring currentName = L"current-" + probeName;
     ASSERT_TRUE(CopyFileW(probe.c_str(), (std::wstring(kScratchFolder) + L"\\" + currentName).c_str(), FALSE));
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
-    for (const std::wstring& name : {std::wstring(kProbe), currentName}) {
+    for (const std::wstring& name : {probeName, currentName}) {
         const std::wstring inSystem = system + (L"\\" + name);
         EXPECT_EQ(nullptr, OsLoadLibrary(Ascii(name).c_str())) << "only planted copies: nothing loads";
         ASSERT_TRUE(CopyFileW(probe.c_str(), inSystem.c_str(), FALSE));
