@@ -26,18 +26,12 @@
 enum FakeOp { FAKE_OPERATIONS(FAKE_OP_ENUMERATOR) kOpCount };
 #undef FAKE_OP_ENUMERATOR
 
-// What the fake and the tests name besides platform.h: the buttons a box
-// answers with that the program never asks for, the access a locked key
-// still grants, and the results the fake gives.
+// What the tests name besides platform.h: the buttons a box answers with that
+// the program never asks for, and the errors they have the fake give.
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
-constexpr uint32_t kKeyRead = 0x20019;  // query values, enumerate and be notified, read the access list
 constexpr long kErrorAccessDenied = 5;
-constexpr long kErrorInvalidHandle = 6;
-constexpr long kErrorKeyDeleted = 1018;
-constexpr long kErrorChildMustBeVolatile = 1021;
-constexpr intptr_t kShellExecuteDone = 42;  // any result above 32
-constexpr intptr_t kSeErrNoAssoc = 31;      // no program for the address
+constexpr intptr_t kSeErrNoAssoc = 31;  // no program for the address
 
 struct FakeCall {
     std::string op;      // the operation's name, e.g. "RegCreateKeyEx"

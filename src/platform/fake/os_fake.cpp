@@ -19,9 +19,8 @@ struct FakeKey {
     bool isVolatile;  // lasts until Windows restarts, and so does every key below it
 };
 
-// An open key: the lower-case path it names and the rights it was opened with.
 struct FakeHandle {
-    std::string path;
+    std::string path;  // of the key it opens, in lower case
     uint32_t access;
 };
 
@@ -72,6 +71,11 @@ const uintptr_t kDpiContextProc = 0x7E460000;
 const uintptr_t kDpiAwareProc = 0x7E470000;
 const uint32_t kFileAttributeNormal = 0x80;
 const uint32_t kKeyAllAccess = 0xF003F;  // what a created key is opened with
+const uint32_t kKeyRead = 0x20019;       // query values, enumerate and be notified, read the access list
+const long kErrorInvalidHandle = 6;
+const long kErrorKeyDeleted = 1018;
+const long kErrorChildMustBeVolatile = 1021;
+const intptr_t kShellExecuteDone = 42;  // any result above 32
 
 #define FAKE_OP_NAME(name) #name,
 const char* const kOpNames[kOpCount] = {FAKE_OPERATIONS(FAKE_OP_NAME)};
@@ -132,6 +136,12 @@ void CreateKeyPath(const std::string& path) {
         if (state.keys.count(lower)) break;
         state.keys[lower] = FakeKey{p, {}, false, false};
     }
+}
+
+// The key at path, created with its missing parents.
+FakeKey& KeyAt(const std::string& path) {
+    CreateKeyPath(path);
+    return state.keys[Lower(path)];
 }
 
 // Whether the key at path, or a key above it, is so marked.
@@ -198,6 +208,37 @@ int ShowBox(const char* via, OsWindow owner, OsModule instance, const char* text
     return state.nextAnswer < state.answers.size() ? state.answers[state.nextAnswer++] : 0;
 }
 
+// Whether a name of list, separated by ';', is a value of key or, with
+// subKeys, the name of a sub key of it.
+bool HasAnyOf(const std::string& key, const char* list, bool subKeys) {
+    for (const std::string& name : FakeNames(list)) {
+        std::string path = key;
+        if (subKeys) path.append("\\").append(name);
+        auto found = state.keys.find(Lower(path));
+        if (found != state.keys.end() && (subKeys || found->second.values.count(Lower(name)))) return true;
+    }
+    return false;
+}
+
+// RegDeleteKey deletes a key without sub keys, RegDeleteTree a key with every
+// key below it; both stop at a key whose access list lets the user only read it.
+long DeleteKeys(FakeOp op, OsKey root, const char* subKey) {
+    bool fail = Call(op, KeyName(root) + " " + Show(subKey));
+    std::string path = Resolve(root, subKey);
+    if (path.empty()) return kErrorInvalidHandle;
+    if (fail) return state.error;
+    std::string lower = Lower(path);
+    if (!state.keys.count(lower)) return kErrorFileNotFound;
+    std::vector<std::string> tree = TreeOf(lower);
+    if (op == kOpRegDeleteKey && tree.size() > 1) return kErrorAccessDenied;
+    // In reverse order of their paths every key comes before its parent.
+    for (auto key = tree.rbegin(); key != tree.rend(); ++key) {
+        if (state.keys[*key].locked) return kErrorAccessDenied;
+        state.keys.erase(*key);
+    }
+    return kErrorSuccess;
+}
+
 }  // namespace
 
 void FakeReset() {
@@ -229,19 +270,11 @@ void FakeFailOp(FakeOp op, int nth, long error) { state.failRules.push_back(Fail
 void FakeAddKey(const std::string& path) { CreateKeyPath(path); }
 
 void FakeSetValue(const std::string& path, const std::string& name, const std::string& text) {
-    CreateKeyPath(path);
-    state.keys[Lower(path)].values[Lower(name)] = text + '\0';
+    KeyAt(path).values[Lower(name)] = text + '\0';
 }
 
-void FakeLockKey(const std::string& path) {
-    CreateKeyPath(path);
-    state.keys[Lower(path)].locked = true;
-}
-
-void FakeMakeKeyVolatile(const std::string& path) {
-    CreateKeyPath(path);
-    state.keys[Lower(path)].isVolatile = true;
-}
+void FakeLockKey(const std::string& path) { KeyAt(path).locked = true; }
+void FakeMakeKeyVolatile(const std::string& path) { KeyAt(path).isVolatile = true; }
 
 bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
 bool FakeFileExists(const std::string& path) {
@@ -276,22 +309,6 @@ std::vector<std::string> FakeNames(const std::string& list) {
     return names;
 }
 
-namespace {
-
-// Whether a name of list, separated by ';', is a value of key or, with
-// subKeys, the name of a sub key of it.
-bool HasAnyOf(const std::string& key, const char* list, bool subKeys) {
-    for (const std::string& name : FakeNames(list)) {
-        std::string path = key;
-        if (subKeys) path.append("\\").append(name);
-        auto found = state.keys.find(Lower(path));
-        if (found != state.keys.end() && (subKeys || found->second.values.count(Lower(name)))) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 std::string FakeExplorerCommand(const std::string& verbKey) {
     const std::string commandKey = verbKey + "\\command";
     bool hiddenOrDiverted = HasAnyOf(verbKey, facts::kVerbHidingValues, false) ||
@@ -317,8 +334,6 @@ const std::vector<FakeBox>& FakeBoxes() { return state.boxes; }
 const std::vector<std::string>& FakeOpenedAddresses() { return state.opened; }
 int FakeOpenKeyHandles() { return static_cast<int>(state.handles.size()); }
 int FakeLoadedLibraries() { return state.libraries; }
-
-// The operations.
 
 OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(kCurrentUser); }
 
@@ -355,8 +370,7 @@ OsModule OsLoadLibrary(const char* name) {
 }
 
 OsProc OsGetProcAddress(OsModule module, const char* name) {
-    if (Call(kOpGetProcAddress, Show(name))) return nullptr;
-    if (reinterpret_cast<uintptr_t>(module) != kUser32 || !name) return nullptr;
+    if (Call(kOpGetProcAddress, Show(name)) || reinterpret_cast<uintptr_t>(module) != kUser32 || !name) return nullptr;
     const std::map<std::string, uintptr_t> exports = {
         {state.timeoutBoxExported ? "MessageBoxTimeoutW" : "", kTimeoutProc},
         {state.dpiContextExported ? "SetProcessDpiAwarenessContext" : "", kDpiContextProc},
@@ -394,8 +408,7 @@ bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
 }
 
 bool OsCallSetProcessDpiAware(OsProc proc) {
-    if (Call(kOpSetProcessDPIAware, "")) return false;
-    if (reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
+    if (Call(kOpSetProcessDPIAware, "") || reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
     if (state.dpiAwareness == "unaware") state.dpiAwareness = "system";
     return true;
 }
@@ -488,29 +501,6 @@ long OsRegCloseKey(OsKey key) {
     if (fail) return state.error;
     return known ? kErrorSuccess : kErrorInvalidHandle;
 }
-
-namespace {
-
-// RegDeleteKey deletes a key without sub keys, RegDeleteTree a key with every
-// key below it; both stop at a key whose access list lets the user only read it.
-long DeleteKeys(FakeOp op, OsKey root, const char* subKey) {
-    bool fail = Call(op, KeyName(root) + " " + Show(subKey));
-    std::string path = Resolve(root, subKey);
-    if (path.empty()) return kErrorInvalidHandle;
-    if (fail) return state.error;
-    std::string lower = Lower(path);
-    if (!state.keys.count(lower)) return kErrorFileNotFound;
-    std::vector<std::string> tree = TreeOf(lower);
-    if (op == kOpRegDeleteKey && tree.size() > 1) return kErrorAccessDenied;
-    // In reverse order of their paths every key comes before its parent.
-    for (auto key = tree.rbegin(); key != tree.rend(); ++key) {
-        if (state.keys[*key].locked) return kErrorAccessDenied;
-        state.keys.erase(*key);
-    }
-    return kErrorSuccess;
-}
-
-}  // namespace
 
 long OsRegDeleteKey(OsKey root, const char* subKey) { return DeleteKeys(kOpRegDeleteKey, root, subKey); }
 long OsRegDeleteTree(OsKey root, const char* subKey) { return DeleteKeys(kOpRegDeleteTree, root, subKey); }
