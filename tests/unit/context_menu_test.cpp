@@ -16,11 +16,13 @@ using Names = std::vector<std::string>;
 
 std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + facts::kCommandTail; }
 
-// The command as a proper text value: with its zero, and only that one.
-std::string StoredCommand() {
-    std::string command;
-    return FakeGetString(facts::kVerbCommandKey, "", &command) ? command : "<none>";
+// A proper text value: with its zero, and only that one.
+std::string StoredText(const std::string& key, const std::string& name) {
+    std::string text;
+    return FakeGetString(key, name, &text) ? text : "<none>";
 }
+
+std::string StoredCommand() { return StoredText(facts::kVerbCommandKey, ""); }
 
 std::string LastCaption() { return FakeBoxes().empty() ? "" : FakeBoxes().back().caption; }
 
@@ -222,13 +224,7 @@ void SwitchOnBeside(const std::function<void()>& plant, bool diverting) {
     EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
     EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
-    std::string kept;
-    EXPECT_TRUE(FakeGetString(kOtherSubKey, "", &kept) && kept == "kept");
-}
-
-bool HasValue(const std::string& key, const std::string& name) {
-    std::string text;
-    return FakeGetString(key, name, &text);
+    EXPECT_EQ("kept", StoredText(kOtherSubKey, ""));
 }
 
 // Hiding values go from the verb key, diverting ones from the verb key and
@@ -245,7 +241,7 @@ TEST(SwitchOn, HidingAndDivertingValuesGo) {
         for (const std::string& name : FakeNames(place.names)) {
             SCOPED_TRACE(name);
             SwitchOnBeside([&] { FakeSetValue(place.key, name, place.data); }, true);
-            EXPECT_FALSE(HasValue(place.key, name));
+            EXPECT_EQ("<none>", StoredText(place.key, name));
         }
     }
 }
@@ -278,11 +274,8 @@ TEST(SwitchOn, FiltersDecorationsAndEverythingElseStay) {
             FakeSetValue(facts::kVerbCommandKey, "Unknown", "kept");
         },
         false);
-    for (const std::string& name : kept) {
-        std::string value;
-        EXPECT_TRUE(FakeGetString(facts::kVerbKey, name, &value) && value == name + " kept") << name;
-    }
-    EXPECT_TRUE(HasValue(facts::kVerbCommandKey, "Unknown"));
+    for (const std::string& name : kept) EXPECT_EQ(name + " kept", StoredText(facts::kVerbKey, name));
+    EXPECT_EQ("kept", StoredText(facts::kVerbCommandKey, "Unknown"));
     EXPECT_TRUE(CallNamesOf("RegDelete").empty());
 }
 
