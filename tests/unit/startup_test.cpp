@@ -91,26 +91,22 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
                                            Launch{"C:\\Program Files\\Kompakto\\kompakto.exe", true},
                                            Launch{"\"C:\\Program Files\\Kompakto\\kompakto.exe\"", false}));
 
-TEST(Question, AskedWithTheDesktopAsOwnerAndCancelAsDefault) {
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdCancel));
-    ASSERT_EQ(1u, FakeBoxes().size());
-    const FakeBox& box = FakeBoxes()[0];
-    EXPECT_EQ("MessageBoxIndirect", box.via);
-    EXPECT_TRUE(box.isDesktopOwner);
-    EXPECT_EQ(kQuestionText, box.text);
-    EXPECT_EQ(static_cast<uint32_t>(facts::kQuestionStyle), box.style);
-    EXPECT_EQ("i", box.iconName);
-}
-
-TEST(Question, AnythingButYesOrNoChangesNothing) {
+TEST(Question, AskedOfTheDesktopWithCancelAsDefaultAndAnythingButYesOrNoChangesNothing) {
     for (int answer : {kIdCancel, kIdOk, 3, 42}) {
+        SCOPED_TRACE(answer);
         FakeReset();
         FakeAddFile(kViewer64Path);
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(facts::kExitDone, RunAnswering(answer)) << answer;
-        EXPECT_EQ(1u, FakeBoxes().size()) << answer;
-        EXPECT_EQ(before, FakeRegistryDump()) << answer;
-        EXPECT_TRUE(CallNamesOf("Reg").empty()) << answer;
+        EXPECT_EQ(facts::kExitDone, RunAnswering(answer));
+        EXPECT_EQ(before, FakeRegistryDump());
+        EXPECT_TRUE(CallNamesOf("Reg").empty());
+        ASSERT_EQ(1u, FakeBoxes().size());
+        const FakeBox& box = FakeBoxes()[0];
+        EXPECT_EQ("MessageBoxIndirect", box.via);
+        EXPECT_TRUE(box.isDesktopOwner);
+        EXPECT_EQ(kQuestionText, box.text);
+        EXPECT_EQ(static_cast<uint32_t>(facts::kQuestionStyle), box.style);
+        EXPECT_EQ("i", box.iconName);
     }
 }
 
