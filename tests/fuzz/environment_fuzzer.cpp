@@ -42,9 +42,6 @@ namespace {
 const size_t kLongestValue = 4096;
 const size_t kBufferCharacters = 512;  // the program's path buffers, zero excluded
 
-const char* const kName64 = facts::kViewer64Name;
-const char* const kName32 = facts::kViewer32Name;
-
 struct Folder {
     const char* variable;  // as written in the program's source text
     const char* viewer;    // the name of the viewer looked for there
@@ -94,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int question = Answer(control, {kYes, kYes, kNo, kCancel});
     const int download = Answer(control >> 2, {kYes, kNo, kCancel, 0});
     const bool silent = control & 0x10;
-    const Folder f32 = MakeFolder("ProgramFiles", kName32, control & 0x20, Pad(text32, length32));
-    const Folder f64 = MakeFolder("ProgramW6432", kName64, control & 0x40, Pad(text64, length64));
+    const Folder f32 = MakeFolder("ProgramFiles", facts::kViewer32Name, control & 0x20, Pad(text32, length32));
+    const Folder f64 = MakeFolder("ProgramW6432", facts::kViewer64Name, control & 0x40, Pad(text64, length64));
 
     FakeReset();
     FakeSetCommandLine(silent ? "kompakto.exe /s" : "kompakto.exe");
@@ -104,8 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!f->defined) FakeUnsetEnv(f->variable);
     }
 
-    if (placing & 1) FakeAddFile(f64.expanded + kName64);
-    if (placing & 2) FakeAddFile(f32.expanded + kName32);
+    if (placing & 1) FakeAddFile(f64.expanded + facts::kViewer64Name);
+    if (placing & 2) FakeAddFile(f32.expanded + facts::kViewer32Name);
     if (placing & 4) {
         for (const Folder* f : {&f64, &f32}) {
             FakeAddFile((f->expanded + f->viewer).substr(0, kBufferCharacters));
@@ -116,12 +113,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (placing & 8) {
-        FakeAddFile(std::string("%ProgramW6432%\\") + kName64);
-        FakeAddFile(std::string("%ProgramFiles%\\") + kName32);
+        FakeAddFile(std::string("%ProgramW6432%\\") + facts::kViewer64Name);
+        FakeAddFile(std::string("%ProgramFiles%\\") + facts::kViewer32Name);
     }
     if (control & 0x80) {
-        FakeAddFile(f64.expanded + kName32);
-        FakeAddFile(f32.expanded + kName64);
+        FakeAddFile(f64.expanded + facts::kViewer32Name);
+        FakeAddFile(f32.expanded + facts::kViewer64Name);
     }
     std::string viewer;
     for (const Folder* f : {&f64, &f32}) {
