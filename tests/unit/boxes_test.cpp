@@ -28,11 +28,6 @@ TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
     EXPECT_EQ("i", box.iconName);
 }
 
-TEST(IconBox, AFailedBoxAnswersZero) {
-    FakeFailOp(kOpMessageBoxIndirect, 1, 0);
-    EXPECT_EQ(0, ShowIconBox(nullptr, "t", "c", "i", 0x283));
-}
-
 // The time-out box where user32 has it; otherwise the plain box shows the
 // same text. A user32 that was loaded is freed.
 TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
