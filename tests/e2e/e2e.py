@@ -292,9 +292,8 @@ BOTH_VERBS_SETUP = [("reg_set", VERB_COMMAND, "", OLD_COMMAND),
 
 def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None, extra=(), later_runs=(),
                **start):
-    """runs: (arguments, (kind, action) pairs, exit code) for each start;
-    start: how each is started (see run_steps); later_runs: the (pairs, exit
-    code) of the programs that the extra steps start."""
+    """runs: (arguments, (kind, action) pairs, exit code) for each start; start: how each is started
+    (see run_steps); later_runs: the (pairs, exit code) of the programs that the extra steps start."""
 
     def check(seen):
         check_runs(seen, [(pairs, code) for _, pairs, code in runs] + list(later_runs))
@@ -307,8 +306,7 @@ def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_ch
 
 
 def unanswered_question_case(name, action):
-    """The question answered with something other than Yes or No: nothing
-    changes, nothing else shows, exit code 0."""
+    """The question answered with something other than Yes or No: nothing changes, nothing else shows, exit 0."""
     return plain_case(name, BOTH_VERBS_SETUP + UNRELATED_SETUP, [("", [(QUESTION, action)], facts.EXIT_DONE)],
                       unchanged=True)
 
@@ -549,9 +547,8 @@ def traced_case(name, answer, confirmation, expected_after):
 
 
 def check_boundary(seen, deactivating):
-    """What Wine does not show: the DPI awareness declared before the first
-    box, the sound before the question, the question's style, the
-    confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
+    """What Wine does not show: the DPI awareness declared before the first box, the sound before the
+    question, the question's style, the confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
     calls = seen.of("call")
     names = [call["function"] for call in calls]
     if not seen.expect("MessageBoxIndirectW" in names, "no question traced: %s" % names):
