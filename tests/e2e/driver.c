@@ -28,8 +28,8 @@ static HANDLE g_out = INVALID_HANDLE_VALUE;
 static char g_step[32]; /* the name of the step that runs, that of its event too */
 static DWORD g_startTick;
 static PROCESS_INFORMATION g_proc;
-static int g_running;
-static HMODULE g_program; /* the started program's file, loaded as data for its icon */
+static int g_running, g_retried; /* g_retried: whether Wine lost the last start (WhStartOnceMore) */
+static HMODULE g_program;        /* the started program's file, loaded as data for its icon */
 
 /* ---- transcript ------------------------------------------------------- */
 
@@ -107,12 +107,17 @@ static void Add(const char* format, ...) {
     va_end(args);
 }
 
-static void Begin(const char* event) {
+/* Begins an event with the fields of format; its time is taken after the arguments are. */
+static void Begin(const char* event, const char* format, ...) {
+    va_list args;
     g_lineLength = 0;
     Put("{\"event\":\"");
     Put(event);
     Put("\"");
     Add("ms:u", GetTickCount() - g_startTick);
+    va_start(args, format);
+    AddFields(format, args);
+    va_end(args);
 }
 
 static void End(void) {
@@ -121,15 +126,8 @@ static void End(void) {
     WriteFile(g_out, g_line, (DWORD)g_lineLength, &written, NULL);
 }
 
-/* A whole event at once; its time is taken after the arguments are. */
-static void Emit(const char* event, const char* format, ...) {
-    va_list args;
-    Begin(event);
-    va_start(args, format);
-    AddFields(format, args);
-    va_end(args);
-    End();
-}
+/* A whole event at once. */
+#define Emit(...) (Begin(__VA_ARGS__), End())
 
 /* ---- script ----------------------------------------------------------- */
 
@@ -156,8 +154,7 @@ static int SplitFields(wchar_t* line, wchar_t** fields) {
     return count;
 }
 
-/* A UTF-8 file as UTF-16, once it is there (within waitMs), to be freed;
- * NULL when it is not there. */
+/* A UTF-8 file as UTF-16, once it is there (within waitMs), to be freed; NULL when it is not. */
 static wchar_t* ReadTextFile(const wchar_t* path, DWORD waitMs, int* length) {
     DWORD got = 0;
     char* bytes = WhAwaitFile(path, waitMs, &got);
@@ -174,7 +171,6 @@ static DWORD Ms(const wchar_t* field) { return (DWORD)wcstoul(field, NULL, 10); 
 
 /* ---- message boxes ---------------------------------------------------- */
 
-/* The started program's visible dialog, NULL when it shows none. */
 static HWND FindBox(void) { return WhFindBox(g_proc.dwProcessId, 0); }
 
 static int ProcessEnded(void) { return WaitForSingleObject(g_proc.hProcess, 0) == WAIT_OBJECT_0; }
@@ -255,7 +251,6 @@ static const char* Buttons(const WhBox* seen) {
     return list;
 }
 
-/* The button that carries the default frame (BS_DEFPUSHBUTTON), -1 if none. */
 static int DefaultStyledButton(HWND box) {
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         wchar_t className[32];
@@ -267,7 +262,6 @@ static int DefaultStyledButton(HWND box) {
     return -1;
 }
 
-/* Whether box goes away within timeoutMs. */
 static int Gone(HWND box, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (IsWindowVisible(box) && GetTickCount() - start <= timeoutMs) Sleep(20);
@@ -315,9 +309,8 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
     }
 
     const wchar_t* done = expectedCaption && wcscmp(seen.caption, expectedCaption) == 0 ? action : L"wm_close";
-    Begin(event);
-    Add("caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", seen.caption, seen.text,
-        Buttons(&seen), seen.focused, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
+    Begin(event, "caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", seen.caption, seen.text,
+          Buttons(&seen), seen.focused, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
     if (wcscmp(done, L"hold") != 0) {
         int gone = Act(box, done, focus) && Gone(box, 5000);
         /* Still there: take the first button that closes it, Cancel or OK. */
@@ -337,7 +330,6 @@ static void Kill(void) {
     WaitForSingleObject(g_proc.hProcess, 5000);
 }
 
-/* Lets go of the ended process; returns its exit code. */
 static DWORD Reap(void) {
     DWORD code = 0;
     GetExitCodeProcess(g_proc.hProcess, &code);
@@ -346,10 +338,6 @@ static DWORD Reap(void) {
     g_running = 0;
     return code;
 }
-
-/* A start that Wine fails is tried once more (WhStartOnceMore); the event
- * says so. */
-static int g_retried;
 
 static void StepStart(wchar_t** f) {
     if (g_program) FreeLibrary(g_program);
@@ -400,7 +388,6 @@ static void StepFinish(wchar_t** f) {
 
 /* ---- registry --------------------------------------------------------- */
 
-/* A path is under HKEY_CURRENT_USER unless it starts with HKLM\. */
 static HKEY Root(const wchar_t** path) {
     if (_wcsnicmp(*path, L"HKLM\\", 5) != 0) return HKEY_CURRENT_USER;
     *path += 5;
@@ -422,15 +409,13 @@ static void DumpKey(const wchar_t* path) {
     for (DWORD index = 0;; index++) {
         DWORD nameLength = 16384, dataSize = sizeof(data) - 4, type = 0;
         if (RegEnumValueW(key, index, name, &nameLength, NULL, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        Begin("value");
-        Add("key:s name:n type:u bytes:u", path, name, (int)nameLength, type, dataSize);
+        Begin("value", "key:s name:n type:u bytes:u", path, name, (int)nameLength, type, dataSize);
         if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
             int chars = (int)(dataSize / sizeof(wchar_t));
             const wchar_t* text = (const wchar_t*)data;
             int terminated = chars > 0 && text[chars - 1] == 0;
             Add("data:n terminated:b", text, terminated ? chars - 1 : chars, terminated);
         } else {
-            /* Anything else in hex, at most its first 1024 bytes. */
             char hex[2 + 2 * 1024 + 1] = "\"";
             for (DWORD i = 0; i < dataSize && i < 1024; i++) snprintf(hex + 1 + 2 * i, 3, "%02x", data[i]);
             Add("hex:r", strcat(hex, "\""));
@@ -447,8 +432,7 @@ static void DumpKey(const wchar_t* path) {
     RegCloseKey(key);
 }
 
-/* Creates the key sub of root, if it is not there, with options; then stores
- * data, if any, as the REG_SZ value name. The Windows error. */
+/* Creates the key sub of root with options, then stores data, if any, as the REG_SZ value name; the error. */
 static LONG WriteKey(HKEY root, const wchar_t* sub, DWORD options, const wchar_t* name, const wchar_t* data) {
     HKEY key;
     LONG result = RegCreateKeyExW(root, sub, 0, NULL, options, KEY_ALL_ACCESS, NULL, &key, NULL);
@@ -491,8 +475,7 @@ static void StepDump(wchar_t** f) { DumpKey(f[1]); }
 static void StepFile(wchar_t** f) {
     int length = 0;
     wchar_t* content = ReadTextFile(f[1], f[2] ? Ms(f[2]) : 0, &length);
-    Begin(g_step);
-    Add("path:s exists:b", f[1], content != NULL);
+    Begin(g_step, "path:s exists:b", f[1], content != NULL);
     if (content && wcscmp(f[0], L"read_file") == 0) Add("content:n", content, length);
     End();
     free(content);

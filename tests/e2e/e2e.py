@@ -34,7 +34,6 @@ import facts  # noqa: E402  (tests/facts.py)
 import winesession  # noqa: E402  (tools/winesession.py)
 
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
-REG_SZ = 1
 
 VERB, VERB_COMMAND = facts.VERB_KEY, facts.VERB_COMMAND_KEY
 FOLDER_VERB, FOLDER_VERB_COMMAND = facts.FOLDER_VERB_KEY, facts.FOLDER_VERB_COMMAND_KEY
@@ -65,14 +64,8 @@ PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 LAYER_SOURCE = os.path.join("..", "windows-layer", "oswin-test.exe")  # beside BUILD_DIR
 LAYER_NAME = "oswin-test.exe"
 LAYER_TEST = "C:\\oswin\\" + LAYER_NAME
-LAYER_PROBE = "C:\\oswin\\kompakto-probe.dll"
 LAYER_RESULTS = "C:\\oswin\\results.xml"
 LAYER_RUNS = {"win64": ("C.UTF-8", 1252), "win32": ("ru_RU.UTF-8", 1251)}
-LAYER_WAIT_S = 180
-
-QUESTION_WAIT_MS = 30000  # the first program of a fresh prefix starts slowly
-NO_DISPLAY_WAIT_S = 60  # a start in a Wine session of its own, without a display
-BOX_WAIT_MS = 15000
 FINISH_WAIT_MS = 15000
 
 
@@ -97,23 +90,21 @@ Group = collections.namedtuple("Group", "name arch lang acp files cases")
 
 
 def run_steps(arguments="", pairs=(), app=PROGRAM, cmdline=None, cwd="", display=True):
-    """Starts the program and answers the boxes in order, as the (box kind,
-    action) pairs say. Then waits for the end, reporting any box left.
-    Without display, the session starts it in a Wine session that has none."""
+    """Starts the program and answers the boxes in order, as the (box kind, action) pairs say. Then
+    waits for the end, reporting any box left. Without display, a Wine session without one starts it."""
     if not display:
         return [("start_without_display",) + tuple(arguments.split())]
     if cmdline is None:
         cmdline = quoted(app) + (" " + arguments if arguments else "")
     steps = [("start", app, cmdline, cwd)]
-    for index, (kind, action) in enumerate(pairs):
-        steps.append(("box", BOX_LOOKS[kind][0], str(QUESTION_WAIT_MS if index == 0 else BOX_WAIT_MS), action))
+    for index, (kind, action) in enumerate(pairs):  # the first program of a fresh prefix starts slowly
+        steps.append(("box", BOX_LOOKS[kind][0], "15000" if index else "30000", action))
     steps.append(("finish", str(FINISH_WAIT_MS)))
     return steps
 
 
 def scenario(setup, runs, extra=()):
-    """Reset (none of the watched trees), set up, take the registry before,
-    run, take it after."""
+    """Delete the watched trees, set up, take the registry before, run, take it after."""
     dumps = [("dump", tree) for tree in WATCHED_TREES]
     steps = [("system",)] + [("reg_delete_tree", tree) for tree in WATCHED_TREES] + list(setup) + [("label", "before")]
     return steps + dumps + [step for run in runs for step in run] + [("label", "after")] + dumps + list(extra)
@@ -191,9 +182,8 @@ BOX_LOOKS = {
 
 
 def check_box(seen, box, kind, action):
-    """One box as it must look: caption, text, buttons, the default button
-    (the focused one, which carries the default frame), the icon; in front,
-    and gone when answered."""
+    """One box as it must look: caption, text, buttons, the default button (the focused one, which
+    carries the default frame), the icon; in front, and gone when answered."""
     caption, buttons, default, icon = BOX_LOOKS[kind]
     if not seen.expect(box["event"] == "box" and box["caption"] == caption,
                        "no box %s: %s" % (describe(caption), describe(box))):
@@ -237,7 +227,7 @@ def tree(*entries):
         parts = path.split("\\")
         for depth in range(3, len(parts) + 1):  # below SOFTWARE\Classes
             state.setdefault("\\".join(parts[:depth]), {})
-        state[path] = {name: (REG_SZ, data, True) for name, data in values.items()}
+        state[path] = {name: (1, data, True) for name, data in values.items()}  # 1: REG_SZ
     return state
 
 
@@ -251,9 +241,8 @@ def check_registry(seen, expected_after=None, unchanged=False):
 
 
 def shell_verb_steps():
-    """The stored command, copied unchanged to the classes that Wine's shell
-    reads, run as Explorer runs the verb: on a folder and on a file whose
-    names hold spaces."""
+    """The stored command, copied unchanged to the classes that Wine's shell reads, run as Explorer
+    runs the verb: on a folder and on a file whose names hold spaces."""
     steps = [("reg_set", SHELL_CLASSES + "\\.jpg", "", "jpegfile")]
     steps += [("reg_copy", VERB_COMMAND, SHELL_CLASSES + "\\%s\\shell\\%s\\command" % (cls, VERB_NAME))
               for cls in ("Folder", "jpegfile")]
@@ -264,9 +253,8 @@ def shell_verb_steps():
 
 
 def standin_report(seen, index=0):
-    """What the stand-in wrote, as the index-th read_file found it: {"exe",
-    "cmdline", "argc", "argv[0]", ..., "arguments": [argv[0], ...]}; None
-    when it wrote nothing."""
+    """What the stand-in wrote, as the index-th read_file found it, with "arguments": [argv[0], ...];
+    None when it wrote nothing."""
     files = seen.of("read_file")[index:]
     if files and files[0]["exists"]:
         got = dict(line.partition("=")[::2] for line in files[0]["content"].split("\n") if line)
@@ -304,9 +292,8 @@ BOTH_VERBS_SETUP = [("reg_set", VERB_COMMAND, "", OLD_COMMAND),
 
 def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_check=None, extra=(), later_runs=(),
                **start):
-    """runs: (arguments, (kind, action) pairs, exit code) for each start;
-    start: how each is started (see run_steps); later_runs: the (pairs, exit
-    code) of the programs that the extra steps start."""
+    """runs: (arguments, (kind, action) pairs, exit code) for each start; start: how each is started
+    (see run_steps); later_runs: the (pairs, exit code) of the programs that the extra steps start."""
 
     def check(seen):
         check_runs(seen, [(pairs, code) for _, pairs, code in runs] + list(later_runs))
@@ -319,8 +306,7 @@ def plain_case(name, setup, runs, expected_after=None, unchanged=False, extra_ch
 
 
 def unanswered_question_case(name, action):
-    """The question answered with something other than Yes or No: nothing
-    changes, nothing else shows, exit code 0."""
+    """The question answered with something other than Yes or No: nothing changes, nothing else shows, exit 0."""
     return plain_case(name, BOTH_VERBS_SETUP + UNRELATED_SETUP, [("", [(QUESTION, action)], facts.EXIT_DONE)],
                       unchanged=True)
 
@@ -341,9 +327,8 @@ def deactivation_case(name, arguments="", silent=False):
 
 
 def refused_deactivation_case(name, setup, arguments="", extra_check=None):
-    """Both verbs there and something that keeps one of them: nothing is
-    deleted, the failure is told, silent or not, and the registry stays
-    exactly as it was."""
+    """Both verbs there and something that keeps one of them: nothing is deleted, the failure is
+    told, silent or not, and the registry stays exactly as it was."""
     state = [("reg_set", VERB_COMMAND, "", "old command"), ("reg_set", FOLDER_VERB_COMMAND, "", "web old")]
     return plain_case(name, state + setup, [(arguments, [(QUESTION, "no"), (FAILED_OFF, "ok")],
                                              facts.EXIT_REGISTRY_FAILED)], unchanged=True, extra_check=extra_check)
@@ -368,8 +353,6 @@ def undeletable_key_cases():
 
 
 def download_case(name, action, arguments="", setup=(), after=(), **options):
-    """options: those of plain_case (extra_check, extra) and of run_steps
-    (app, cwd)."""
     pairs = [(QUESTION, "yes"), (DOWNLOAD, action)] + list(after)
     return plain_case(name, list(setup) + UNRELATED_SETUP + [("delete_file", STANDIN_OUT)],
                       [(arguments, pairs, facts.EXIT_NO_VIEWER)], unchanged=True, **options)
@@ -382,11 +365,9 @@ def cases_64_both():
     cases += [activation_case("activate: 64-bit viewer wins over 32-bit one", VIEWER64),
               deactivation_case("deactivate: both verbs go, other verbs stay")]
 
-    # Deactivating with nothing there still confirms.
     cases.append(plain_case("deactivate: nothing registered still confirms", UNRELATED_SETUP,
                             [("", [(QUESTION, "no"), (CONFIRM_OFF, "ok")], facts.EXIT_DONE)], unchanged=True))
 
-    # Activating twice over an older command leaves one verb, the latest.
     twice = ("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], facts.EXIT_DONE)
     cases.append(plain_case("activate: twice over an old command leaves one verb", BOTH_VERBS_SETUP,
                             [twice, twice],
@@ -459,7 +440,6 @@ def cases_64_both():
                                 BOTH_VERBS_SETUP + UNRELATED_SETUP, [(arguments, [], facts.EXIT_QUESTION_NOT_SHOWN)],
                                 unchanged=True, display=False))
 
-    # The test's own means: a command line reaches a program unchanged.
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
 
     def check_raw(seen):
@@ -519,11 +499,10 @@ CASE_MARK = "kompakto-e2e: case "
 
 
 def traced_calls(log, image):
-    """The calls into Windows that kompakto.exe's own code made, from a relay
-    trace (those returning into image, (start, end)), by the case the
-    driver marked: {case: [{"event": "call", "function", "args", "result"}]},
-    each argument as its number (a text's address, a key's handle), the
-    result as the number the call returned (None before its return)."""
+    """The calls into Windows that kompakto.exe's own code made, from a relay trace (those returning
+    into image, (start, end)), by the case the driver marked: {case: [{"event": "call", "function",
+    "args", "result"}]}, each argument as its number (a text's address, a key's handle), the result
+    as the number the call returned (None before its return)."""
     calls, case = {}, None
     for line in log.splitlines():
         if line.startswith(CASE_MARK):
@@ -542,8 +521,7 @@ def traced_calls(log, image):
 
 
 def image_of(exe):
-    """(start, end) of exe's image where Windows loads it: its ImageBase and
-    SizeOfImage."""
+    """(start, end) of exe's image where Windows loads it: its ImageBase and SizeOfImage."""
     with open(exe, "rb") as program:
         data = program.read(4096)
     optional = struct.unpack_from("<I", data, 0x3C)[0] + 24
@@ -569,9 +547,8 @@ def traced_case(name, answer, confirmation, expected_after):
 
 
 def check_boundary(seen, deactivating):
-    """What Wine does not show: the DPI awareness declared before the first
-    box, the sound before the question, the question's style, the
-    confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
+    """What Wine does not show: the DPI awareness declared before the first box, the sound before the
+    question, the question's style, the confirmation's time-out, and that every key is HKEY_CURRENT_USER's."""
     calls = seen.of("call")
     names = [call["function"] for call in calls]
     if not seen.expect("MessageBoxIndirectW" in names, "no question traced: %s" % names):
@@ -629,10 +606,8 @@ def cases_64_none():
     control = ([("delete_file", PLANTED_DLL_MARK)] + run_steps("--load shell32.dll", app=DOWNLOADS + "\\" + LAYER_NAME)
                + [("exists", PLANTED_DLL_MARK)])
     return [
-        download_case("download offer: No", "no", setup=BROWSER_SETUP,
-                      extra_check=check_no_browser, extra=SETTLE),
-        download_case("download offer: Cancel", "cancel", setup=BROWSER_SETUP,
-                      extra_check=check_no_browser, extra=SETTLE),
+        *[download_case("download offer: " + label, action, setup=BROWSER_SETUP, extra_check=check_no_browser,
+                        extra=SETTLE) for label, action in (("No", "no"), ("Cancel", "cancel"))],
         download_case("download offer: close box", "close"),
         download_case("download offer: shown in silent mode too", "no", arguments=facts.SILENT_SWITCH),
         download_case("download offer: Yes opens the page in the browser", "yes", setup=BROWSER_SETUP,
@@ -727,7 +702,7 @@ def run_group(session, group):
                 log("# group %s: the driver ran out of time (%d s); see %s" % (group.name, driver.budget, session.log))
         part = []
         if step:  # the events of the driver's start and finish, for a start without a display
-            code = session.run(prefix, PROGRAM, step[1:], group.lang, NO_DISPLAY_WAIT_S, display=False)
+            code = session.run(prefix, PROGRAM, step[1:], group.lang, 60, display=False)
             events += [{"event": "start", "started": True, "error": 0},
                        {"event": "exit", "reason": "timeout"} if code is None else
                        {"event": "exit", "reason": "ended", "code": code}]
@@ -755,12 +730,11 @@ def layer_test_name(arch, name):
 
 
 def run_layer_tests(session, arch):
-    """The tests of the Windows operations in a fresh prefix of arch, as
-    (name, problems) pairs."""
-    prefix = session.prefix(arch, {LAYER_TEST: LAYER_SOURCE, LAYER_PROBE: "e2e-planted.dll"})
+    """The tests of the Windows operations in a fresh prefix of arch, as (name, problems) pairs."""
+    prefix = session.prefix(arch, {LAYER_TEST: LAYER_SOURCE, "C:\\oswin\\kompakto-probe.dll": "e2e-planted.dll"})
     lang = LAYER_RUNS[arch][0]
     winesession.ensure_locale(lang)  # for the Unix side of file names with letters beyond ASCII
-    code = session.run(prefix, LAYER_TEST, ["--gtest_output=xml:" + LAYER_RESULTS], lang, LAYER_WAIT_S)
+    code = session.run(prefix, LAYER_TEST, ["--gtest_output=xml:" + LAYER_RESULTS], lang, 180)
     try:
         with open(winesession.windows_to_host(prefix, LAYER_RESULTS), "rb") as report:  # a failure may quote any byte
             tests = ElementTree.fromstring(report.read().decode("utf-8", "replace")).iter("testcase")
