@@ -34,6 +34,7 @@ import facts  # noqa: E402  (tests/facts.py)
 import winesession  # noqa: E402  (tools/winesession.py)
 
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+REG_SZ = 1
 
 VERB, VERB_COMMAND = facts.VERB_KEY, facts.VERB_COMMAND_KEY
 FOLDER_VERB, FOLDER_VERB_COMMAND = facts.FOLDER_VERB_KEY, facts.FOLDER_VERB_COMMAND_KEY
@@ -227,7 +228,7 @@ def tree(*entries):
         parts = path.split("\\")
         for depth in range(3, len(parts) + 1):  # below SOFTWARE\Classes
             state.setdefault("\\".join(parts[:depth]), {})
-        state[path] = {name: (1, data, True) for name, data in values.items()}  # 1: REG_SZ
+        state[path] = {name: (REG_SZ, data, True) for name, data in values.items()}
     return state
 
 
