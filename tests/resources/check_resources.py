@@ -59,8 +59,10 @@ IMAGE_FLAGS = (("DYNAMIC_BASE", 0x40), ("NX_COMPAT", 0x100), ("NO_SEH", 0x400), 
 
 
 class Report:
-    """Counts the checks and keeps the names of those that failed."""
-    def __init__(self):
+    """Counts the checks and keeps the names of those that failed; a quiet one
+    prints nothing, for check_release.py, which asks which failed."""
+    def __init__(self, quiet=False):
+        self.quiet = quiet
         self.passed = 0
         self.failures = []
 
@@ -69,7 +71,8 @@ class Report:
             self.passed += 1
         else:
             self.failures.append(name)
-        print("PASS  " + name if ok else "FAIL  " + name + (": " + detail if detail else ""))
+        if not self.quiet:
+            print("PASS  " + name if ok else "FAIL  " + name + (": " + detail if detail else ""))
         return ok
 
     def equal(self, name, actual, expected):
@@ -370,12 +373,8 @@ def check_image_kind(r, pe):
             "Characteristics 0x%04X, base relocation directory of %d bytes" % (kind, table))
 
 
-def main():
-    if len(sys.argv) != 2:
-        sys.exit("usage: check_resources.py path/to/kompakto.exe")
-    with open(sys.argv[1], "rb") as f:
-        data = f.read()
-    r = Report()
+def run_checks(r, data):
+    """Every check on the image in data."""
     pe = pefile.PE(data=data)
     res = resources(pe)
     check_image_kind(r, pe)
@@ -385,6 +384,15 @@ def main():
     check_generator(r, res, decoded)
     check_icoutils(r, data, decoded)
     check_version(r, res)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: check_resources.py path/to/kompakto.exe")
+    with open(sys.argv[1], "rb") as f:
+        data = f.read()
+    r = Report()
+    run_checks(r, data)
     r.finish()
 
 
