@@ -60,7 +60,9 @@ repro: deps
 	sh tools/repro.sh
 
 # First the emulator's decision, on canned binfmt_misc handlers and apt
-# sources (tests/e2e/machine_test.py); then the cases under Wine.
+# sources (tests/e2e/machine_test.py), and the install on a mirror out of
+# step, against stand-ins for apt (tests/e2e/install_test.py); then the cases
+# under Wine.
 e2e: windows
 	$(PYTHON) -m unittest discover -s tests/e2e -p '*_test.py'
 	$(PYTHON) tests/e2e/e2e.py build/windows

@@ -203,14 +203,18 @@ def fetch_emulator():
                "-o", "Dir::Cache=" + os.path.join(apt, "cache"), "-o", "APT::Sandbox::User=root"]
     print("# fetching %s from %s (about 63 MB, once; kept in %s)"
           % (what, address, os.path.relpath(EMULATOR_FOLDER, ROOT)), flush=True)
-    # Without --error-on=any, apt-get update ends with 0 where a list could not be fetched.
-    for step in (["--error-on=any", "update"], ["download", EMULATOR_PACKAGE]):
-        done = subprocess.run(["apt-get"] + options + step, cwd=download, capture_output=True, text=True)
-        lines = (done.stdout + done.stderr).splitlines()
-        problems = [" ".join(line.split()) for line in lines if line.startswith("E:")]
-        if done.returncode != 0:
-            raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems + [
-                "apt-get %s ended with exit code %d" % (step[-1], done.returncode)])[0]))
+    # A mirror half-way through a sync is waited for as in tools/install-deps.sh.
+    unread = subprocess.run(["sh", os.path.join(ROOT, "tools", "apt-update.sh")] + options,
+                            capture_output=True, text=True).stdout.split("\n")[0]
+    if unread:
+        raise SetupError("%s, and %s could not be fetched: apt could not read %s; the Debian mirror may be out "
+                         "of step: try again later" % (CAUSE, what, unread))
+    done = subprocess.run(["apt-get"] + options + ["download", EMULATOR_PACKAGE], cwd=download,
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        problems = [" ".join(line.split()) for line in (done.stdout + done.stderr).splitlines() if line.startswith("E:")]
+        raise SetupError("%s, and %s could not be fetched: %s" % (CAUSE, what, (problems + [
+            "apt-get download ended with exit code %d" % done.returncode])[0]))
     # A broken package leaves a file that does not run, which the last check finds.
     subprocess.run(["sh", "-c", 'dpkg-deb --fsys-tarfile "$1" | tar -x -O ./usr/bin/qemu-i386 >"$2"', "sh",
                     os.path.join(download, os.listdir(download)[0]), EMULATOR + ".part"])
