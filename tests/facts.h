@@ -34,12 +34,27 @@ constexpr char kVerbFilteringValues[] =
 constexpr char kVerbDecoratingValues[] = "MUIVerb;Icon;Position;HasLUAShield;DefaultAppliesTo;CommandFlags";
 
 // The viewer: the 64-bit one under %ProgramW6432%, else the 32-bit one under
-// %ProgramFiles%. The folders are those a 32-bit process sees on 64-bit
+// %ProgramFiles%, where its setup puts it. The folders are those a 32-bit process sees on 64-bit
 // Windows.
 constexpr char kViewer64Name[] = "IrfanView\\I_view64.exe";
 constexpr char kViewer32Name[] = "IrfanView\\I_view32.exe";
 constexpr char kProgramW6432On64[] = "C:\\Program Files\\";
 constexpr char kProgramFilesOn64[] = "C:\\Program Files (x86)\\";
+// Where neither is there: the uninstall entry of IrfanView's setup, in
+// HKEY_LOCAL_MACHINE's 64-bit view, then its 32-bit view, then under
+// HKEY_CURRENT_USER, the 64-bit edition's entry first in each; its folder is
+// InstallLocation, else the folder of UninstallString (the uninstaller), and
+// the program there the edition's own. Then Scoop's folders of the two
+// manifests that install IrfanView, under %SCOOP% (else %USERPROFILE%\scoop),
+// then %SCOOP_GLOBAL% (else %ProgramData%\scoop), the 64-bit program first.
+constexpr char kUninstallKey64[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\IrfanView64";
+constexpr char kUninstallKey32[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\IrfanView";
+constexpr char kInstallLocation[] = "InstallLocation";
+constexpr char kUninstallString[] = "UninstallString";
+constexpr char kProgram64[] = "i_view64.exe";
+constexpr char kProgram32[] = "i_view32.exe";
+constexpr char kScoopApp[] = "apps\\irfanview\\current\\";
+constexpr char kScoopLeanApp[] = "apps\\irfanview-lean\\current\\";
 
 // The stored command is '"', the viewer's path and this tail of 101
 // characters, the multiplication sign being the byte 0xD7.

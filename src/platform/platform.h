@@ -41,10 +41,18 @@ constexpr uint32_t kKeyQueryValue = 0x0001;
 constexpr uint32_t kKeySetValue = 0x0002;  // also the right to delete a value
 constexpr uint32_t kDelete = 0x00010000;
 constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
 
 // Results of the registry functions.
 constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorMoreData = 234;               // a text longer than the buffer
+constexpr long kErrorNoUnicodeTranslation = 1113;  // a letter that Windows-1252 lacks
+constexpr long kErrorUnsupportedType = 1630;       // a value that is no text
+
+// The two views a program has of HKEY_LOCAL_MACHINE\SOFTWARE on 64-bit
+// Windows; 32-bit Windows has one, which both name.
+enum OsRegistryView { kRegistryView64, kRegistryView32 };
 
 // The number of characters before the terminating zero.
 inline int TextLength(const char* text) {
@@ -95,17 +103,27 @@ bool OsCallSetProcessDpiAware(OsProc proc);
 // writes it to dst only when that is at most size. Zero on failure, and also
 // when the expanded text holds a character that Windows-1252 cannot hold.
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size);
+// With Windows' critical-error boxes off: a drive without a medium answers
+// kInvalidFileAttributes instead of asking for a disk.
 uint32_t OsGetFileAttributes(const char* path);
 
 // Creates subKey with its missing parents, or opens it: a lasting key of no
 // class, opened with every right.
 long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result);
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result);
+// Opens subKey of HKEY_LOCAL_MACHINE in view, to read its values.
+long OsRegOpenMachineKey(OsRegistryView view, const char* subKey, OsKey* result);
 // How many sub keys key has (an open key with kKeyQueryValue).
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount);
 // kErrorSuccess when key (open with kKeyQueryValue) has a value of that name,
 // of any type; kErrorFileNotFound when it has none.
 long OsRegQueryValueEx(OsKey key, const char* valueName);
+// Reads a text value of key (open with kKeyQueryValue) into text, of size
+// bytes: a REG_SZ as it is, a REG_EXPAND_SZ with its variables expanded, up
+// to its first zero. kErrorUnsupportedType for a value of another type,
+// kErrorMoreData when it does not fit, kErrorNoUnicodeTranslation when it
+// holds a letter that Windows-1252 lacks; text is empty then.
+long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t size);
 // text is byteCount bytes of Windows-1252, its terminating zero included.
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount);
 long OsRegCloseKey(OsKey key);

@@ -1,74 +1,6 @@
 #include "shell/context_menu.h"
 
-char ProgramFilesPath[kPathSize];
-char ProgramW6432Path[kPathSize];
-char ViewerPath[kPathSize];
 char CommandLine[kCommandSize];
-
-// Copies source to target of targetSize bytes; false, with target empty, when
-// it does not fit.
-static bool CopyText(const char* source, char* target, int targetSize) {
-    int length = TextLength(source);
-    if (length >= targetSize) {
-        target[0] = '\0';
-        return false;
-    }
-    for (int i = 0; i <= length; i++) {
-        target[i] = source[i];
-    }
-    return true;
-}
-
-void ExpandInPlace(char* text) {
-    static char expanded[kPathSize];
-    uint32_t needed = OsExpandEnvironmentStrings(text, expanded, kExpandSize);
-    if (needed >= 1 && needed <= kExpandSize) {
-        CopyText(expanded, text, kPathSize);
-    }
-    // Zero or a size above the buffer: the text stays unexpanded, which is no
-    // absolute folder and so yields no viewer.
-}
-
-// A folder of the viewer's name does not count: it is no program to run.
-static bool PathExists(const char* path) {
-    uint32_t attributes = OsGetFileAttributes(path);
-    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
-}
-
-// A drive folder (C:\...) or a network share (\\server\...). Anything else
-// would be looked up from the current folder, where anyone may have planted
-// a program of that name.
-bool IsAbsoluteFolder(const char* path) {
-    char drive = path[0];
-    bool isLetter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
-    if (isLetter && path[1] == ':' && path[2] == '\\') {
-        return true;
-    }
-    return path[0] == '\\' && path[1] == '\\' && path[2] != '\0' && path[2] != '\\';
-}
-
-// path := folder followed by name; false, with path empty, when the folder is
-// not absolute or the two do not fit into kPathSize.
-static bool BuildCandidate(const char* folder, const char* name, char* path) {
-    path[0] = '\0';
-    if (!IsAbsoluteFolder(folder)) {
-        return false;
-    }
-    int folderLength = TextLength(folder);
-    if (!CopyText(folder, path, kPathSize) || !CopyText(name, path + folderLength, kPathSize - folderLength)) {
-        path[0] = '\0';
-        return false;
-    }
-    return true;
-}
-
-static bool TryCandidate(const char* folder, const char* name) {
-    return BuildCandidate(folder, name, ViewerPath) && PathExists(ViewerPath);
-}
-
-static bool LocateViewer() {
-    return TryCandidate(ProgramW6432Path, kViewer64Name) || TryCandidate(ProgramFilesPath, kViewer32Name);
-}
 
 static void BuildCommandLine(const char* viewerPath, char* commandLine) {
     static_assert(1 + (kPathSize - 1) + kCommandTailLength + 1 <= kCommandSize, "the longest path fits");
@@ -76,14 +8,6 @@ static void BuildCommandLine(const char* viewerPath, char* commandLine) {
     int length = TextLength(viewerPath);
     CopyText(viewerPath, commandLine + 1, kCommandSize - 1);
     CopyText(kCommandTail, commandLine + 1 + length, kCommandSize - 1 - length);
-}
-
-static void CutLastComponent(char* path) {
-    int end = TextLength(path);
-    while (end > 0 && path[end] != '\\') {
-        end--;
-    }
-    path[end] = '\0';
 }
 
 // Counts the trailing components of subKey that do not exist yet: the keys
@@ -315,10 +239,6 @@ static bool VerbDeletesWhole(OsKey root, const char* verbKey, const char* comman
 }
 
 static MenuOutcome Activate() {
-    CopyText(kProgramFilesFolder, ProgramFilesPath, kPathSize);
-    ExpandInPlace(ProgramFilesPath);
-    CopyText(kProgramW6432Folder, ProgramW6432Path, kPathSize);
-    ExpandInPlace(ProgramW6432Path);
     if (!LocateViewer()) {
         return kNoViewer;
     }

@@ -1,10 +1,12 @@
-// The context-menu verb: finding the viewer, the command line it runs, and
-// writing and deleting the verb's keys under HKEY_CURRENT_USER. It decides
+// The context-menu verb: the command line it runs for the viewer found (see
+// shell/viewer.h), and writing and deleting the verb's keys under
+// HKEY_CURRENT_USER. It decides
 // and reports; talking to the user is the application's part.
 #ifndef KOMPAKTO_CONTEXT_MENU_H
 #define KOMPAKTO_CONTEXT_MENU_H
 
 #include "platform/platform.h"
+#include "shell/viewer.h"
 
 // What the verb is and runs, byte for byte in Windows-1252.
 // clang-format off
@@ -14,10 +16,6 @@ constexpr char kVerbKey[] = KOMPAKTO_VERB_KEY;
 constexpr char kVerbCommandKey[] = KOMPAKTO_VERB_KEY "\\command";
 constexpr char kFolderVerbKey[] = KOMPAKTO_FOLDER_VERB_KEY;  // the older folder verb, removed when switching off
 constexpr char kFolderVerbCommandKey[] = KOMPAKTO_FOLDER_VERB_KEY "\\command";
-constexpr char kProgramFilesFolder[] = "%ProgramFiles%\\";
-constexpr char kProgramW6432Folder[] = "%ProgramW6432%\\";
-constexpr char kViewer64Name[] = "IrfanView\\I_view64.exe";
-constexpr char kViewer32Name[] = "IrfanView\\I_view32.exe";
 // Everything after the viewer's path: the quote that closes it, the selection
 // (%1), every file of a selected folder, and the batch options of the viewer.
 constexpr char kCommandTail[] =
@@ -25,15 +23,10 @@ constexpr char kCommandTail[] =
     " /convert=\"$N - ($W\xD7" "$H).jpg\"";
 // clang-format on
 
-constexpr int kPathSize = 513;  // 512 characters and the terminating zero
-constexpr uint32_t kExpandSize = 512;
 constexpr int kCommandTailLength = sizeof(kCommandTail) - 1;
 // The command is '"', the viewer's path and the tail: any path fits.
 constexpr int kCommandSize = 1 + kPathSize + kCommandTailLength;
 
-extern char ProgramFilesPath[kPathSize];
-extern char ProgramW6432Path[kPathSize];
-extern char ViewerPath[kPathSize];
 extern char CommandLine[kCommandSize];
 
 // What came of switching the verb.
@@ -50,11 +43,5 @@ enum MenuOutcome {
 
 // Activates (true) or deactivates (false) the verb.
 MenuOutcome SetContextMenu(bool activate);
-
-// Replaces text (of kPathSize) by its environment-expanded form when that
-// fits; otherwise text stays as it is.
-void ExpandInPlace(char* text);
-// A drive folder (C:\...) or a network share (\\server\...).
-bool IsAbsoluteFolder(const char* path);
 
 #endif

@@ -146,7 +146,7 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
             EXPECT_EQ(static_cast<uint32_t>(facts::kDownloadStyle), offer.style);
             EXPECT_EQ("i", offer.iconName);
             EXPECT_TRUE(offer.isDesktopOwner);
-            EXPECT_TRUE(CallNamesOf("Reg").empty());
+            EXPECT_EQ(Names{}, RegistryCallsBesidesTheSearch());
             if (answer == kIdYes) {
                 ASSERT_EQ(1u, FakeOpenedAddresses().size());
                 EXPECT_EQ(kDownloadAddress, FakeOpenedAddresses()[0]);
@@ -168,7 +168,7 @@ TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
         EXPECT_EQ(facts::kErrorCaption, box.caption);
         EXPECT_EQ(ExpectedText("download failed"), box.text);
         EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), box.style);
-        EXPECT_TRUE(CallNamesOf("Reg").empty());
+        EXPECT_EQ(Names{}, RegistryCallsBesidesTheSearch());
     }
 }
 

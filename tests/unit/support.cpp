@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 
@@ -76,6 +77,23 @@ std::vector<std::string> CallDetailsOf(const std::string& op) {
         if (call.op == op) details.push_back(call.detail);
     }
     return details;
+}
+
+bool ReadsTheViewersEntries(const FakeCall& call) {
+    std::string entries = facts::kUninstallKey32;  // both entries' keys begin so
+    std::string detail = call.detail;
+    for (std::string* text : {&entries, &detail}) std::transform(text->begin(), text->end(), text->begin(), ::tolower);
+    bool reads = call.op == "RegOpenKeyEx" || call.op == "RegQueryValueEx" || call.op == "RegCloseKey";
+    return reads && detail.find(entries) != std::string::npos;
+}
+
+std::vector<std::string> RegistryCallsBesidesTheSearch() {
+    std::vector<std::string> calls;
+    for (const FakeCall& call : FakeCalls()) {
+        if (call.op.compare(0, 3, "Reg") == 0 && !ReadsTheViewersEntries(call))
+            calls.push_back(call.op + " " + call.detail);
+    }
+    return calls;
 }
 
 int RunAnswering(int answer, const char* commandLine, int offerAnswer) {

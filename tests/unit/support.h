@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "facts.h"
+#include "platform/fake/fake.h"
 
 // The text of that name in tests/texts.txt, as the program must hold it:
 // Windows-1252, lines joined by a single carriage return.
@@ -16,6 +17,10 @@ std::string ExpectedText(const std::string& name);
 std::vector<std::string> CallNamesOf(const std::string& prefix = "");
 // The arguments of the calls of this operation, in order.
 std::vector<std::string> CallDetailsOf(const std::string& op);
+// Whether a call reads the viewer's uninstall entries; and the registry calls
+// recorded, in order, less those.
+bool ReadsTheViewersEntries(const FakeCall& call);
+std::vector<std::string> RegistryCallsBesidesTheSearch();
 
 // Runs the program with this command line; the question is answered with
 // answer, and the download offer, if one is given, with offerAnswer. No key

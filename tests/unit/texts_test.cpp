@@ -42,15 +42,30 @@ TEST(Texts, EveryBoxSaysExactlyWhatItMust) {
 
 // The captions, keys, names and the command's tail, byte for byte.
 TEST(Texts, TheProgramHoldsWhatItMust) {
-    const std::pair<const char*, const char*> same[] = {
-        {facts::kQuestionCaption, kQuestionCaption}, {facts::kConfirmCaption, kConfirmCaption},
-        {facts::kDownloadCaption, kDownloadCaption}, {facts::kErrorCaption, kErrorCaption},
-        {facts::kVerbCommandKey, kVerbCommandKey},   {facts::kVerbKey, kVerbKey},
-        {facts::kFolderVerbKey, kFolderVerbKey},     {facts::kFolderVerbCommandKey, kFolderVerbCommandKey},
-        {facts::kViewer64Name, kViewer64Name},       {facts::kViewer32Name, kViewer32Name},
+    const std::pair<std::string, std::string> same[] = {
+        {facts::kQuestionCaption, kQuestionCaption},
+        {facts::kConfirmCaption, kConfirmCaption},
+        {facts::kDownloadCaption, kDownloadCaption},
+        {facts::kErrorCaption, kErrorCaption},
+        {facts::kVerbCommandKey, kVerbCommandKey},
+        {facts::kVerbKey, kVerbKey},
+        {facts::kFolderVerbKey, kFolderVerbKey},
+        {facts::kFolderVerbCommandKey, kFolderVerbCommandKey},
+        {facts::kViewer64Name, kViewer64Name},
+        {facts::kViewer32Name, kViewer32Name},
         {facts::kCommandTail, kCommandTail},
+        {facts::kUninstallKey64, kUninstallKey64},
+        {facts::kUninstallKey32, kUninstallKey32},
+        {facts::kInstallLocation, kInstallLocationValue},
+        {facts::kUninstallString, kUninstallStringValue},
+        {facts::kProgram64, kProgram64},
+        {facts::kProgram32, kProgram32},
+        {std::string(facts::kScoopApp) + facts::kProgram64, kScoopProgram64},
+        {std::string(facts::kScoopApp) + facts::kProgram32, kScoopProgram32},
+        {std::string(facts::kScoopLeanApp) + facts::kProgram64, kScoopLeanProgram64},
+        {std::string(facts::kScoopLeanApp) + facts::kProgram32, kScoopLeanProgram32},
     };
-    for (const auto& pair : same) EXPECT_STREQ(pair.first, pair.second);
+    for (const auto& pair : same) EXPECT_EQ(pair.first, pair.second);
     EXPECT_EQ(static_cast<size_t>(facts::kCommandTailLength), strlen(facts::kCommandTail));
     EXPECT_EQ(facts::kCommandTailLength, kCommandTailLength);
     EXPECT_NE(nullptr, strchr(kCommandTail, '\xD7'));

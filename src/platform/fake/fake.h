@@ -58,6 +58,9 @@ void FakeReset();
 
 void FakeSetCommandLine(const std::string& commandLine);
 void FakeSetEnv(const std::string& name, const std::string& value);
+// 32-bit Windows: %ProgramFiles% is C:\Program Files, %ProgramW6432% is not
+// defined, and HKEY_LOCAL_MACHINE has one view.
+void FakeSetWindows32();
 void FakeUnsetEnv(const std::string& name);
 void FakeAddFile(const std::string& path);
 void FakeAddFolder(const std::string& path);
@@ -83,7 +86,15 @@ void FakeFailOp(FakeOp op, int nth, long error);
 
 // Registry, paths relative to HKEY_CURRENT_USER, compared without case.
 void FakeAddKey(const std::string& path);
-void FakeSetValue(const std::string& path, const std::string& name, const std::string& text);
+void FakeSetValue(const std::string& path, const std::string& name, const std::string& text);  // a REG_SZ
+// A value of any type, data being its bytes (a text's zero included); with
+// inWindows1252 false, a text that holds a letter Windows-1252 lacks.
+void FakeSetTypedValue(const std::string& path, const std::string& name, uint32_t type, const std::string& data,
+                       bool inWindows1252 = true);
+// The path for the functions above of path under HKEY_LOCAL_MACHINE, as a
+// program sees it in view: on 64-bit Windows the 32-bit view of SOFTWARE is
+// SOFTWARE\WOW6432Node.
+std::string FakeMachineKey(OsRegistryView view, const std::string& path);
 // An access list that lets the user only read the key: opening it for any
 // other right, deleting it, or writing into it, is refused.
 void FakeLockKey(const std::string& path);

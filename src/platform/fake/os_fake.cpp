@@ -12,9 +12,15 @@
 
 namespace {
 
+struct FakeValue {
+    std::string data;  // its bytes, a text with its zero
+    uint32_t type;
+    bool inWindows1252;  // false: it holds a letter that Windows-1252 lacks
+};
+
 struct FakeKey {
-    std::string path;                           // as first created
-    std::map<std::string, std::string> values;  // lower-case name -> text with its zero
+    std::string path;                         // as first created
+    std::map<std::string, FakeValue> values;  // by lower-case name
     bool locked;
     bool isVolatile;  // lasts until Windows restarts, and so does every key below it
 };
@@ -39,6 +45,7 @@ struct FakeState {
     // The variables, by lower-case name.
     std::map<std::string, std::string> env = {{"programfiles", "C:\\Program Files (x86)"},
                                               {"programw6432", "C:\\Program Files"}};
+    bool windows64 = true;  // with two views of HKEY_LOCAL_MACHINE\SOFTWARE
     uintptr_t nextHandle = 0x1000;
     std::vector<int> answers;
     size_t nextAnswer = 0;
@@ -63,6 +70,11 @@ jmp_buf exitJump;
 int exitCode;
 
 const uintptr_t kCurrentUser = 0x80000001u;
+// The keys of HKEY_LOCAL_MACHINE lie in the same registry, below this name;
+// on 64-bit Windows the 32-bit view of SOFTWARE is SOFTWARE\WOW6432Node.
+const char kMachineRoot[] = "HKLM\\";
+const char kSoftware[] = "software\\";
+const char kWow64Node[] = "WOW6432Node\\";
 const uintptr_t kDesktop = 0x10010;
 const uintptr_t kModule = 0x400000;
 const uintptr_t kUser32 = 0x7E410000;
@@ -239,6 +251,30 @@ long DeleteKeys(FakeOp op, OsKey root, const char* subKey) {
     return kErrorSuccess;
 }
 
+std::string Expand(const std::string& text) {
+    // Like Windows: %NAME% of a defined variable is replaced, anything else
+    // kept; the closing % of an undefined name may open the next one.
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
+        auto value = state.env.end();
+        if (close != std::string::npos) value = state.env.find(Lower(text.substr(i + 1, close - i - 1)));
+        size_t next = close == std::string::npos ? i + 1 : close;
+        out += value != state.env.end() ? value->second : text.substr(i, next - i);
+        i = value != state.env.end() ? close + 1 : next;
+    }
+    return out;
+}
+
+// The path of a key of HKEY_LOCAL_MACHINE in the fake's one registry, as
+// a program sees it in view.
+std::string MachinePath(OsRegistryView view, const std::string& subKey) {
+    bool redirected = view == kRegistryView32 && state.windows64 && Lower(subKey).rfind(kSoftware, 0) == 0;
+    return kMachineRoot +
+           (redirected ? subKey.substr(0, sizeof kSoftware - 1) + kWow64Node + subKey.substr(sizeof kSoftware - 1)
+                       : subKey);
+}
+
 }  // namespace
 
 void FakeReset() {
@@ -248,6 +284,12 @@ void FakeReset() {
 
 void FakeSetCommandLine(const std::string& commandLine) { state.commandLine = commandLine; }
 void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Lower(name)] = value; }
+void FakeSetWindows32() {
+    state.windows64 = false;
+    state.env.erase("programw6432");
+    state.env["programfiles"] = "C:\\Program Files";
+}
+std::string FakeMachineKey(OsRegistryView view, const std::string& path) { return MachinePath(view, path); }
 void FakeUnsetEnv(const std::string& name) { state.env.erase(Lower(name)); }
 void FakeAddFile(const std::string& path) { state.files[Lower(path)] = kFileAttributeNormal; }
 void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = kFileAttributeDirectory; }
@@ -270,7 +312,12 @@ void FakeFailOp(FakeOp op, int nth, long error) { state.failRules.push_back(Fail
 void FakeAddKey(const std::string& path) { CreateKeyPath(path); }
 
 void FakeSetValue(const std::string& path, const std::string& name, const std::string& text) {
-    KeyAt(path).values[Lower(name)] = text + '\0';
+    FakeSetTypedValue(path, name, kRegSz, text + '\0');
+}
+
+void FakeSetTypedValue(const std::string& path, const std::string& name, uint32_t type, const std::string& data,
+                       bool inWindows1252) {
+    KeyAt(path).values[Lower(name)] = FakeValue{data, type, inWindows1252};
 }
 
 void FakeLockKey(const std::string& path) { KeyAt(path).locked = true; }
@@ -286,8 +333,10 @@ bool FakeGetString(const std::string& path, const std::string& name, std::string
     auto key = state.keys.find(Lower(path));
     if (key == state.keys.end()) return false;
     auto value = key->second.values.find(Lower(name));
-    if (value == key->second.values.end() || value->second.find('\0') != value->second.size() - 1) return false;
-    *text = value->second.substr(0, value->second.size() - 1);
+    if (value == key->second.values.end() || value->second.type != kRegSz) return false;
+    const std::string& data = value->second.data;
+    if (data.find('\0') != data.size() - 1) return false;
+    *text = data.substr(0, data.size() - 1);
     return true;
 }
 
@@ -296,7 +345,9 @@ std::string FakeRegistryDump() {
     for (const auto& key : state.keys) {
         dump += "[" + key.second.path + "]\n";
         for (const auto& value : key.second.values) {
-            dump += "  " + (value.first.empty() ? std::string("@") : value.first) + "=" + value.second + "\n";
+            const FakeValue& v = value.second;
+            std::string type = v.type == kRegSz ? "" : "(" + std::to_string(v.type) + ")";
+            dump += "  " + (value.first.empty() ? std::string("@") : value.first) + type + "=" + v.data + "\n";
         }
     }
     return dump;
@@ -415,18 +466,7 @@ bool OsCallSetProcessDpiAware(OsProc proc) {
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
     if (Call(kOpExpandEnvironmentStrings, Show(src) + " size=" + std::to_string(size))) return 0;
-    // Like Windows: %NAME% of a defined variable is replaced, anything else
-    // kept; the closing % of an undefined name may open the next one.
-    const std::string text = src;
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
-        auto value = state.env.end();
-        if (close != std::string::npos) value = state.env.find(Lower(text.substr(i + 1, close - i - 1)));
-        size_t next = close == std::string::npos ? i + 1 : close;
-        out += value != state.env.end() ? value->second : text.substr(i, next - i);
-        i = value != state.env.end() ? close + 1 : next;
-    }
+    std::string out = Expand(src);
     uint32_t needed = static_cast<uint32_t>(out.size()) + 1;
     if (needed <= size) memcpy(dst, out.c_str(), needed);
     return needed;
@@ -468,6 +508,16 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
     return kErrorSuccess;
 }
 
+long OsRegOpenMachineKey(OsRegistryView view, const char* subKey, OsKey* result) {
+    *result = nullptr;
+    const char* name = view == kRegistryView64 ? "HKLM64 " : "HKLM32 ";
+    if (Call(kOpRegOpenKeyEx, name + Show(subKey) + " access=" + Hex(kKeyQueryValue))) return state.error;
+    std::string path = MachinePath(view, subKey ? subKey : "");
+    if (!state.keys.count(Lower(path))) return kErrorFileNotFound;
+    *result = NewHandle(path, kKeyQueryValue);
+    return kErrorSuccess;
+}
+
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
     long error = kErrorSuccess;
     FakeKey* opened = KeyOf(kOpRegQueryInfoKey, key, "", kKeyQueryValue, &error);
@@ -485,13 +535,31 @@ long OsRegQueryValueEx(OsKey key, const char* valueName) {
     return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
+long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t size) {
+    if (size > 0) text[0] = '\0';
+    long error = kErrorSuccess;
+    std::string arguments = " " + Show(valueName) + " text size=" + std::to_string(size);
+    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, arguments, kKeyQueryValue, &error);
+    if (!opened) return error;
+    auto found = opened->values.find(Lower(valueName));
+    if (found == opened->values.end()) return kErrorFileNotFound;
+    const FakeValue& value = found->second;
+    if (value.type != kRegSz && value.type != kRegExpandSz) return kErrorUnsupportedType;
+    if (!value.inWindows1252) return kErrorNoUnicodeTranslation;
+    std::string read = value.data.substr(0, value.data.find('\0'));
+    if (value.type == kRegExpandSz) read = Expand(read);
+    if (read.size() >= size) return kErrorMoreData;
+    memcpy(text, read.c_str(), read.size() + 1);
+    return kErrorSuccess;
+}
+
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
     long error = kErrorSuccess;
     std::string arguments = " " + Show(valueName) + " type=" + std::to_string(type) + " " + Show(text);
     arguments += " bytes=" + std::to_string(byteCount);
     FakeKey* opened = KeyOf(kOpRegSetValueEx, key, arguments, kKeySetValue, &error);
     if (!opened) return error;
-    opened->values[Lower(valueName)] = std::string(text, byteCount);
+    opened->values[Lower(valueName)] = FakeValue{std::string(text, byteCount), type, true};
     return kErrorSuccess;
 }
 

@@ -1,0 +1,160 @@
+// Where the viewer is found when it is not where its setup puts it by
+// default: each place alone, their order, and every kind of value that a
+// place must pass over.
+#include <gtest/gtest.h>
+
+#include "platform/fake/fake.h"
+#include "shell/context_menu.h"
+#include "support.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const std::string kFolder = "D:\\Tools\\IrfanView";
+const std::string k64 = kFolder + "\\" + facts::kProgram64;
+const std::string k32 = kFolder + "\\" + facts::kProgram32;
+const std::string kOther64 = "E:\\IV\\i_view64.exe";
+const std::string kOther32 = "E:\\IV\\i_view32.exe";
+const char* const kLocation = facts::kInstallLocation;
+const char* const kUninstaller = facts::kUninstallString;
+
+// The entries' keys as a 32-bit program sees them, and the user's.
+enum Where { kView64Entry64, kView64Entry32, kView32Entry64, kView32Entry32, kUserEntry64, kUserEntry32 };
+std::string KeyOf(Where where) {
+    const char* key = where % 2 == 0 ? facts::kUninstallKey64 : facts::kUninstallKey32;
+    return where >= kUserEntry64 ? key
+                                 : FakeMachineKey(where < kView32Entry64 ? kRegistryView64 : kRegistryView32, key);
+}
+
+struct Value {
+    Where where;
+    const char* name;
+    std::string data;  // a REG_SZ, unless type says otherwise
+    uint32_t type = kRegSz;
+    bool inWindows1252 = true;
+};
+
+std::string Scoop(const std::string& root, const char* app, const char* program) { return root + "\\" + app + program; }
+const std::string kUserScoop64 = Scoop("C:\\Users\\Anna\\scoop", facts::kScoopApp, facts::kProgram64);
+const std::string kLeanScoop32 = Scoop("E:\\scoop", facts::kScoopLeanApp, facts::kProgram32);
+const std::string kGlobalScoop64 = Scoop("F:\\scoop", facts::kScoopApp, facts::kProgram64);
+const std::string kDefaultGlobalLean64 = Scoop("C:\\ProgramData\\scoop", facts::kScoopLeanApp, facts::kProgram64);
+const std::string kShareScoop32 = Scoop("\\\\srv\\scoop", facts::kScoopApp, facts::kProgram32);
+
+struct Place {
+    const char* name;
+    std::vector<Value> values;
+    Texts files;
+    Texts variables;     // NAME=VALUE
+    std::string viewer;  // the one registered; empty: none, the download offer
+    bool windows32 = false;
+};
+
+const std::string kLong = "E:\\" + std::string(500, 'x');
+
+// clang-format off
+const Place kPlaces[] = {
+    // Each place alone.
+    {"the 64-bit entry in the 64-bit view", {{kView64Entry64, kLocation, kFolder}}, {k64}, {}, k64},
+    {"the 32-bit entry in the 64-bit view", {{kView64Entry32, kLocation, kFolder}}, {k32}, {}, k32},
+    {"the 64-bit entry in the 32-bit view", {{kView32Entry64, kLocation, kFolder}}, {k64}, {}, k64},
+    {"the 32-bit entry in the 32-bit view", {{kView32Entry32, kLocation, kFolder}}, {k32}, {}, k32},
+    {"the 64-bit entry of the user", {{kUserEntry64, kLocation, kFolder}}, {k64}, {}, k64},
+    {"the 32-bit entry of the user", {{kUserEntry32, kLocation, kFolder}}, {k32}, {}, k32},
+    {"32-bit Windows: its one view", {{kView32Entry32, kLocation, kFolder}}, {k32}, {}, k32, true},
+    {"the uninstaller's folder", {{kView64Entry64, kUninstaller, kFolder + "\\iv_uninstall.exe"}}, {k64}, {}, k64},
+    {"the user's Scoop, by default", {}, {kUserScoop64}, {"USERPROFILE=C:\\Users\\Anna"}, kUserScoop64},
+    {"the user's Scoop where %SCOOP% says", {}, {kUserScoop64, kLeanScoop32},
+     {"USERPROFILE=C:\\Users\\Anna", "SCOOP=E:\\scoop"}, kLeanScoop32},
+    {"the global Scoop, by default", {}, {kDefaultGlobalLean64}, {"ProgramData=C:\\ProgramData"}, kDefaultGlobalLean64},
+    {"the global Scoop where %SCOOP_GLOBAL% says, on a share", {}, {kShareScoop32}, {"SCOOP_GLOBAL=\\\\srv\\scoop"},
+     kShareScoop32},
+    // The order.
+    {"the setup's own folder before any entry", {{kView64Entry64, kLocation, kFolder}}, {kViewer32Path, k64}, {},
+     kViewer32Path},
+    {"the 64-bit view before the 32-bit one",
+     {{kView32Entry64, kLocation, "E:\\IV"}, {kView64Entry32, kLocation, kFolder}}, {kOther64, k32}, {}, k32},
+    {"the 64-bit edition's entry first",
+     {{kUserEntry32, kLocation, "E:\\IV"}, {kUserEntry64, kLocation, kFolder}}, {kOther32, k64}, {}, k64},
+    {"the entries before Scoop", {{kUserEntry32, kLocation, kFolder}}, {kGlobalScoop64, kLeanScoop32, k32},
+     {"SCOOP=E:\\scoop", "SCOOP_GLOBAL=F:\\scoop"}, k32},
+    {"the user's Scoop before the global one", {}, {kGlobalScoop64, kLeanScoop32},
+     {"SCOOP=E:\\scoop", "SCOOP_GLOBAL=F:\\scoop"}, kLeanScoop32},
+    {"InstallLocation before UninstallString",
+     {{kView64Entry64, kLocation, kFolder}, {kView64Entry64, kUninstaller, "E:\\IV\\iv_uninstall.exe"}},
+     {k64, kOther64}, {}, k64},
+    // What a value may look like.
+    {"a REG_EXPAND_SZ, expanded", {{kView64Entry64, kLocation, "%SystemDrive%\\Tools\\IrfanView\\", kRegExpandSz}},
+     {k64}, {"SystemDrive=D:"}, k64},
+    {"a folder in quotes, with backslashes at its end", {{kView64Entry64, kLocation, "\"" + kFolder + "\\\\\""}},
+     {k64}, {}, k64},
+    {"the uninstaller in quotes, with arguments",
+     {{kView64Entry64, kUninstaller, "\"" + kFolder + "\\iv_uninstall.exe\" /silent"}}, {k64}, {}, k64},
+    {"the program itself", {{kView64Entry64, kLocation, k64}}, {k64}, {}, k64},
+    {"an uninstaller at a drive's root", {{kView64Entry64, kUninstaller, "D:\\iv_uninstall.exe"}},
+     {"D:\\i_view64.exe"}, {}, "D:\\i_view64.exe"},
+    // What is passed over, the next place being taken.
+    {"a value of another type", {{kView64Entry64, kLocation, std::string("\x01\0\0\0", 4), 4},
+                                 {kView64Entry64, kUninstaller, kFolder + "\\iv_uninstall.exe"}}, {k64}, {}, k64},
+    {"an empty, a relative and an unclosed value, and a relative Scoop",
+     {{kView64Entry64, kLocation, ""}, {kView32Entry64, kLocation, "IrfanView"},
+      {kUserEntry64, kLocation, "\"" + kFolder}},
+     {"IrfanView\\i_view64.exe", k64, "scoop\\apps\\irfanview\\current\\i_view64.exe", kGlobalScoop64},
+     {"SCOOP=scoop", "SCOOP_GLOBAL=F:\\scoop"}, kGlobalScoop64},
+    {"a letter that Windows-1252 lacks, a path too long",
+     {{kView64Entry64, kLocation, kFolder + '\0', kRegSz, false}, {kView64Entry32, kLocation, kLong},
+      {kUserEntry32, kLocation, "E:\\IV"}}, {k64, kLong + "\\i_view32.exe", kOther32}, {}, kOther32},
+    {"a folder without the program, a folder named like it",
+     {{kView64Entry64, kLocation, kFolder}, {kUserEntry64, kLocation, "E:\\IV"}}, {}, {}, ""},
+};
+// clang-format on
+
+TEST(ViewerSearch, EachPlaceInTurnAndWhatItPassesOver) {
+    for (const Place& place : kPlaces) {
+        SCOPED_TRACE(place.name);
+        FakeReset();
+        if (place.windows32) FakeSetWindows32();
+        for (const Value& v : place.values) FakeSetTypedValue(KeyOf(v.where), v.name, v.type, v.data, v.inWindows1252);
+        for (const std::string& file : place.files) FakeAddFile(file);
+        for (const std::string& variable : place.variables) {
+            FakeSetEnv(variable.substr(0, variable.find('=')), variable.substr(variable.find('=') + 1));
+        }
+        FakeAddFolder(kFolder);
+        FakeAddFolder("E:\\IV\\i_view64.exe");
+        std::string before = FakeRegistryDump();
+        int code = RunAnswering(kIdYes, "kompakto.exe /s", kIdNo);
+        if (place.viewer.empty()) {
+            EXPECT_EQ(facts::kExitNoViewer, code);
+            EXPECT_EQ(before, FakeRegistryDump());
+        } else {
+            EXPECT_EQ(facts::kExitDone, code);
+            EXPECT_EQ("\"" + place.viewer + facts::kCommandTail, FakeExplorerCommand(facts::kVerbKey));
+        }
+        // Nothing that does not name an absolute place is looked at.
+        for (const std::string& probed : CallDetailsOf("GetFileAttributes")) {
+            EXPECT_TRUE(probed.compare(0, 3, "\"\\\\") == 0 || probed[2] == ':') << probed;
+        }
+    }
+}
+
+TEST(ViewerSearch, AReadWindowsRefusesIsPassedOver) {
+    FakeSetValue(KeyOf(kView64Entry64), kLocation, kFolder);
+    FakeAddFile(k64);
+    FakeSetValue(KeyOf(kUserEntry32), kLocation, "E:\\IV");
+    FakeAddFile(kOther32);
+    FakeFailOp(kOpRegQueryValueEx, 1, kErrorAccessDenied);
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ("\"" + kOther32 + facts::kCommandTail, FakeExplorerCommand(facts::kVerbKey));
+}
+
+// The setup's own folders holding it, nothing else is read.
+TEST(ViewerSearch, TheSetupsFolderAloneIsLookedAt) {
+    FakeAddFile(kViewer64Path);
+    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(1u, CallNamesOf("GetFileAttributes").size());
+    EXPECT_EQ(2u, CallNamesOf("ExpandEnvironmentStrings").size());
+    for (const FakeCall& call : FakeCalls()) EXPECT_FALSE(ReadsTheViewersEntries(call)) << call.detail;
+}
+
+}  // namespace
