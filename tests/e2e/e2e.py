@@ -54,6 +54,10 @@ VIEWER64 = facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME
 VIEWER32_ON_64 = facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME
 VIEWER32_ON_32 = facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME  # 32-bit Windows has one folder
 SPACED_FOLDER = "C:\\Program Files\\Kompakto Test"
+# IrfanView installed to a folder of its own, not below a program-files
+# folder: found only through its setup's uninstall entry.
+OWN_FOLDER = "C:\\Tools\\IrfanView"
+OWN_VIEWER64, OWN_VIEWER32 = OWN_FOLDER + "\\" + facts.PROGRAM64, OWN_FOLDER + "\\" + facts.PROGRAM32
 PLANT_FOLDER = "C:\\plant"
 PLANTED_VIEWER = PLANT_FOLDER + "\\%ProgramW6432%\\IrfanView\\I_view64.exe"
 DOWNLOADS = "C:\\Downloads"  # kompakto.exe with a planted shell32.dll beside it
@@ -618,8 +622,20 @@ def cases_64_none():
                       app=DOWNLOADS + "\\kompakto.exe", extra_check=check_not_planted,
                       extra=[("read_file", STANDIN_OUT, "15000"), ("exists", PLANTED_DLL_MARK)] + control
                       + [("reg_delete_tree", key) for key in app_defaults], later_runs=[([], 0)]),
+        entry_case("viewer: found through the 64-bit edition's uninstall entry in the 64-bit view",
+                   facts.UNINSTALL_KEY64, facts.INSTALL_LOCATION, OWN_FOLDER, OWN_VIEWER64),
         page_not_opened_case(),
     ]
+
+
+def entry_case(name, key, value, data, viewer, setup=()):
+    """The viewer found through its uninstall entry of HKEY_LOCAL_MACHINE, as
+    the driver writes it: from a 64-bit driver the 64-bit view, which the
+    32-bit kompakto.exe sees only when it asks for it. The entry goes again
+    after the case."""
+    entry = "HKLM\\" + key
+    return activation_case(name, viewer, shell_verb=True, setup=list(setup) + [("reg_set", entry, value, data)],
+                           after=[("reg_delete_tree", entry)])
 
 
 def cases_64_viewer32():
@@ -644,6 +660,9 @@ def cases_32():
             + [download_case("viewer: planted under a literal %ProgramW6432% folder is not taken", "no",
                              setup=no_viewer + [("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
                download_case("viewer: a folder named like the viewer on 32-bit Windows is none", "no"),
+               entry_case("viewer: found through the 32-bit edition's uninstall entry on 32-bit Windows",
+                          facts.UNINSTALL_KEY32, facts.UNINSTALL_STRING, OWN_FOLDER + "\\iv_uninstall.exe",
+                          OWN_VIEWER32, setup=no_viewer),
                page_not_opened_case(" on 32-bit Windows")])
 
 
@@ -667,9 +686,10 @@ def groups():
               cases_64_viewer32()),
         Group("64-bit, no viewer", "win64", "C.UTF-8", 1252,
               dict(common, **{DOWNLOADS + "\\kompakto.exe": "kompakto.exe", DOWNLOADS + "\\" + LAYER_NAME: LAYER_SOURCE,
-                              DOWNLOADS + "\\shell32.dll": "e2e-planted.dll"}), cases_64_none()),
-        Group("32-bit", "win32", "C.UTF-8", 1252, dict(common, **{VIEWER32_ON_32: STANDIN, PLANTED_VIEWER: STANDIN}),
-              cases_32()),
+                              DOWNLOADS + "\\shell32.dll": "e2e-planted.dll", OWN_VIEWER64: STANDIN}),
+              cases_64_none()),
+        Group("32-bit", "win32", "C.UTF-8", 1252,
+              dict(common, **{VIEWER32_ON_32: STANDIN, PLANTED_VIEWER: STANDIN, OWN_VIEWER32: STANDIN}), cases_32()),
         Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, both, code_page_cases("932 (Japanese)")),
         Group("64-bit, Russian", "win64", "ru_RU.UTF-8", 1251, both, code_page_cases("1251 (Russian)")),
         Group("64-bit, traced", "win64", "C.UTF-8", 1252, both, cases_traced()),

@@ -30,6 +30,9 @@ namespace {
 const wchar_t kLookAlikes[] = {0xFF53, 0x017F, 0xFF33, 0xFF02, 0x3000, 0x2002, 0xFF3C, 0xFF1A};
 
 const char kScratchKey[] = "Software\\Kompakto layer test";
+// A key in each view of HKEY_LOCAL_MACHINE, its value v its own name.
+const wchar_t* const kMachineKeys[] = {L"Software\\Kompakto layer test 64", L"Software\\Kompakto layer test 32"};
+const REGSAM kMachineViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 const wchar_t kScratchFolder[] = L"C:\\kompakto-layer-test";
 const wchar_t kReportVariable[] = L"KOMPAKTO_LAYER_REPORT";
 
@@ -221,10 +224,29 @@ class Registry : public testing::Test {
         RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"v", REG_DWORD, &one, sizeof(one));
         // Everything but writing values, making sub keys and deleting, for everyone.
         SetAccess("locked", L"D:(D;;0x10006;;;WD)(A;;KA;;;WD)");
+        // Texts to read; two stored without their terminating zero, one of them
+        // ending in half a letter (the low byte of X).
+        const std::wstring plain = Wide(Scratch("plain")), all = Wide(AllBytes());
+        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"all", REG_SZ, all.c_str(), (all.size() + 1) * 2);
+        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"expand", REG_EXPAND_SZ, L"<%KOMPAKTO_LAYER_TEXT%>", 48);
+        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"bare", REG_SZ, L"abcX", 6);
+        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"odd", REG_SZ, L"abcX", 7);
+        SetEnvironmentVariableW(L"KOMPAKTO_LAYER_TEXT", Wide(AllBytes("%")).c_str());
+        for (int i = 0; i < 2; i++) {
+            HKEY key = nullptr;
+            EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMachineKeys[i], 0, nullptr, 0,
+                                                     KEY_ALL_ACCESS | kMachineViews[i], nullptr, &key, nullptr));
+            RegSetValueExW(key, L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(kMachineKeys[i]),
+                           (wcslen(kMachineKeys[i]) + 1) * 2);
+            RegCloseKey(key);
+        }
     }
     void TearDown() override {
         SetAccess("locked", L"D:(A;;KA;;;WD)");
         RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
+        for (int i = 0; i < 2; i++) {
+            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachineKeys[i], kMachineViews[i], 0);
+        }
     }
     static void SetAccess(const char* name, const wchar_t* sddl) {
         EXPECT_EQ(ERROR_SUCCESS, WhSetKeyAccess(HKEY_CURRENT_USER, Wide(Scratch(name)).c_str(), sddl)) << name;
@@ -290,6 +312,51 @@ long DeleteKeyOf(const char* name) { return Gone(name, OsRegDeleteKey(OsCurrentU
 
 long DeleteTreeOf(const char* name) { return Gone(name, OsRegDeleteTree(OsCurrentUserKey(), Scratch(name).c_str())); }
 
+// Reads value of "plain", opened with access, into size bytes; -1 when it
+// reads another text than expected, fails and leaves a text, or writes past.
+long ReadText(const char* value, uint32_t size, const std::string& expected = "", uint32_t access = kKeyQueryValue) {
+    return WithKey("plain", access, [&](OsKey key) {
+        std::string text(size + 1, '#');
+        long result = OsRegQueryString(key, value, &text[0], size);
+        bool right = result == ERROR_SUCCESS ? text.c_str() == expected : text[0] == '\0';
+        return right && text[size] == '#' ? result : -1;
+    });
+}
+
+// The first other result than that for a letter Windows-1252 lacks.
+long ReadLettersWindows1252Lacks() {
+    for (wchar_t c : std::wstring(std::begin(kLookAlikes), std::end(kLookAlikes)) + L'\x0100') {
+        const wchar_t text[] = {L'x', c, L'y', L'\0'};
+        RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"lacks", REG_SZ, text, sizeof(text));
+        long result = ReadText("lacks", 16);
+        if (result != ERROR_NO_UNICODE_TRANSLATION) {
+            return result;
+        }
+    }
+    return ERROR_NO_UNICODE_TRANSLATION;
+}
+
+// Opens a key of kMachineKeys in view and reads its name from it; -1 when it
+// opens with other rights (the view's flags aside) or reads another name.
+long MachineKeyIn(OsRegistryView view, int which) {
+    OsKey key = nullptr;
+    long result = OsRegOpenMachineKey(view, Ascii(kMachineKeys[which]).c_str(), &key);
+    char name[64] = "";
+    if (result == ERROR_SUCCESS && ((GrantedAccess(key) & ~KEY_WOW64_RES) != KEY_QUERY_VALUE ||
+                                    OsRegQueryString(key, "v", name, 64) || Wide(name) != kMachineKeys[which])) {
+        result = -1;
+    }
+    RegCloseKey(reinterpret_cast<HKEY>(key));
+    return result;
+}
+
+// Under WOW64 each view holds its own keys alone; 32-bit Windows has one view.
+const long kOtherView = [] {
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return wow64 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}();
+
 // Each operation once where Windows does it and once where it refuses, with
 // the refusals the program meets: what Windows answered must come back.
 struct RegistryRow {
@@ -299,6 +366,10 @@ struct RegistryRow {
 };
 
 const RegistryRow kRegistryRows[] = {
+    {"OpenMachine_A64BitKeyIn64BitView", [] { return MachineKeyIn(kRegistryView64, 0); }, ERROR_SUCCESS},
+    {"OpenMachine_A32BitKeyIn32BitView", [] { return MachineKeyIn(kRegistryView32, 1); }, ERROR_SUCCESS},
+    {"OpenMachine_A64BitKeyIn32BitView", [] { return MachineKeyIn(kRegistryView32, 0); }, kOtherView},
+    {"OpenMachine_A32BitKeyIn64BitView", [] { return MachineKeyIn(kRegistryView64, 1); }, kOtherView},
     {"Open_AKeyThatIsThere", [] { return OpenAs("plain", kKeyQueryValue); }, ERROR_SUCCESS},
     {"Open_AKeyThatIsNotThere", [] { return OpenAs("missing", kKeyQueryValue); }, ERROR_FILE_NOT_FOUND},
     {"Open_ToWriteValuesWhereTheAccessListDeniesIt", [] { return OpenAs("locked", kKeySetValue); },
@@ -312,6 +383,19 @@ const RegistryRow kRegistryRows[] = {
     {"QueryInfo_NoKey", [] { return SubKeysOf("missing", 0); }, ERROR_INVALID_HANDLE},
     {"QueryValue_OneOfAnotherType", [] { return QueryValueOf("plain", "v"); }, ERROR_SUCCESS},
     {"QueryValue_OneThatIsNotThere", [] { return QueryValueOf("plain", "w"); }, ERROR_FILE_NOT_FOUND},
+    {"QueryString_EveryLetterFillingTheBuffer", [] { return ReadText("all", 256, AllBytes()); }, ERROR_SUCCESS},
+    {"QueryString_OneLetterMoreThanFits", [] { return ReadText("all", 255); }, ERROR_MORE_DATA},
+    {"QueryString_ExpandedFillingTheBuffer", [] { return ReadText("expand", 257, "<" + AllBytes("%") + ">"); },
+     ERROR_SUCCESS},
+    {"QueryString_ExpandedOneLetterMoreThanFits", [] { return ReadText("expand", 256); }, ERROR_MORE_DATA},
+    {"QueryString_StoredWithoutItsZero", [] { return ReadText("bare", 4, "abc"); }, ERROR_SUCCESS},
+    // Where a whole letter fits after the data, Wine puts a zero there itself; after half a letter it does not.
+    {"QueryString_StoredWithHalfALetterAndNoZero", [] { return ReadText("odd", 4, "abc"); }, ERROR_SUCCESS},
+    {"QueryString_StoredWithoutItsZeroFillingTheBuffer", [] { return ReadText("bare", 3); }, ERROR_MORE_DATA},
+    {"QueryString_OneOfAnotherType", [] { return ReadText("v", 16); }, ERROR_UNSUPPORTED_TYPE},
+    {"QueryString_OneThatIsNotThere", [] { return ReadText("w", 16); }, ERROR_FILE_NOT_FOUND},
+    {"QueryString_OnAKeyOpenedOnlyToWrite", [] { return ReadText("all", 256, "", kKeySetValue); }, ERROR_ACCESS_DENIED},
+    {"QueryString_ALetterWindows1252Lacks", ReadLettersWindows1252Lacks, ERROR_NO_UNICODE_TRANSLATION},
     {"SetValue_OnAKeyOpenedToWrite", [] { return SetValueOf("plain", kKeySetValue); }, ERROR_SUCCESS},
     {"SetValue_OnAKeyOpenedOnlyToQuery", [] { return SetValueOf("plain", kKeyQueryValue); }, ERROR_ACCESS_DENIED},
     {"DeleteValue_OneThatIsThere", [] { return DeleteValueOf("plain", "v"); }, ERROR_SUCCESS},
@@ -424,6 +508,32 @@ TEST(Files, AttributesTellFileFolderAndNothingByTheirFullName) {
     }
     EXPECT_NE(0u, OsGetFileAttributes(folder.c_str()) & kFileAttributeDirectory);
     EXPECT_EQ(kInvalidFileAttributes, OsGetFileAttributes((folder + "none").c_str()));
+}
+
+extern "C" void* ImportedGetFileAttributesW __asm__("__imp__GetFileAttributesW@4");
+typedef DWORD(WINAPI* AttributesProc)(LPCWSTR);
+AttributesProc RealAttributes;
+UINT ModeDuringCall;
+DWORD WINAPI RecordMode(LPCWSTR path) {
+    ModeDuringCall = GetErrorMode();
+    return RealAttributes(path);
+}
+
+// Windows' box asking for a disk is off for the call alone; the process's
+// other flags stay as they are.
+TEST(Files, AttributesAreReadWithoutCriticalErrorBoxesAndTheModeIsKept) {
+    const UINT before = GetErrorMode();
+    RealAttributes =
+        reinterpret_cast<AttributesProc>(Replace(&ImportedGetFileAttributesW, reinterpret_cast<void*>(RecordMode)));
+    for (UINT mode : {0u, UINT{SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX}, UINT{SEM_FAILCRITICALERRORS}}) {
+        SetErrorMode(mode);
+        ModeDuringCall = 0xFFFF;
+        EXPECT_NE(kInvalidFileAttributes, OsGetFileAttributes("C:\\"));
+        EXPECT_EQ(mode | SEM_FAILCRITICALERRORS, ModeDuringCall) << mode;
+        EXPECT_EQ(mode, GetErrorMode()) << mode;
+    }
+    Replace(&ImportedGetFileAttributesW, reinterpret_cast<void*>(RealAttributes));
+    SetErrorMode(before);
 }
 
 // The window that owns the boxes of a program without a window of its own;

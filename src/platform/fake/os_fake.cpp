@@ -543,12 +543,16 @@ long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t siz
     if (!opened) return error;
     auto found = opened->values.find(Lower(valueName));
     if (found == opened->values.end()) return kErrorFileNotFound;
+    // As the Windows side finds them: data that does not fit, whatever its
+    // type; a value of another type; a text that does not fit once expanded;
+    // a letter that Windows-1252 lacks.
     const FakeValue& value = found->second;
+    if (value.data.size() > size) return kErrorMoreData;
     if (value.type != kRegSz && value.type != kRegExpandSz) return kErrorUnsupportedType;
-    if (!value.inWindows1252) return kErrorNoUnicodeTranslation;
     std::string read = value.data.substr(0, value.data.find('\0'));
     if (value.type == kRegExpandSz) read = Expand(read);
     if (read.size() >= size) return kErrorMoreData;
+    if (!value.inWindows1252) return kErrorNoUnicodeTranslation;
     memcpy(text, read.c_str(), read.size() + 1);
     return kErrorSuccess;
 }

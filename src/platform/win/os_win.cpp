@@ -165,9 +165,16 @@ uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
     return needed;
 }
 
+// A drive without a medium (an empty card reader, say) would otherwise stop
+// the program with Windows' box asking for a disk. The mode is the whole
+// process's, so it is changed only for the call.
 uint32_t OsGetFileAttributes(const char* path) {
     WideText wide(path);
-    return wide.text ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+    UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    SetErrorMode(mode | SEM_FAILCRITICALERRORS);
+    uint32_t attributes = wide.text ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+    SetErrorMode(mode);
+    return attributes;
 }
 
 long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
@@ -194,6 +201,11 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
     return status;
 }
 
+long OsRegOpenMachineKey(OsRegistryView view, const char* subKey, OsKey* result) {
+    return OsRegOpenKeyEx(reinterpret_cast<OsKey>(HKEY_LOCAL_MACHINE), subKey,
+                          KEY_QUERY_VALUE | (view == kRegistryView64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY), result);
+}
+
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
     DWORD count = 0;
     LONG status = RegQueryInfoKeyW(reinterpret_cast<HKEY>(key), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
@@ -206,6 +218,47 @@ long OsRegQueryValueEx(OsKey key, const char* valueName) {
     WideText wide(valueName);
     return wide.text ? RegQueryValueExW(reinterpret_cast<HKEY>(key), wide.text, nullptr, nullptr, nullptr, nullptr)
                      : ERROR_OUTOFMEMORY;
+}
+
+// RegQueryValueExW hands back a text value as it was stored, which may be
+// without its terminating zero: the data gets one character more than size
+// for that zero, and is read only up to it.
+long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t size) {
+    WideText wideName(valueName);
+    WideText data(nullptr, static_cast<int>(size) + 1);
+    WideText expanded(nullptr, static_cast<int>(size) + 1);
+    DWORD type = REG_NONE;
+    DWORD bytes = size * sizeof(wchar_t);
+    LONG status = ERROR_OUTOFMEMORY;
+    if (wideName.text && data.text && expanded.text) {
+        status = RegQueryValueExW(reinterpret_cast<HKEY>(key), wideName.text, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(data.text), &bytes);
+    }
+    const wchar_t* wide = data.text;
+    if (status == ERROR_SUCCESS) {
+        data.text[bytes / sizeof(wchar_t)] = L'\0';
+        if (type == REG_EXPAND_SZ) {
+            // A buffer too small holds no whole text: only the size it needs counts.
+            DWORD needed = ExpandEnvironmentStringsW(data.text, expanded.text, size);
+            status = needed == 0 ? static_cast<LONG>(GetLastError()) : needed > size ? ERROR_MORE_DATA : ERROR_SUCCESS;
+            wide = expanded.text;
+        } else if (type != REG_SZ) {
+            status = ERROR_UNSUPPORTED_TYPE;
+        }
+    }
+    if (status == ERROR_SUCCESS) {
+        uint32_t length = 0;
+        while (wide[length]) {
+            length++;
+        }
+        status = length >= size                               ? ERROR_MORE_DATA
+                 : Narrow(wide, text, static_cast<int>(size)) ? ERROR_SUCCESS
+                                                              : ERROR_NO_UNICODE_TRANSLATION;
+    }
+    if (status != ERROR_SUCCESS && size > 0) {
+        text[0] = '\0';
+    }
+    return status;
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
