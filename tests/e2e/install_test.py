@@ -138,6 +138,7 @@ class EmulatorFetchTest(unittest.TestCase):
 
         def restore():
             emulator.EMULATOR_FOLDER, emulator.EMULATOR, emulator.debian_mirror, os.environ["PATH"] = saved
+            os.environ.pop("STANDIN", None)
         self.addCleanup(restore)
         emulator.EMULATOR_FOLDER = os.path.join(standins.folder, "emulator")
         emulator.EMULATOR = os.path.join(emulator.EMULATOR_FOLDER, "qemu-i386")
