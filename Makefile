@@ -1,6 +1,7 @@
-# The front door. CMake does the building (the trees and their flags are
-# named once, in CMakePresets.json); this file installs what is missing,
-# configures each tree once and runs the tests.
+# The front door. CMake does the building (the trees are named once, in
+# CMakePresets.json, the program's flags in cmake/windows-program.cmake);
+# this file installs what is missing, configures each tree once and runs
+# the tests.
 #   make        installs what is missing and builds the Windows trees:
 #               build/windows/kompakto.exe and the tests' Windows programs
 #   make run    builds it and shows its question under Wine, as a German

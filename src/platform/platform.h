@@ -1,6 +1,7 @@
 // The Windows operations: every effect of the program passes through these.
 //
-// The program itself (src/app, src/shell) includes only this header. The
+// The program's shell part (src/shell) includes only this header, its
+// application part (src/app) this one and the shell's header. The
 // Windows build links src/platform/win, which calls the real functions; the
 // Linux test build links src/platform/fake, which records every call and can
 // be told to fail any of them.

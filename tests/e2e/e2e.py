@@ -397,7 +397,8 @@ def cases_64_both():
                             [("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], facts.EXIT_DONE)],
                             tree(*UNRELATED_STATE, (VERB, kept), VERB_WITH(VIEWER64), other_key)))
 
-    # The switch: only the first argument counts, quotes as the C runtime has them.
+    # The switch: only the first argument counts, cut by the program's own rules (unlike the C runtime, which
+    # keeps one quote of a doubled pair inside quotes, it drops both).
     for label, arguments, silent in [
         ("/S", "/S", True),
         ("-silent", "-silent", True),

@@ -47,13 +47,14 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         FakeSetUser32Loadable(w.user32Loadable);
         FakeSetTimeoutBoxExported(w.timeoutBoxExported);
         FakeQueueAnswer(kIdOk);
-        EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0, 5555));
+        EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0x807, 5555));
         EXPECT_EQ(w.calls, CallNamesOf());
         EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
         ASSERT_EQ(1u, FakeBoxes().size());
         const FakeBox& box = FakeBoxes()[0];
         EXPECT_EQ(w.via, box.via);
         EXPECT_EQ(w.via == "MessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
+        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 0x807u : 0u, box.language);
         EXPECT_EQ("done", box.text);
         EXPECT_EQ("Kompakto", box.caption);
         EXPECT_EQ(0x10040u, box.style);

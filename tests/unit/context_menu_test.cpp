@@ -61,6 +61,7 @@ TEST(Activation, RegistersTheViewerThatIsThere) {
         EXPECT_EQ(facts::kConfirmCaption, confirmation.caption);
         EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmStyle), confirmation.style);
         EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmTimeoutMs), confirmation.timeoutMs);
+        EXPECT_EQ(0u, confirmation.language) << "the user's language, not one of the program's choosing";
         EXPECT_FALSE(confirmation.hasOwner);
     }
 }
@@ -384,6 +385,7 @@ TEST(Deactivation, RemovesBothVerbsAndNothingElse) {
     }
     EXPECT_EQ(order, CallDetailsOf("RegDeleteKey"));
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
+    EXPECT_EQ(0u, FakeBoxes().back().language);
     EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
     EXPECT_TRUE(CallNamesOf("Expand").empty());
 }

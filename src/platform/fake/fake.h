@@ -49,6 +49,7 @@ struct FakeBox {
     uint32_t style;
     std::string iconName;
     uint32_t timeoutMs;
+    uint32_t language;  // of the time-out box; 0 for the others
 };
 
 // Back to a fresh machine: 64-bit Windows (both program-files variables set),

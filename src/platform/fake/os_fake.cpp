@@ -216,7 +216,7 @@ int ShowBox(const char* via, OsWindow owner, OsModule instance, const char* text
     uintptr_t window = reinterpret_cast<uintptr_t>(owner);
     bool ownInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
     state.boxes.push_back(FakeBox{via, window != 0, window == kDesktop, ownInstance, text ? text : "",
-                                  caption ? caption : "", style, icon ? icon : "", timeout});
+                                  caption ? caption : "", style, icon ? icon : "", timeout, 0});
     return state.nextAnswer < state.answers.size() ? state.answers[state.nextAnswer++] : 0;
 }
 
@@ -437,11 +437,13 @@ void OsFreeLibrary(OsModule module) {
 }
 
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
-                            uint32_t /*language*/, uint32_t milliseconds) {
+                            uint32_t language, uint32_t milliseconds) {
     if (Call(kOpMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
-    return ShowBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, milliseconds);
+    int answer = ShowBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, milliseconds);
+    state.boxes.back().language = language;
+    return answer;
 }
 
 // Like Windows, a process's awareness is set once: a second call is refused,
