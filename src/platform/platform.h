@@ -3,8 +3,8 @@
 // The program's shell part (src/shell) includes only this header, its
 // application part (src/app) this one and the shell's header. The
 // Windows build links src/platform/win, which calls the real functions; the
-// Linux test build links src/platform/fake, which records every call and can
-// be told to fail any of them.
+// Linux test build links the tests' fake (tests/fake), which records every
+// call and can be told to fail any of them.
 //
 // All texts that cross this line are zero-terminated Windows-1252 texts. The
 // Windows side converts them to UTF-16 exactly and calls the W functions, so

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 
 void FuzzFail(const char* condition, const std::string& message, const char* file, int line) {
     fprintf(stderr, "\n%s:%d: check failed: %s\n  %s\n  calls:\n", file, line, condition, message.c_str());

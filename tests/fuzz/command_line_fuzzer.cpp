@@ -20,7 +20,7 @@
 
 #include "app/startup.h"
 #include "checks.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 
 namespace {
 

@@ -35,7 +35,7 @@
 #include <string>
 
 #include "checks.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 
 namespace {
 

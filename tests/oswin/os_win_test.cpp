@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "../registry_rows.h"
 #include "../winhelp.h"
 #include "platform/platform.h"
 
@@ -29,10 +30,6 @@ namespace {
 // quote, two spaces, a fullwidth backslash and a fullwidth colon.
 const wchar_t kLookAlikes[] = {0xFF53, 0x017F, 0xFF33, 0xFF02, 0x3000, 0x2002, 0xFF3C, 0xFF1A};
 
-const char kScratchKey[] = "Software\\Kompakto layer test";
-// A key in each view of HKEY_LOCAL_MACHINE, its value v its own name.
-const wchar_t* const kMachineKeys[] = {L"Software\\Kompakto layer test 64", L"Software\\Kompakto layer test 32"};
-const REGSAM kMachineViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 const wchar_t kScratchFolder[] = L"C:\\kompakto-layer-test";
 const wchar_t kReportVariable[] = L"KOMPAKTO_LAYER_REPORT";
 
@@ -45,19 +42,6 @@ std::wstring Wide(const std::string& text) {
 
 // Only for texts that are ASCII, such as the paths this program makes.
 std::string Ascii(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
-
-// Every byte from first on (zero never), in order, less those in without.
-std::string AllBytes(const char* without = "", int first = 1) {
-    std::string text;
-    for (int c = first; c < 256; c++) {
-        if (!strchr(without, c)) {
-            text += static_cast<char>(c);
-        }
-    }
-    return text;
-}
-
-std::string Scratch(const char* name) { return std::string(kScratchKey) + "\\" + name; }
 
 void MakeKey(const std::string& path, DWORD options = REG_OPTION_NON_VOLATILE) {
     HKEY key = nullptr;
@@ -212,209 +196,81 @@ HWND OwnerWindow() {
     return owner;
 }
 
-class Registry : public testing::Test {
-  protected:
-    void SetUp() override {
-        RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
-        for (const char* name : {"plain\\a", "plain\\b", "leaf", "locked"}) {
-            MakeKey(Scratch(name));
-        }
-        MakeKey(Scratch("volatile"), REG_OPTION_VOLATILE);
-        DWORD one = 1;
-        RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"v", REG_DWORD, &one, sizeof(one));
-        // Everything but writing values, making sub keys and deleting, for everyone.
-        SetAccess("locked", L"D:(D;;0x10006;;;WD)(A;;KA;;;WD)");
-        // Texts to read; two stored without their terminating zero, one of them
-        // ending in half a letter (the low byte of X).
-        const std::wstring plain = Wide(Scratch("plain")), all = Wide(AllBytes());
-        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"all", REG_SZ, all.c_str(), (all.size() + 1) * 2);
-        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"expand", REG_EXPAND_SZ, L"<%KOMPAKTO_LAYER_TEXT%>", 48);
-        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"bare", REG_SZ, L"abcX", 6);
-        RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"odd", REG_SZ, L"abcX", 7);
-        SetEnvironmentVariableW(L"KOMPAKTO_LAYER_TEXT", Wide(AllBytes("%")).c_str());
-        for (int i = 0; i < 2; i++) {
-            HKEY key = nullptr;
-            EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMachineKeys[i], 0, nullptr, 0,
-                                                     KEY_ALL_ACCESS | kMachineViews[i], nullptr, &key, nullptr));
-            RegSetValueExW(key, L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(kMachineKeys[i]),
-                           (wcslen(kMachineKeys[i]) + 1) * 2);
-            RegCloseKey(key);
-        }
+REGSAM ViewFlag(int which) { return kMachineViews[which] == kRegistryView64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
+
+void SetAccess(const char* name, const wchar_t* sddl) {
+    EXPECT_EQ(ERROR_SUCCESS, WhSetKeyAccess(HKEY_CURRENT_USER, Wide(Scratch(name)).c_str(), sddl)) << name;
+}
+
+}  // namespace
+
+// The states of the registry rows (tests/registry_rows.h), set up in Windows.
+void RegistrySetUp() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
+    for (const char* name : {"plain\\a\\inner", "plain\\b", "leaf", "locked"}) {
+        MakeKey(Scratch(name));
     }
-    void TearDown() override {
-        SetAccess("locked", L"D:(A;;KA;;;WD)");
-        RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
-        for (int i = 0; i < 2; i++) {
-            RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachineKeys[i], kMachineViews[i], 0);
-        }
+    MakeKey(Scratch("volatile"), REG_OPTION_VOLATILE);
+    DWORD one = 1;
+    RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"v", REG_DWORD, &one, sizeof(one));
+    // Everything but writing values, making sub keys and deleting, for everyone.
+    SetAccess("locked", L"D:(D;;0x10006;;;WD)(A;;KA;;;WD)");
+    // Two texts stored without their terminating zero, one of them ending in
+    // half a letter (the low byte of X).
+    const std::wstring plain = Wide(Scratch("plain")), all = Wide(AllBytes());
+    const std::wstring expand = L"<%" + Wide(kExpandVariable) + L"%>";
+    RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"all", REG_SZ, all.c_str(), (all.size() + 1) * 2);
+    RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"expand", REG_EXPAND_SZ, expand.c_str(),
+                    (expand.size() + 1) * 2);
+    RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"bare", REG_SZ, L"abcX", 6);
+    RegSetKeyValueW(HKEY_CURRENT_USER, plain.c_str(), L"odd", REG_SZ, L"abcX", 7);
+    SetEnvironmentVariableW(Wide(kExpandVariable).c_str(), Wide(AllBytes("%")).c_str());
+    for (int i = 0; i < 2; i++) {
+        HKEY key = nullptr;
+        const std::wstring path = Wide(kMachineKeys[i]);
+        EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS | ViewFlag(i), nullptr, &key, nullptr));
+        RegSetValueExW(key, L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()), (path.size() + 1) * 2);
+        RegCloseKey(key);
     }
-    static void SetAccess(const char* name, const wchar_t* sddl) {
-        EXPECT_EQ(ERROR_SUCCESS, WhSetKeyAccess(HKEY_CURRENT_USER, Wide(Scratch(name)).c_str(), sddl)) << name;
+}
+
+void RegistryTearDown() {
+    SetAccess("locked", L"D:(A;;KA;;;WD)");
+    RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
+    for (int i = 0; i < 2; i++) {
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Wide(kMachineKeys[i]).c_str(), ViewFlag(i), 0);
     }
-};
-
-OsKey Open(const char* name, uint32_t access) {
-    OsKey key = nullptr;
-    RegOpenKeyExW(HKEY_CURRENT_USER, Wide(Scratch(name)).c_str(), 0, access, reinterpret_cast<HKEY*>(&key));
-    return key;
 }
 
-template <typename Operation>
-long WithKey(const char* name, uint32_t access, Operation operation) {
-    OsKey key = Open(name, access);
-    long result = operation(key);
-    RegCloseKey(reinterpret_cast<HKEY>(key));
-    return result;
-}
-
-// The result of opening or creating a key, which is closed again.
-long OpenAs(const char* name, uint32_t access) {
-    OsKey key = nullptr;
-    long result = OsRegOpenKeyEx(OsCurrentUserKey(), Scratch(name).c_str(), access, &key);
-    RegCloseKey(reinterpret_cast<HKEY>(key));
-    return result;
-}
-
-long Create(const char* name) {
-    OsKey key = nullptr;
-    long result = OsRegCreateKey(OsCurrentUserKey(), Scratch(name).c_str(), &key);
-    RegCloseKey(reinterpret_cast<HKEY>(key));
-    return result;
-}
-
-long SubKeysOf(const char* name, uint32_t expectedCount) {
-    return WithKey(name, kKeyQueryValue, [expectedCount](OsKey key) {
-        uint32_t count = 12345;
-        long result = OsRegQueryInfoKey(key, &count);
-        return result == ERROR_SUCCESS && count != expectedCount ? -1 : result;
-    });
-}
-
-long SetValueOf(const char* name, uint32_t access) {
-    return WithKey(name, access, [](OsKey key) { return OsRegSetValueEx(key, "neu", kRegSz, "x", 2); });
-}
-
-long QueryValueOf(const char* name, const char* value) {
-    return WithKey(name, kKeyQueryValue, [value](OsKey key) { return OsRegQueryValueEx(key, value); });
-}
-
-// A deletion's result; -1 when it answered success but left its key or value.
-long DeleteValueOf(const char* name, const char* value) {
-    long result = WithKey(name, kKeySetValue, [value](OsKey key) { return OsRegDeleteValue(key, value); });
-    bool stays = RegGetValueW(HKEY_CURRENT_USER, Wide(Scratch(name)).c_str(), Wide(value).c_str(), RRF_RT_ANY, nullptr,
-                              nullptr, nullptr) == ERROR_SUCCESS;
-    return result == ERROR_SUCCESS && stays ? -1 : result;
-}
-
-long Gone(const char* name, long result) { return result == ERROR_SUCCESS && KeyExists(Scratch(name)) ? -1 : result; }
-
-long DeleteKeyOf(const char* name) { return Gone(name, OsRegDeleteKey(OsCurrentUserKey(), Scratch(name).c_str())); }
-
-long DeleteTreeOf(const char* name) { return Gone(name, OsRegDeleteTree(OsCurrentUserKey(), Scratch(name).c_str())); }
-
-// Reads value of "plain", opened with access, into size bytes; -1 when it
-// reads another text than expected, fails and leaves a text, or writes past.
-long ReadText(const char* value, uint32_t size, const std::string& expected = "", uint32_t access = kKeyQueryValue) {
-    return WithKey("plain", access, [&](OsKey key) {
-        std::string text(size + 1, '#');
-        long result = OsRegQueryString(key, value, &text[0], size);
-        bool right = result == ERROR_SUCCESS ? text.c_str() == expected : text[0] == '\0';
-        return right && text[size] == '#' ? result : -1;
-    });
-}
-
-// The first other result than that for a letter Windows-1252 lacks.
-long ReadLettersWindows1252Lacks() {
-    for (wchar_t c : std::wstring(std::begin(kLookAlikes), std::end(kLookAlikes)) + L'\x0100') {
-        const wchar_t text[] = {L'x', c, L'y', L'\0'};
-        RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"lacks", REG_SZ, text, sizeof(text));
-        long result = ReadText("lacks", 16);
-        if (result != ERROR_NO_UNICODE_TRANSLATION) {
-            return result;
-        }
+bool RegistryStoreLetterWindows1252Lacks(int index) {
+    const std::wstring letters = std::wstring(std::begin(kLookAlikes), std::end(kLookAlikes)) + L'\x0100';
+    if (index >= static_cast<int>(letters.size())) {
+        return false;
     }
-    return ERROR_NO_UNICODE_TRANSLATION;
+    const wchar_t text[] = {L'x', letters[index], L'y', L'\0'};
+    RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"lacks", REG_SZ, text, sizeof(text));
+    return true;
 }
 
-// Opens a key of kMachineKeys in view and reads its name from it; -1 when it
-// opens with other rights (the view's flags aside) or reads another name.
-long MachineKeyIn(OsRegistryView view, int which) {
-    OsKey key = nullptr;
-    long result = OsRegOpenMachineKey(view, Ascii(kMachineKeys[which]).c_str(), &key);
-    char name[64] = "";
-    if (result == ERROR_SUCCESS && ((GrantedAccess(key) & ~KEY_WOW64_RES) != KEY_QUERY_VALUE ||
-                                    OsRegQueryString(key, "v", name, 64) || Wide(name) != kMachineKeys[which])) {
-        result = -1;
-    }
-    RegCloseKey(reinterpret_cast<HKEY>(key));
-    return result;
+bool RegistryKeyExists(const std::string& path) { return KeyExists(path); }
+
+bool RegistryValueExists(const std::string& path, const char* name) {
+    return RegGetValueW(HKEY_CURRENT_USER, Wide(path).c_str(), Wide(name).c_str(), RRF_RT_ANY, nullptr, nullptr,
+                        nullptr) == ERROR_SUCCESS;
 }
 
-// Under WOW64 each view holds its own keys alone; 32-bit Windows has one view.
-const long kOtherView = [] {
+uint32_t RegistryGrantedAccess(OsKey key) { return GrantedAccess(key) & ~KEY_WOW64_RES; }
+
+bool RegistryHasTwoViews() {
     BOOL wow64 = FALSE;
     IsWow64Process(GetCurrentProcess(), &wow64);
-    return wow64 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
-}();
+    return wow64 != FALSE;
+}
 
-// Each operation once where Windows does it and once where it refuses, with
-// the refusals the program meets: what Windows answered must come back.
-struct RegistryRow {
-    const char* name;  // Operation_Contract
-    long (*call)();
-    long expected;
-};
+bool RegistryIsWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
-const RegistryRow kRegistryRows[] = {
-    {"OpenMachine_A64BitKeyIn64BitView", [] { return MachineKeyIn(kRegistryView64, 0); }, ERROR_SUCCESS},
-    {"OpenMachine_A32BitKeyIn32BitView", [] { return MachineKeyIn(kRegistryView32, 1); }, ERROR_SUCCESS},
-    {"OpenMachine_A64BitKeyIn32BitView", [] { return MachineKeyIn(kRegistryView32, 0); }, kOtherView},
-    {"OpenMachine_A32BitKeyIn64BitView", [] { return MachineKeyIn(kRegistryView64, 1); }, kOtherView},
-    {"Open_AKeyThatIsThere", [] { return OpenAs("plain", kKeyQueryValue); }, ERROR_SUCCESS},
-    {"Open_AKeyThatIsNotThere", [] { return OpenAs("missing", kKeyQueryValue); }, ERROR_FILE_NOT_FOUND},
-    {"Open_ToWriteValuesWhereTheAccessListDeniesIt", [] { return OpenAs("locked", kKeySetValue); },
-     ERROR_ACCESS_DENIED},
-    {"Open_ToDeleteWhereTheAccessListDeniesIt", [] { return OpenAs("locked", kKeyQueryValue | kDelete); },
-     ERROR_ACCESS_DENIED},
-    {"Create_AKeyWithMissingParents", [] { return Create("new\\deeper"); }, ERROR_SUCCESS},
-    {"Create_ALastingKeyBelowAVolatileOne", [] { return Create("volatile\\child"); }, ERROR_CHILD_MUST_BE_VOLATILE},
-    {"Create_AKeyWhoseAccessListDeniesWriting", [] { return Create("locked"); }, ERROR_ACCESS_DENIED},
-    {"QueryInfo_TwoSubKeysAndAValue", [] { return SubKeysOf("plain", 2); }, ERROR_SUCCESS},
-    {"QueryInfo_NoKey", [] { return SubKeysOf("missing", 0); }, ERROR_INVALID_HANDLE},
-    {"QueryValue_OneOfAnotherType", [] { return QueryValueOf("plain", "v"); }, ERROR_SUCCESS},
-    {"QueryValue_OneThatIsNotThere", [] { return QueryValueOf("plain", "w"); }, ERROR_FILE_NOT_FOUND},
-    {"QueryString_EveryLetterFillingTheBuffer", [] { return ReadText("all", 256, AllBytes()); }, ERROR_SUCCESS},
-    {"QueryString_OneLetterMoreThanFits", [] { return ReadText("all", 255); }, ERROR_MORE_DATA},
-    {"QueryString_ExpandedFillingTheBuffer", [] { return ReadText("expand", 257, "<" + AllBytes("%") + ">"); },
-     ERROR_SUCCESS},
-    {"QueryString_ExpandedOneLetterMoreThanFits", [] { return ReadText("expand", 256); }, ERROR_MORE_DATA},
-    {"QueryString_StoredWithoutItsZero", [] { return ReadText("bare", 4, "abc"); }, ERROR_SUCCESS},
-    // Where a whole letter fits after the data, Wine puts a zero there itself; after half a letter it does not.
-    {"QueryString_StoredWithHalfALetterAndNoZero", [] { return ReadText("odd", 4, "abc"); }, ERROR_SUCCESS},
-    {"QueryString_StoredWithoutItsZeroFillingTheBuffer", [] { return ReadText("bare", 3); }, ERROR_MORE_DATA},
-    {"QueryString_OneOfAnotherType", [] { return ReadText("v", 16); }, ERROR_UNSUPPORTED_TYPE},
-    {"QueryString_OneThatIsNotThere", [] { return ReadText("w", 16); }, ERROR_FILE_NOT_FOUND},
-    {"QueryString_OnAKeyOpenedOnlyToWrite", [] { return ReadText("all", 256, "", kKeySetValue); }, ERROR_ACCESS_DENIED},
-    {"QueryString_ALetterWindows1252Lacks", ReadLettersWindows1252Lacks, ERROR_NO_UNICODE_TRANSLATION},
-    {"SetValue_OnAKeyOpenedToWrite", [] { return SetValueOf("plain", kKeySetValue); }, ERROR_SUCCESS},
-    {"SetValue_OnAKeyOpenedOnlyToQuery", [] { return SetValueOf("plain", kKeyQueryValue); }, ERROR_ACCESS_DENIED},
-    {"DeleteValue_OneThatIsThere", [] { return DeleteValueOf("plain", "v"); }, ERROR_SUCCESS},
-    {"DeleteValue_OneThatIsNotThere", [] { return DeleteValueOf("plain", "w"); }, ERROR_FILE_NOT_FOUND},
-    {"DeleteKey_OneWithoutSubKeys", [] { return DeleteKeyOf("leaf"); }, ERROR_SUCCESS},
-    {"DeleteKey_OneThatIsNotThere", [] { return DeleteKeyOf("missing"); }, ERROR_FILE_NOT_FOUND},
-    {"DeleteKey_OneWithSubKeys", [] { return DeleteKeyOf("plain"); }, ERROR_ACCESS_DENIED},
-    {"DeleteTree_AKeyWithSubKeysAndValues", [] { return DeleteTreeOf("plain"); }, ERROR_SUCCESS},
-    {"DeleteTree_OneThatIsNotThere", [] { return DeleteTreeOf("missing"); }, ERROR_FILE_NOT_FOUND},
-    {"Close_AnOpenKey", [] { return OsRegCloseKey(Open("plain", kKeyQueryValue)); }, ERROR_SUCCESS},
-    {"Close_NoKey", [] { return OsRegCloseKey(reinterpret_cast<OsKey>(intptr_t{0x1234})); }, ERROR_INVALID_HANDLE},
-};
-
-class Operation : public Registry, public testing::WithParamInterface<RegistryRow> {};
-
-TEST_P(Operation, HandsBackWhatWindowsAnswered) { EXPECT_EQ(GetParam().expected, GetParam().call()); }
-
-INSTANTIATE_TEST_SUITE_P(Registry, Operation, testing::ValuesIn(kRegistryRows),
-                         [](const testing::TestParamInfo<RegistryRow>& info) { return std::string(info.param.name); });
+namespace {
 
 TEST_F(Registry, KeysAreOpenedWithExactlyTheAccessAskedFor) {
     for (uint32_t access : {kKeyQueryValue, kKeySetValue, kKeyQueryValue | kDelete}) {

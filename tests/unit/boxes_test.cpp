@@ -4,7 +4,7 @@
 #include <stdio.h>
 
 #include "app/boxes.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 #include "support.h"
 
 namespace {

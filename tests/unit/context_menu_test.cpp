@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "app/texts.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 #include "shell/context_menu.h"
 #include "support.h"
 

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "app/texts.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 #include "support.h"
 
 namespace {

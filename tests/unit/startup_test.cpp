@@ -5,7 +5,7 @@
 
 #include "app/startup.h"
 #include "app/texts.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 #include "support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <map>
 
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 
 // The Windows-1252 form of a UTF-8 text that holds only ASCII and Latin-1
 // letters.

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "facts.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 
 // The text of that name in tests/texts.txt, as the program must hold it:
 // Windows-1252, lines joined by a single carriage return.

@@ -3,7 +3,7 @@
 // place must pass over.
 #include <gtest/gtest.h>
 
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 #include "shell/context_menu.h"
 #include "support.h"
 

@@ -103,6 +103,8 @@ void FakeLockKey(const std::string& path);
 // below it.
 void FakeMakeKeyVolatile(const std::string& path);
 bool FakeKeyExists(const std::string& path);
+bool FakeHasValue(const std::string& path, const std::string& name);  // of any type
+uint32_t FakeGrantedAccess(OsKey key);         // the rights an open key was opened with; 0 for none
 bool FakeFileExists(const std::string& path);  // a file, not a folder, compared without case
 // A text value as the program must store one: REG_SZ bytes ending in their
 // only zero; text is without it. False when there is none, or it is not so.

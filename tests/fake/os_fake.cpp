@@ -8,7 +8,7 @@
 
 #include "app/startup.h"
 #include "facts.h"
-#include "platform/fake/fake.h"
+#include "fake/fake.h"
 
 namespace {
 
@@ -324,6 +324,14 @@ void FakeLockKey(const std::string& path) { KeyAt(path).locked = true; }
 void FakeMakeKeyVolatile(const std::string& path) { KeyAt(path).isVolatile = true; }
 
 bool FakeKeyExists(const std::string& path) { return state.keys.count(Lower(path)) != 0; }
+bool FakeHasValue(const std::string& path, const std::string& name) {
+    auto key = state.keys.find(Lower(path));
+    return key != state.keys.end() && key->second.values.count(Lower(name));
+}
+uint32_t FakeGrantedAccess(OsKey key) {
+    auto open = state.handles.find(reinterpret_cast<uintptr_t>(key));
+    return open == state.handles.end() ? 0 : open->second.access;
+}
 bool FakeFileExists(const std::string& path) {
     auto file = state.files.find(Lower(path));
     return file != state.files.end() && file->second == kFileAttributeNormal;
