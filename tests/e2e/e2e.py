@@ -370,6 +370,14 @@ def cases_64_both():
     cases += [activation_case("activate: 64-bit viewer wins over 32-bit one", VIEWER64),
               deactivation_case("deactivate: both verbs go, other verbs stay")]
 
+    # Switching off deletes the four keys it names and no more: of what
+    # switching on created, the verb's two empty parents stay.
+    on_then_off = [("", [(QUESTION, "yes"), (CONFIRM_ON, "ok")], facts.EXIT_DONE),
+                   ("", [(QUESTION, "no"), (CONFIRM_OFF, "ok")], facts.EXIT_DONE)]
+    cases.append(plain_case("activate then deactivate: on a user with none of the keys two empty ones stay", [],
+                            on_then_off, tree(ALL_OBJECTS + "\\shell")))
+    cases.append(plain_case("activate then deactivate: beside other verbs all stays as it was", UNRELATED_SETUP,
+                            on_then_off, unchanged=True))
     cases.append(plain_case("deactivate: nothing registered still confirms", UNRELATED_SETUP,
                             [("", [(QUESTION, "no"), (CONFIRM_OFF, "ok")], facts.EXIT_DONE)], unchanged=True))
 
@@ -693,7 +701,7 @@ def groups():
               dict(common, **{VIEWER32_ON_32: STANDIN, PLANTED_VIEWER: STANDIN, OWN_VIEWER32: STANDIN}), cases_32()),
         Group("64-bit, Japanese", "win64", "ja_JP.UTF-8", 932, both, code_page_cases("932 (Japanese)")),
         Group("64-bit, Russian", "win64", "ru_RU.UTF-8", 1251, both, code_page_cases("1251 (Russian)")),
-        Group("64-bit, traced", "win64", "C.UTF-8", 1252, both, cases_traced()),
+        Group("64-bit, what Wine receives but ignores (relay trace)", "win64", "C.UTF-8", 1252, both, cases_traced()),
     ]
 
 
