@@ -6,6 +6,8 @@ pause is made).
 
     /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
 """
+import contextlib
+import io
 import os
 import shutil
 import subprocess
@@ -145,7 +147,7 @@ class EmulatorFetchTest(unittest.TestCase):
         emulator.debian_mirror = lambda: ("http://deb.debian.org/debian", None)
         os.environ["PATH"] = standins.environment["PATH"]
         os.environ["STANDIN"] = standins.folder
-        with self.assertRaises(emulator.SetupError) as raised:
+        with self.assertRaises(emulator.SetupError) as raised, contextlib.redirect_stdout(io.StringIO()):
             emulator.fetch_emulator()
         self.assertIn("apt could not read %s: File has unexpected size" % STALE, str(raised.exception))
         self.assertIn("try again later", str(raised.exception))
