@@ -19,20 +19,20 @@ bool CopyText(const char* source, char* target, int targetSize) {
     return true;
 }
 
-static bool SameText(const char* a, const char* b) {
-    int i = 0;
-    while (a[i] && a[i] == b[i]) {
-        i++;
-    }
-    return a[i] == b[i];
-}
-
 void CutLastComponent(char* path) {
     int end = TextLength(path);
     while (end > 0 && path[end] != '\\') {
         end--;
     }
     path[end] = '\0';
+}
+
+static bool SameText(const char* a, const char* b) {
+    int i = 0;
+    while (a[i] && a[i] == b[i]) {
+        i++;
+    }
+    return a[i] == b[i];
 }
 
 void ExpandInPlace(char* text) {
@@ -46,7 +46,7 @@ void ExpandInPlace(char* text) {
 }
 
 // A folder of the viewer's name does not count: it is no program to run.
-static bool IsFile(const char* path) {
+static bool PathExists(const char* path) {
     uint32_t attributes = OsGetFileAttributes(path);
     return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
 }
@@ -72,7 +72,7 @@ static bool TryPath(const char* folder, const char* name) {
     }
     int folderLength = TextLength(folder);
     if (!CopyText(folder, ViewerPath, kPathSize) ||
-        !CopyText(name, ViewerPath + folderLength, kPathSize - folderLength) || !IsFile(ViewerPath)) {
+        !CopyText(name, ViewerPath + folderLength, kPathSize - folderLength) || !PathExists(ViewerPath)) {
         ViewerPath[0] = '\0';
         return false;
     }
@@ -81,9 +81,6 @@ static bool TryPath(const char* folder, const char* name) {
 
 // The program in folder, the two joined by exactly one backslash.
 static bool TryInFolder(char* folder, const char* program) {
-    if (!IsAbsoluteFolder(folder)) {
-        return false;
-    }
     int length = TextLength(folder);
     while (length > 0 && folder[length - 1] == '\\') {
         length--;
@@ -94,15 +91,6 @@ static bool TryInFolder(char* folder, const char* program) {
     folder[length] = '\\';
     folder[length + 1] = '\0';
     return TryPath(folder, program);
-}
-
-// The folder of an absolute file's path, with its backslash (C:\ of C:\x.exe).
-static void KeepFolder(char* path) {
-    int end = TextLength(path);
-    while (end > 0 && path[end - 1] != '\\') {
-        end--;
-    }
-    path[end] = '\0';
 }
 
 // A path in one pair of quotes, arguments possibly after them, is the path
@@ -131,8 +119,8 @@ static bool TryEntryValue(OsKey entry, const char* valueName, bool namesFile, co
         !IsAbsoluteFolder(PlaceText)) {
         return false;
     }
-    if (namesFile || IsFile(PlaceText)) {
-        KeepFolder(PlaceText);
+    if (namesFile || PathExists(PlaceText)) {
+        CutLastComponent(PlaceText);  // joined, it is C:\ again for C:\x.exe
     }
     return TryInFolder(PlaceText, program);
 }
