@@ -126,25 +126,28 @@ static inline DWORD WhStartOnceMore(DWORD (*start)(void* context), void* context
     return *retried ? start(context) : error;
 }
 
+/* NULL program: the line's first word; NULL folder: ours; NULL desktop: ours too. */
 typedef struct {
-    const wchar_t *program, *commandLine, *folder; /* NULL program: the line's first word; NULL folder: ours */
+    const wchar_t *program, *commandLine, *folder, *desktop;
     PROCESS_INFORMATION* process;
 } WhProcessStart;
 
 static inline DWORD WhCreateProcess(void* context) {
-    static wchar_t line[32768]; /* CreateProcessW may write into it */
+    static wchar_t line[32768], desktop[256]; /* CreateProcessW may write into both */
     WhProcessStart* s = (WhProcessStart*)context;
     STARTUPINFOW startup = {sizeof(startup), NULL, NULL, NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL};
+    if (s->desktop) startup.lpDesktop = wcsncpy(desktop, s->desktop, 255);
     wcsncpy(line, s->commandLine, 32767);
     return CreateProcessW(s->program, line, NULL, NULL, FALSE, 0, NULL, s->folder, &startup, s->process)
                ? 0
                : GetLastError();
 }
 
-/* CreateProcessW through WhStartOnceMore: 0, or the error of the last start. */
+/* CreateProcessW through WhStartOnceMore, on desktop ("station\\desktop"):
+ * 0, or the error of the last start. */
 static inline DWORD WhStartProcess(const wchar_t* program, const wchar_t* commandLine, const wchar_t* folder,
-                                   PROCESS_INFORMATION* process, int* retried) {
-    WhProcessStart start = {program, commandLine, folder, process};
+                                   const wchar_t* desktop, PROCESS_INFORMATION* process, int* retried) {
+    WhProcessStart start = {program, commandLine, folder, desktop, process};
     return WhStartOnceMore(WhCreateProcess, &start, retried);
 }
 

@@ -109,6 +109,11 @@ static unsigned TellOutcome(bool activate, MenuOutcome outcome) {
 }
 
 void RunKompakto() {
+    // Where nobody can see a box, the question would wait for ever: nothing
+    // is shown, asked or changed.
+    if (!OsBoxesCanBeSeen()) {
+        OsExitProcess(kExitQuestionNotShown);
+    }
     DeclareDpiAware();
     SilentMode = false;
     TakeFirstArgument(OsGetCommandLine(), FirstArgument, kArgumentSize);

@@ -6,7 +6,9 @@
 constexpr unsigned kExitDone = 0;
 constexpr unsigned kExitNoViewer = 1;
 constexpr unsigned kExitRegistryFailed = 2;
-constexpr unsigned kExitQuestionNotShown = 3;  // no desktop to show it on; nothing changed
+// Nobody could see the question (a service, a task that runs whether the
+// user is logged on or not), or it could not be shown; nothing changed.
+constexpr unsigned kExitQuestionNotShown = 3;
 
 // A Windows command line holds at most 32767 characters, so no argument is cut.
 constexpr int kArgumentSize = 32768;

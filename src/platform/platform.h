@@ -82,6 +82,12 @@ const char* OsGetCommandLine();
 [[noreturn]] void OsExitProcess(unsigned exitCode);
 OsModule OsGetModuleHandle();  // the program's own module
 OsWindow OsGetDesktopWindow();
+// Whether a box of this process can be seen by a user: false only where
+// Windows says that its window station is not visible (a service's, or a
+// task's that runs whether the user is logged on or not), where a box waits
+// for ever for an answer nobody can give; true also where Windows does not
+// say.
+bool OsBoxesCanBeSeen();
 
 void OsMessageBeep(uint32_t type);
 // The pressed button's identifier; 0 when the box could not be shown.

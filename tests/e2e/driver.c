@@ -339,12 +339,31 @@ static DWORD Reap(void) {
     return code;
 }
 
+/* The desktop "Default" of a window station named station that nobody sees,
+ * as a service's or a task's that runs whether the user is logged on or not,
+ * kept for the driver's life; NULL when Windows refuses. */
+static const wchar_t* HiddenDesktop(const wchar_t* station) {
+    static wchar_t name[256];
+    HWINSTA own = GetProcessWindowStation(), made = CreateWindowStationW(station, 0, WINSTA_ALL_ACCESS, NULL);
+    HDESK desktop = NULL;
+    if (made && SetProcessWindowStation(made)) {
+        desktop = CreateDesktopW(L"Default", NULL, NULL, 0, GENERIC_ALL, NULL);
+        SetProcessWindowStation(own);
+    }
+    swprintf(name, 256, L"%ls\\Default", station);
+    return desktop ? name : NULL;
+}
+
 static void StepStart(wchar_t** f) {
+    const wchar_t* desktop = f[4] ? HiddenDesktop(f[4]) : NULL;
+    DWORD error = f[4] && !desktop ? GetLastError() | 0x20000000 : 0; /* not started elsewhere instead */
     if (g_program) FreeLibrary(g_program);
     g_program = f[1][0] ? LoadLibraryExW(f[1], NULL, LOAD_LIBRARY_AS_DATAFILE) : NULL;
-    DWORD error = WhStartProcess(f[1][0] ? f[1] : NULL, f[2], f[3][0] ? f[3] : NULL, &g_proc, &g_retried);
+    if (!error)
+        error = WhStartProcess(f[1][0] ? f[1] : NULL, f[2], f[3][0] ? f[3] : NULL, desktop, &g_proc, &g_retried);
     g_running = error == 0;
-    Emit("start", "app:s cmdline:s started:b error:u retried:b", f[1], f[2], g_running, error, g_retried);
+    Emit("start", "app:s cmdline:s station:s started:b error:u retried:b", f[1], f[2], f[4], g_running, error,
+         g_retried);
 }
 
 /* Waits for the next box of the started program, reports it, then does ACTION
@@ -609,10 +628,11 @@ static void StepMark(wchar_t** f) {
 }
 
 /* The steps: each with the fields that follow its name, those in brackets
- * optional. A TIMEOUT_MS field is a wait, which the Wine session adds to the
- * driver's time (tools/winesession.py reads this table). A registry PATH is
- * under HKEY_CURRENT_USER, or under HKEY_LOCAL_MACHINE when it starts with
- * HKLM\. */
+ * optional. A start with a STATION starts the program on the desktop of a
+ * window station of that name that nobody sees (HiddenDesktop). A TIMEOUT_MS
+ * field is a wait, which the Wine session adds to the driver's time
+ * (tools/winesession.py reads this table). A registry PATH is under
+ * HKEY_CURRENT_USER, or under HKEY_LOCAL_MACHINE when it starts with HKLM\. */
 static const struct {
     const wchar_t* name;
     const wchar_t* fields;
@@ -633,7 +653,7 @@ static const struct {
     {L"reg_sddl", L"PATH SDDL", StepRegistry},
     {L"reg_copy", L"FROM TO", StepRegistry},
     {L"dump", L"PATH", StepDump},
-    {L"start", L"APP CMDLINE CWD", StepStart},
+    {L"start", L"APP CMDLINE CWD [STATION]", StepStart},
     {L"box", L"CAPTION TIMEOUT_MS ACTION", StepBox},
     {L"finish", L"TIMEOUT_MS", StepFinish},
     {L"shell_verb", L"VERB PATH TIMEOUT_MS", StepShellVerb},

@@ -94,14 +94,15 @@ Case = collections.namedtuple("Case", "name steps check")
 Group = collections.namedtuple("Group", "name arch lang acp files cases")
 
 
-def run_steps(arguments="", pairs=(), app=PROGRAM, cmdline=None, cwd="", display=True):
+def run_steps(arguments="", pairs=(), app=PROGRAM, cmdline=None, cwd="", display=True, station=None):
     """Starts the program and answers the boxes in order, as the (box kind, action) pairs say. Then
-    waits for the end, reporting any box left. Without display, a Wine session without one starts it."""
+    waits for the end, reporting any box left. Without display, a Wine session without one starts it;
+    with a station, the driver starts it in a window station of that name that nobody sees."""
     if not display:
         return [("start_without_display",) + tuple(arguments.split())]
     if cmdline is None:
         cmdline = quoted(app) + (" " + arguments if arguments else "")
-    steps = [("start", app, cmdline, cwd)]
+    steps = [("start", app, cmdline, cwd) + ((station,) if station else ())]
     for index, (kind, action) in enumerate(pairs):  # the first program of a fresh prefix starts slowly
         steps.append(("box", BOX_LOOKS[kind][0], "15000" if index else "30000", action))
     steps.append(("finish", str(FINISH_WAIT_MS)))
@@ -357,6 +358,16 @@ def undeletable_key_cases():
             for what, key in (("command key", VERB_COMMAND), ("folder verb key", FOLDER_VERB))]
 
 
+def unseen_question_cases(tag=""):
+    """Started in a window station that nobody sees, as a service or a task that runs whether the user is logged
+    on or not is: it ends at once with 3, silent or not, and changes nothing. A box there would wait for ever:
+    the driver ends the program after its wait, and the case fails."""
+    return [plain_case("question: nobody sees it in a window station of its own%s, ends with 3%s"
+                       % (tag, arguments and " " + arguments), BOTH_VERBS_SETUP + UNRELATED_SETUP,
+                       [(arguments, [], facts.EXIT_QUESTION_NOT_SHOWN)], unchanged=True, station="KompaktoUnseen")
+            for arguments in ("", facts.SILENT_SWITCH)]
+
+
 def download_case(name, action, arguments="", setup=(), after=(), **options):
     pairs = [(QUESTION, "yes"), (DOWNLOAD, action)] + list(after)
     return plain_case(name, list(setup) + UNRELATED_SETUP + [("delete_file", STANDIN_OUT)],
@@ -447,12 +458,13 @@ def cases_64_both():
     cases.append(activation_case("contract: the viewer gets nine arguments through the shell", VIEWER64,
                                  shell_verb=True))
 
-    # No screen for the question (a Wine session without a display, as a
-    # scheduled task has no desktop): no cancel, and no other box either.
+    # No screen for the question (a Wine session without a display): no
+    # cancel, and no other box either.
     for arguments in ("", facts.SILENT_SWITCH):
         cases.append(plain_case("question: none shown without a display ends with 3" + (arguments and " " + arguments),
                                 BOTH_VERBS_SETUP + UNRELATED_SETUP, [(arguments, [], facts.EXIT_QUESTION_NOT_SHOWN)],
                                 unchanged=True, display=False))
+    cases += unseen_question_cases()
 
     raw = quoted(E2E_DIR + "\\standin.exe") + ' "" s "x s" /x\t/s  \\"q\\" \u00d7'
 
@@ -665,7 +677,7 @@ def cases_32():
                     "%%ProgramW6432%% expands to %s" % (system and system[0]["expanded_w6432"]))
 
     return ([activation_case("viewer: 32-bit one on 32-bit Windows", VIEWER32_ON_32, shell_verb=True)]
-            + refused_deactivation_cases(" on 32-bit Windows")
+            + refused_deactivation_cases(" on 32-bit Windows") + unseen_question_cases(" on 32-bit Windows")
             + [download_case("viewer: planted under a literal %ProgramW6432% folder is not taken", "no",
                              setup=no_viewer + [("exists", PLANTED_VIEWER)], cwd=PLANT_FOLDER, extra_check=check_plant),
                download_case("viewer: a folder named like the viewer on 32-bit Windows is none", "no"),

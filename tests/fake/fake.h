@@ -15,7 +15,7 @@
 // for; the calls are recorded under these names.
 // clang-format off
 #define FAKE_OPERATIONS(X)                                                                           \
-    X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(MessageBeep)           \
+    X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(BoxesCanBeSeen) X(MessageBeep) \
     X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
     X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
     X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegQueryValueEx) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
@@ -65,6 +65,8 @@ void FakeSetWindows32();
 void FakeUnsetEnv(const std::string& name);
 void FakeAddFile(const std::string& path);
 void FakeAddFolder(const std::string& path);
+// A window station that nobody sees, as a service's or a scheduled task's.
+void FakeHideWindowStation();
 void FakeQueueAnswer(int button);  // the next box returns this; without one a box returns 0
 void FakeSetUser32Loadable(bool loadable);
 void FakeSetTimeoutBoxExported(bool exported);

@@ -47,6 +47,7 @@ struct FakeState {
                                               {"programw6432", "C:\\Program Files"}};
     bool windows64 = true;  // with two views of HKEY_LOCAL_MACHINE\SOFTWARE
     uintptr_t nextHandle = 0x1000;
+    bool stationVisible = true;
     std::vector<int> answers;
     size_t nextAnswer = 0;
     bool user32Loadable = true;
@@ -293,6 +294,7 @@ std::string FakeMachineKey(OsRegistryView view, const std::string& path) { retur
 void FakeUnsetEnv(const std::string& name) { state.env.erase(Lower(name)); }
 void FakeAddFile(const std::string& path) { state.files[Lower(path)] = kFileAttributeNormal; }
 void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = kFileAttributeDirectory; }
+void FakeHideWindowStation() { state.stationVisible = false; }
 void FakeQueueAnswer(int button) { state.answers.push_back(button); }
 void FakeSetUser32Loadable(bool loadable) { state.user32Loadable = loadable; }
 void FakeSetTimeoutBoxExported(bool exported) { state.timeoutBoxExported = exported; }
@@ -409,6 +411,9 @@ OsModule OsGetModuleHandle() {
 }
 
 OsWindow OsGetDesktopWindow() { return Call(kOpGetDesktopWindow, "") ? nullptr : reinterpret_cast<OsWindow>(kDesktop); }
+
+// Where Windows does not say, boxes count as seen.
+bool OsBoxesCanBeSeen() { return Call(kOpBoxesCanBeSeen, "") || state.stationVisible; }
 
 void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 

@@ -95,7 +95,7 @@ long RunChild(const std::wstring& arguments) {
     std::wstring commandLine = L"\"" + ModulePath() + L"\" " + arguments;
     PROCESS_INFORMATION process = {};
     int retried = 0;
-    DWORD error = WhStartProcess(ModulePath().c_str(), commandLine.c_str(), nullptr, &process, &retried);
+    DWORD error = WhStartProcess(ModulePath().c_str(), commandLine.c_str(), nullptr, nullptr, &process, &retried);
     NoteRetry(retried);
     if (error) {
         return -1;
@@ -402,6 +402,30 @@ TEST(Process, TheDesktopWindowIsTheDesktop) {
     GetClassNameW(reinterpret_cast<HWND>(OsGetDesktopWindow()), type, 16);
     ShowWindow(OwnerWindow(), SW_HIDE);
     EXPECT_STREQ(L"#32769", type);
+}
+
+extern "C" void* ImportedGetUserObjectInformationW __asm__("__imp__GetUserObjectInformationW@20");
+BOOL WINAPI FailObjectInformation(HANDLE, int, void*, DWORD, DWORD*) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+// Boxes can be seen in the session the tests run in; in a window station of
+// the process's own, made as a service's is, nobody sees them; where Windows
+// does not say, they count as seen.
+TEST(Process, BoxesCanBeSeenWhereTheWindowStationIsVisibleOrWindowsDoesNotSay) {
+    EXPECT_TRUE(OsBoxesCanBeSeen()) << "the session the tests run in";
+    HWINSTA own = GetProcessWindowStation();
+    HWINSTA unseen = CreateWindowStationW(L"KompaktoLayerTest", 0, WINSTA_ALL_ACCESS, nullptr);
+    ASSERT_NE(nullptr, unseen);
+    ASSERT_TRUE(SetProcessWindowStation(unseen));
+    bool seen = OsBoxesCanBeSeen();
+    SetProcessWindowStation(own);
+    CloseWindowStation(unseen);
+    EXPECT_FALSE(seen) << "a window station nobody sees";
+    void* real = Replace(&ImportedGetUserObjectInformationW, reinterpret_cast<void*>(FailObjectInformation));
+    EXPECT_TRUE(OsBoxesCanBeSeen()) << "Windows does not say";
+    Replace(&ImportedGetUserObjectInformationW, real);
 }
 
 TEST(Process, TheExitCodeIsTheOneAskedFor) {

@@ -110,19 +110,27 @@ TEST(Question, AskedOfTheDesktopWithCancelAsDefaultAndAnythingButYesOrNoChangesN
     }
 }
 
-// No button at all: the box could not be shown (no desktop). That is no
-// cancel: nothing changes, nothing else is tried, and the exit code says so.
+// Nobody to see the question (a service's or a scheduled task's window
+// station), or no button at all (the box could not be shown): that is no
+// cancel. Nothing changes, nothing else is tried, and the exit code says so;
+// where nobody can see it, not even the question is asked.
 TEST(Question, OneThatCannotBeShownEndsWithThree) {
+    enum Way { kStationHidden, kBoxGivesZero, kBoxCallFails };
     for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
-        for (bool boxFails : {false, true}) {
-            SCOPED_TRACE(std::string(commandLine) + (boxFails ? ", the box call fails" : ", the box gives 0"));
+        for (Way way : {kStationHidden, kBoxGivesZero, kBoxCallFails}) {
+            SCOPED_TRACE(std::string(commandLine) + ", way " + std::to_string(way));
             FakeReset();
             FakeAddFile(kViewer64Path);
-            if (boxFails) FakeFailOp(kOpMessageBoxIndirect, 1, 0);
+            if (way == kStationHidden) FakeHideWindowStation();
+            if (way == kBoxCallFails) FakeFailOp(kOpMessageBoxIndirect, 1, 0);
             std::string before = FakeRegistryDump();
             EXPECT_EQ(facts::kExitQuestionNotShown, RunAnswering(0, commandLine));
             EXPECT_EQ(before, FakeRegistryDump());
             std::vector<std::string> names = CallNamesOf();
+            if (way == kStationHidden) {
+                EXPECT_EQ((std::vector<std::string>{"BoxesCanBeSeen", "ExitProcess"}), names);
+                continue;
+            }
             auto question = std::find(names.begin(), names.end(), "MessageBoxIndirect");
             ASSERT_NE(names.end(), question);
             EXPECT_EQ((std::vector<std::string>{"MessageBoxIndirect", "ExitProcess"}),

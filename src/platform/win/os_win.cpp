@@ -69,6 +69,16 @@ OsModule OsGetModuleHandle() { return reinterpret_cast<OsModule>(GetModuleHandle
 
 OsWindow OsGetDesktopWindow() { return reinterpret_cast<OsWindow>(GetDesktopWindow()); }
 
+// The handle of the process's window station is Windows' own: it is not closed.
+bool OsBoxesCanBeSeen() {
+    USEROBJECTFLAGS flags = {};
+    HWINSTA station = GetProcessWindowStation();
+    if (!station || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags), nullptr)) {
+        return true;  // Windows does not say
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
 void OsMessageBeep(uint32_t type) { MessageBeep(type); }
 
 int OsMessageBoxIndirect(const OsBoxParams* params) {
