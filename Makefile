@@ -1,82 +1,82 @@
 # The front door. CMake does the building (the trees are named once, in
-# CMakePresets.json, the program's flags in cmake/windows-program.cmake);
-# this file installs what is missing, configures each tree once and runs
-# the tests.
+# CMakePresets.json, and read from there; the program's flags are in
+# cmake/windows-program.cmake); this file installs what is missing, builds
+# the trees a target needs and has CTest run the groups of checks
+# (tests/groups.cmake).
 #   make        installs what is missing and builds the Windows trees:
-#               build/windows/kompakto.exe and the tests' Windows programs
+#               kompakto.exe and the tests' Windows programs
 #   make run    builds it and shows its question under Wine, as a German
 #               user sees it
-#   make test   every test: the unit tests (also under ASan and UBSan), the
-#               fuzz corpus, the resource checks, the reproducibility check,
-#               the end-to-end tests under Wine and the check of the release
+#   make test   every group of checks, in order: unit, sanitize,
+#               fuzz-corpus, resources, repro, tools, e2e, windows-layer,
+#               release; `make groups` lists them, `make GROUP` runs one
+#               (the release group: make release-check)
 #   make release  dist/kompakto-VERSION.zip, what a Windows user downloads
 PYTHON := /usr/bin/python3
+CTEST := ctest --preset test
 
-.PHONY: all deps windows linux checked run test unit sanitize fuzz fuzz-corpus resources repro e2e \
-        release release-check lint screenshots bench icon faults clean
+.PHONY: all deps windows linux checked run test groups unit sanitize fuzz fuzz-corpus resources repro tools e2e \
+        windows-layer release release-check lint screenshots bench icon faults clean
 
 all: windows
 
 deps:
 	@sh tools/install-deps.sh
 
-# A tree is configured once; later builds let CMake notice changes itself.
-build/%/CMakeCache.txt:
-	cmake --preset $* >/dev/null
+# Each tree named is configured once; later builds let CMake notice changes
+# itself. Then each is built.
+build = for tree in $(1); do \
+	    test -f "$$($(PYTHON) tools/trees.py $$tree)/CMakeCache.txt" || cmake --preset $$tree >/dev/null || exit 1; \
+	    cmake --build --preset $$tree || exit 1; \
+	done
 
 # The Windows tree, the 64-bit builds of the end-to-end helpers, and the tests
 # of the Windows operations themselves.
-windows: deps build/windows/CMakeCache.txt build/windows-x64/CMakeCache.txt build/windows-layer/CMakeCache.txt
-	cmake --build --preset windows
-	cmake --build --preset windows-x64
-	cmake --build --preset windows-layer
+windows: deps
+	@$(call build,windows windows-x64 windows-layer)
 
-linux checked: %: deps build/%/CMakeCache.txt
-	cmake --build --preset $*
+# The unit tests, and the registry of the groups of checks.
+linux: deps
+	@$(call build,linux)
+
+# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the fuzz targets.
+checked: deps
+	@$(call build,checked)
 
 run: windows
 	$(PYTHON) tools/run.py
 
-test: unit sanitize fuzz-corpus resources repro e2e release-check
+test: windows linux checked
+	$(CTEST)
+
+groups: linux
+	$(CTEST) -N
 
 unit: linux
-	ctest --preset linux
+	$(CTEST) -L '^unit$$'
 
-# The unit tests under AddressSanitizer and UndefinedBehaviorSanitizer.
-sanitize: checked
-	ctest --preset checked
+sanitize fuzz-corpus: %: checked linux
+	$(CTEST) -L '^$*$$'
 
-# Each fuzz target once over its committed corpus; `make fuzz` runs each for 30 s.
-fuzz-corpus: checked
-	sh tests/fuzz/run.sh corpus
+resources e2e windows-layer: %: windows linux
+	$(CTEST) -L '^$*$$'
 
+# repro builds HEAD twice in two folders and compares the executables; tools
+# holds the tools' own tests.
+repro tools: %: linux
+	$(CTEST) -L '^$*$$'
+
+# Each fuzz target for 30 s, from its corpus (tests/fuzz/run.sh).
 fuzz: checked
 	sh tests/fuzz/run.sh fuzz 30
-
-resources: windows
-	$(PYTHON) tests/resources/check_resources.py build/windows/kompakto.exe
-
-# Builds HEAD twice in two folders and compares the executables.
-repro: deps
-	sh tools/repro.sh
-
-# First the emulator's decision, on canned binfmt_misc handlers and apt
-# sources (tests/e2e/machine_test.py), and the install on a mirror out of
-# step, against stand-ins for apt (tests/e2e/install_test.py); then the cases
-# under Wine.
-e2e: windows
-	$(PYTHON) -m unittest discover -s tests/e2e -p '*_test.py'
-	$(PYTHON) tests/e2e/e2e.py build/windows
 
 # Each planted fault of tests/faults.txt alone, in a copy of the tree under
 # build/faults, against only the tests its row names: a row is "caught" when
 # they all fail; the last line counts caught and escaped rows, and an escape
 # fails the target. Not part of `make test`; FAULTS="--only=unit" runs the
-# unit rows alone (tools/faults.py says more). The Wine rows take the helpers
-# of this tree's Windows builds.
-faults: deps build/windows/CMakeCache.txt build/windows-x64/CMakeCache.txt
-	cmake --build --preset windows
-	cmake --build --preset windows-x64
+# unit rows alone (tools/faults.py says more).
+faults: deps
 	$(PYTHON) tools/faults.py $(FAULTS)
 
 # The zip, its checksums and the German guide; kompakto.exe is signed when
@@ -85,8 +85,8 @@ release: windows
 	$(PYTHON) tools/release.py
 
 # Two releases and a signed one, checked (tests/release/check_release.py).
-release-check: windows
-	$(PYTHON) tests/release/check_release.py
+release-check: windows linux
+	$(CTEST) -L '^release$$'
 
 lint: deps linux
 	sh tools/lint.sh

@@ -5,18 +5,19 @@ tests named for each catch it.
     /usr/bin/python3 tools/faults.py [--only=KIND,...] [WORD...]
 
 A row is planted in a copy of the tracked files (build/faults/tree, its trees
-built incrementally), only its tests run, and the file is put back. It is
-"caught" when every test it names fails, "ESCAPED" when one passes, "ERROR"
-when the row is wrong: its text is not there exactly once, the plant does not
-build, a test name matches no test, a named test fails without the plant.
-Under a [FILE, run] line the planted file is run before the build: a
-generator whose output is committed.
---only keeps the tests of those kinds (unit, oswin, e2e, resources); a WORD
-keeps the rows whose description or file holds it. The Wine steps hold
-/tmp/kompakto-wine.lock: one Wine session at a time on this machine.
+built incrementally), only the groups of its tests run there, as `make test`
+runs them (CTest, tests/groups.cmake), and the file is put back. What each
+case came to is read from the one format every group leaves (JUnit XML,
+tools/results.py). A row is "caught" when every test it names fails,
+"ESCAPED" when one passes, "ERROR" when the row is wrong: its text is not
+there exactly once, the plant does not build, a test name matches no case,
+a named test fails without the plant. Under a [FILE, run] line the planted
+file is run before the build: a generator whose output is committed.
+--only keeps the tests of those kinds (a group of tests/groups.cmake, or
+oswin for the windows-layer group); a WORD keeps the rows whose description
+or file holds it. The groups under Wine hold the machine's Wine lock while
+they run (tools/winesession.py).
 """
-import contextlib
-import fcntl
 import filecmp
 import fnmatch
 import os
@@ -24,27 +25,44 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import types
-from xml.etree import ElementTree
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(os.path.dirname(HERE), "tests", "e2e")]
+import e2e  # noqa: E402  (tests/e2e/e2e.py: the names of the Windows layer's cases)
+import results  # noqa: E402  (tools/results.py)
+import trees  # noqa: E402  (tools/trees.py)
+
+ROOT = trees.ROOT
 TABLE = os.path.join(ROOT, "tests", "faults.txt")
 TREE = os.path.join(ROOT, "build", "faults", "tree")
-WINE_LOCK = "/tmp/kompakto-wine.lock"
-KINDS = ("unit", "oswin", "e2e", "resources")
-# oswin: both prefixes; oswin64:/oswin32: one of them, as e2e.py names its results.
-LAYER_PREFIXES = {"oswin": ("win64", "win32"), "oswin64": ("win64",), "oswin32": ("win32",)}
-LAYER_RESULT = re.compile(r"windows layer \((win64|win32) prefix, code page \d+\): (.*)")
-UNIT_TESTS = os.path.join(TREE, "build", "linux", "tests", "unit", "unit_tests")
-TREES = {"unit": ["linux"], "oswin": ["windows-layer", "windows"], "e2e": ["windows"], "resources": ["windows"]}
+# The groups of tests/groups.cmake, by the trees each needs built besides
+# the linux tree, where CTest has them all.
+GROUPS = {"unit": [], "sanitize": ["checked"], "fuzz-corpus": ["checked"], "resources": ["windows"], "repro": [],
+          "tools": [], "e2e": ["windows", "windows-x64"], "windows-layer": ["windows-layer", "windows", "windows-x64"],
+          "release": ["windows"]}
+GTEST_GROUPS = ("unit", "sanitize", "windows-layer")
+TIMEOUTS = {"unit": 120, "sanitize": 300}  # seconds; a plant that makes them hang fails them
+# oswin: a test of the windows-layer group in both prefixes; oswin64 and
+# oswin32: in one of them.
+LAYER_KINDS = {"oswin": ("win64", "win32"), "oswin64": ("win64",), "oswin32": ("win32",)}
+KINDS = tuple(GROUPS) + tuple(LAYER_KINDS)
 # A test starts at a word that names its kind; an e2e case's name has spaces.
-NEXT_TEST = re.compile(r" (?=(?:%s):)" % "|".join(KINDS + tuple(LAYER_PREFIXES)))
+NEXT_TEST = re.compile(r" (?=(?:%s):)" % "|".join(KINDS))
 
 
-def kind(test):
-    return "oswin" if test[0] in LAYER_PREFIXES else test[0]
+def group_of(test):
+    return "windows-layer" if test[0] in LAYER_KINDS else test[0]
+
+
+def names_of(test):
+    """{where: the whole name, * and ? wildcards, of the cases test selects};
+    a layer test's for each of its prefixes."""
+    kind, name = test
+    if kind in LAYER_KINDS:
+        return {arch: e2e.layer_test_name(arch, name) for arch in LAYER_KINDS[kind]}
+    return {"": name}
 
 
 def read_table(path):
@@ -63,7 +81,7 @@ def read_table(path):
                 old, _, new = change.partition(" ==> ")
                 tests = [tuple(test.split(":", 1)) for test in NEXT_TEST.split(tests)]
                 if not (file and about and old and line.count(" :: ") == change.count(" ==> ") == 1
-                        and all(kind(test) in KINDS and test[1:] for test in tests)):
+                        and all(test[0] in KINDS and test[1:] for test in tests)):
                     raise SystemExit("%s:%d: a row is a # line, then OLD ==> NEW :: KIND:TEST..., under a [file] "
                                      "line; KIND is one of %s" % (path, number, ", ".join(KINDS)))
                 rows.append(types.SimpleNamespace(about=about, file=file, run=run == "run", old=old, new=new,
@@ -83,100 +101,59 @@ def sync_tree():
             shutil.copy(source, target)
 
 
-def build(presets):
-    """None when every tree built, else the end of the build's output."""
-    for preset in presets:
-        if not os.path.exists(os.path.join(TREE, "build", preset, "CMakeCache.txt")):
-            subprocess.run(["cmake", "--preset", preset], cwd=TREE, check=True, stdout=subprocess.DEVNULL)
-        done = subprocess.run(["cmake", "--build", "--preset", preset], cwd=TREE, capture_output=True, text=True)
+def build(tests):
+    """Builds the trees the groups of tests need, and configures the linux
+    tree; None when that went, else the end of the build's output."""
+    needed = sorted({tree for test in tests for tree in GROUPS[group_of(test)]})
+    for tree in ["linux"] + needed:
+        if not os.path.exists(os.path.join(trees.folder(tree, TREE), "CMakeCache.txt")):
+            subprocess.run(["cmake", "--preset", tree], cwd=TREE, check=True, stdout=subprocess.DEVNULL)
+        if tree == "linux" and not any(group_of(test) == "unit" for test in tests):
+            continue  # configured is enough: the unit tests' program is not run
+        done = subprocess.run(["cmake", "--build", "--preset", tree], cwd=TREE, capture_output=True, text=True)
         if done.returncode:
             return "\n".join((done.stdout + done.stderr).strip().splitlines()[-8:])
     return None
 
 
-def run_unit(name):
-    """[failed] for each unit test that the pattern name selects."""
-    with tempfile.TemporaryDirectory() as work:
-        report = os.path.join(work, "report.xml")
-        try:
-            code = subprocess.run([UNIT_TESTS, "--gtest_filter=" + name, "--gtest_output=xml:" + report],
-                                  capture_output=True, timeout=120).returncode
-        except subprocess.TimeoutExpired:
-            code = None
-        if not os.path.exists(report):  # it crashed or hung: what it ran failed
-            return [True] if code != 0 else []
-        cases = ElementTree.parse(report, ElementTree.XMLParser(encoding="latin-1")).getroot().iter("testcase")
-        return [case.find("failure") is not None for case in cases]  # a failure's message may hold any byte
-
-
-@contextlib.contextmanager
-def wine_lock():
-    """/tmp/kompakto-wine.lock, unless this process holds it already through
-    a descriptor it inherited (flock /tmp/kompakto-wine.lock make faults)."""
-    for fd in os.listdir("/proc/self/fd"):
-        if os.path.realpath("/proc/self/fd/" + fd) == WINE_LOCK:
-            try:
-                fcntl.flock(int(fd), fcntl.LOCK_EX | fcntl.LOCK_NB)  # the lock an ancestor took
-            except OSError:
-                continue
-            yield
-            return
-    with open(WINE_LOCK, "a") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        yield
-
-
-def resource_checks():
-    """(line, failed) for each check of the tree's check_resources.py, which
-    reads the tree's committed images, on the tree's kompakto.exe."""
-    checker = os.path.join(TREE, "tests", "resources", "check_resources.py")
-    output = subprocess.run([sys.executable, checker, os.path.join(TREE, "build", "windows", "kompakto.exe")],
-                            capture_output=True, text=True).stdout
-    return [(line[6:], line.startswith("FAIL")) for line in output.splitlines() if line[:6] in ("PASS  ", "FAIL  ")]
-
-
-def run_wine(tests):
-    """What run_tests says of the e2e cases and layer tests, from one run of
-    tests/e2e/e2e.py on the planted tree."""
-    layer = [name for kind, name in tests if kind in LAYER_PREFIXES]
-    arches = sorted({arch for kind, _ in tests for arch in LAYER_PREFIXES.get(kind, ())})
-    env = dict(os.environ, GTEST_FILTER=":".join(layer) or "-*")  # Wine hands GoogleTest its filter
-    command = [sys.executable, os.path.join(ROOT, "tests", "e2e", "e2e.py"), os.path.join(TREE, "build", "windows")]
-    command += [name for kind, name in tests if kind == "e2e"] + ["windows layer (%s prefix" % a for a in arches]
-    with wine_lock():
-        output = subprocess.run(command, env=env, capture_output=True, text=True).stdout
-    results = {line[5:]: line.startswith("FAIL") for line in output.splitlines() if line[:5] in ("PASS ", "FAIL ")}
-    if not results:
-        print("# e2e.py reported nothing:\n" + output, flush=True)
-    found = {}
-    for test in tests:
-        if test[0] == "e2e":
-            found[test] = {"": results[test[1]]} if test[1] in results else {}
-            continue
-        # A test of the layer fails in a prefix where any test it selects fails.
-        matched = [(m.group(1), failed) for result, failed in results.items() for m in [LAYER_RESULT.fullmatch(result)]
-                   if m and m.group(1) in LAYER_PREFIXES[test[0]] and fnmatch.fnmatchcase(m.group(2), test[1])]
-        found[test] = {arch: any(f for a, f in matched if a == arch) for arch, _ in matched}
-        found[test] = found[test] if len(found[test]) == len(LAYER_PREFIXES[test[0]]) else {}
-    return found
+def run_group(group, tests):
+    """{case name: failed} of one run of group in the tree, as `make test`
+    runs it, but of the cases tests select only where the group can choose;
+    None when it left no results (it crashed or hung)."""
+    wanted = [name for test in tests for name in names_of(test).values()]
+    env = dict(os.environ, KOMPAKTO_CASES="\n".join(wanted))
+    if group in GTEST_GROUPS:  # Wine hands GoogleTest its filter too
+        env["GTEST_FILTER"] = ":".join(test[1] for test in tests)
+    file = results.path(group, TREE)
+    if os.path.exists(file):
+        os.unlink(file)
+    command = ["ctest", "--preset", "test", "-L", "^%s$" % group, "--timeout", str(TIMEOUTS.get(group, 1500))]
+    done = subprocess.run(command, cwd=TREE, env=env, capture_output=True, text=True, errors="replace")
+    cases = results.read(file)
+    if cases is None:
+        print("# %s left no results:\n%s" % (group, "\n".join(done.stdout.splitlines()[-12:])), flush=True)
+    return cases
 
 
 def run_tests(tests):
-    """{(kind, name): {where: failed}}, a layer test's for each of its
-    prefixes; an empty dict when nothing of that name ran. A resources
-    test is a check of check_resources.py, by a part of its line."""
-    found, checks = {}, None
-    for test in tests:
-        if test[0] == "unit":
-            ran = run_unit(test[1])
-            found[test] = {"": any(ran)} if ran else {}
-        elif test[0] == "resources":
-            checks = checks or resource_checks()
-            ran = [failed for line, failed in checks if test[1] in line]
-            found[test] = {"": any(ran)} if ran else {}
-    wine = [test for test in tests if kind(test) in ("e2e", "oswin")]
-    if wine:
-        found.update(run_wine(wine))
+    """{test: {where: failed}}, a layer test's for each of its prefixes; an
+    empty dict where no case of that name ran. A group that left no results
+    crashed or hung: what it was to run failed."""
+    found = {}
+    for group in sorted({group_of(test) for test in tests}):
+        mine = [test for test in tests if group_of(test) == group]
+        cases = run_group(group, mine)
+        for test in mine:
+            if cases is None:
+                found[test] = dict.fromkeys(names_of(test), True)
+                continue
+            found[test] = {}
+            for where, name in names_of(test).items():
+                matched = [failed for case, failed in cases.items() if fnmatch.fnmatchcase(case, name)]
+                if matched:  # a test fails where any case it selects fails
+                    found[test][where] = any(matched)
+            if len(found[test]) < len(names_of(test)):
+                found[test] = {}
     return found
 
 
@@ -204,17 +181,17 @@ def try_row(row, baseline):
         write(path, original.replace(row.old, row.new))
         if row.run:
             subprocess.run([sys.executable, path], check=True, stdout=subprocess.DEVNULL)
-        problem = build(sorted({preset for test in row.tests for preset in TREES[kind(test)]}))
+        problem = build(row.tests)
         if problem:
             return "ERROR", ["the plant does not build:\n" + problem]
-        results = run_tests(row.tests)
+        found = run_tests(row.tests)
     finally:
         sync_tree()  # the planted file, and what its generator drew
-    notes = ["%s:%s: nothing of that name ran" % t for t in row.tests if not results[t]]
+    notes = ["%s:%s: nothing of that name ran" % t for t in row.tests if not found[t]]
     if notes:
         return "ERROR", notes
     notes = ["passes: %s:%s%s" % (test + (where and " in the %s prefix" % where,))
-             for test in row.tests for where, failed in sorted(results[test].items()) if not failed]
+             for test in row.tests for where, failed in sorted(found[test].items()) if not failed]
     return ("ESCAPED" if notes else "caught"), notes
 
 
@@ -225,19 +202,18 @@ def main(argv):
     if len(only) + len(words) < len(argv) - 1 or kinds - set(KINDS):
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
+    if "oswin" in kinds:
+        kinds |= set(LAYER_KINDS) | {"windows-layer"}
     rows = [row for row in read_table(TABLE) if not words or any(w.lower() in (row.about + row.file).lower()
                                                                 for w in words)]
     for row in rows:
-        row.tests = [test for test in row.tests if kind(test) in kinds]
+        row.tests = [test for test in row.tests if test[0] in kinds or group_of(test) in kinds]
     rows = [row for row in rows if row.tests]
     started = time.time()
     os.makedirs(TREE, exist_ok=True)
     sync_tree()
     tests = sorted({test for row in rows for test in row.tests})
-    presets = sorted({preset for test in tests for preset in TREES[kind(test)]})
-    if "windows" in presets:  # e2e.py runs from the windows tree, and wants the layer's program there too
-        presets = sorted(set(presets) | {"windows-layer"})
-    problem = build(presets)
+    problem = build(tests)
     if problem:
         print("the unplanted tree does not build:\n" + problem)
         return 1
@@ -252,7 +228,7 @@ def main(argv):
         print("%-8s %s (%s; %.0f s)" % (verdict, row.about, row.file, time.time() - row_started), flush=True)
         for note in notes:
             print("         " + note.replace("\n", "\n         "))
-    build(presets)  # the trees as the tracked files have them, for the next run
+    build(tests)  # the trees as the tracked files have them, for the next run
     print("# %.0f s" % (time.time() - started))
     print("%d caught, %d escaped%s" % (counts["caught"], counts["ESCAPED"] + counts["ERROR"], counts["ERROR"]
                                        and " (%d of them errors in the table)" % counts["ERROR"] or ""))

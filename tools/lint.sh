@@ -11,7 +11,7 @@ echo "clang-format"
 clang-format --dry-run --Werror $(git ls-files '*.c' '*.cpp' '*.h')
 
 echo "clang-tidy (Linux side)"
-clang-tidy --quiet -p build/linux $(git ls-files 'src/app/*.cpp' 'src/shell/*.cpp' 'tests/fake/*.cpp') 2>/dev/null
+clang-tidy --quiet -p "$(/usr/bin/python3 tools/trees.py linux)" $(git ls-files 'src/app/*.cpp' 'src/shell/*.cpp' 'tests/fake/*.cpp') 2>/dev/null
 echo "clang-tidy (Windows side)"
 clang-tidy --quiet $(git ls-files 'src/platform/win/*.cpp') -- --target=i686-w64-mingw32 -std=c++17 -Isrc \
     -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN 2>/dev/null

@@ -23,8 +23,10 @@ import tempfile
 import time
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build", "windows")
+import trees  # tools/trees.py
+
+ROOT = trees.ROOT
+BUILD = trees.folder("windows")
 
 
 def sha256(data):

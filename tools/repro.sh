@@ -1,11 +1,12 @@
 #!/bin/sh
 # Is kompakto.exe reproducible? Clones the repository's HEAD (or the commit
 # given) twice, into two temporary folders of different names and depths,
-# builds build/windows/kompakto.exe in each the way `make windows` does (the
-# second one at a later time, in another time zone and locale), and checks
-# that the two are the same bytes, that the image carries no time stamp (the
-# file header, the export and resource directories and the debug entries say
-# 0), and that no text in it names the folder it was built in.
+# builds kompakto.exe in the windows tree of each the way `make windows` does
+# (the second one at a later time, in another time zone and locale), and
+# checks that the two are the same bytes, that the image carries no time
+# stamp (the file header, the export and resource directories and the debug
+# entries say 0), and that no text in it names the folder it was built in:
+# each check a line PASS NAME or FAIL NAME.
 set -eu
 top=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel)
 rev=${1:-HEAD}
@@ -29,23 +30,25 @@ sleep 2
 echo "building it again in $second"
 build "$second" TZ=Pacific/Kiritimati LC_ALL=C.UTF-8
 
-a=$first/build/windows/kompakto.exe
-b=$second/build/windows/kompakto.exe
+a=$(/usr/bin/python3 "$first/tools/trees.py" windows)/kompakto.exe
+b=$(/usr/bin/python3 "$second/tools/trees.py" windows)/kompakto.exe
 status=0
 
 if cmp "$a" "$b"; then
-    echo "same bytes: yes ($(wc -c <"$a") bytes, sha256 $(sha256sum "$a" | cut -c1-16)...)"
+    echo "PASS the same bytes from both folders"
+    echo "     $(wc -c <"$a") bytes, sha256 $(sha256sum "$a" | cut -c1-16)..."
 else
     status=1
-    echo "same bytes: NO; differing bytes (offset, first, second):"
-    cmp -l "$a" "$b" | head -20
+    echo "FAIL the same bytes from both folders"
+    echo "     differing bytes (offset, first, second):"
+    cmp -l "$a" "$b" | head -20 | sed 's/^/     /'
 fi
 
 /usr/bin/python3 - "$a" "$b" <<'PY' || status=1
 import sys
 import pefile
 
-checked, bad = 0, 0
+checked, bad = 0, []
 for path in sys.argv[1:]:
     pe = pefile.PE(path)
     stamps = {"file header": pe.FILE_HEADER.TimeDateStamp}
@@ -57,18 +60,22 @@ for path in sys.argv[1:]:
     checked += len(stamps)
     for name, value in stamps.items():
         if value:
-            print("time stamp: %s of %s is 0x%08X" % (name, path, value))
-            bad += 1
-print("time stamps: %d of %d not 0" % (bad, checked))
+            bad.append("     time stamp: %s of %s is 0x%08X" % (name, path, value))
+print("%s no time stamp in the image\n     %d of %d not 0" % ("FAIL" if bad else "PASS", len(bad), checked))
+if bad:
+    print("\n".join(bad))
 sys.exit(1 if bad else 0)
 PY
 
+paths=""
 for exe in "$a" "$b"; do
-    if strings -a "$exe" | grep -F -e "$(basename "$work")" -e "$work" -e "$top"; then
-        status=1
-        echo "build paths in $exe (above)"
-    fi
+    paths=$paths$(strings -a "$exe" | grep -F -e "$(basename "$work")" -e "$work" -e "$top" | sed 's/^/     /')
 done
-
-if [ $status -eq 0 ]; then echo "reproducible: yes"; else echo "reproducible: NO"; fi
+if [ -z "$paths" ]; then
+    echo "PASS no folder it was built in named in the image"
+else
+    status=1
+    echo "FAIL no folder it was built in named in the image"
+    echo "$paths"
+fi
 exit $status

@@ -3,13 +3,16 @@ make screenshots and make bench: a Session starts Xvfb, makes the template
 prefixes once (build/wine/<arch>, kept between runs), gives out fresh copies
 of them, runs the driver (tests/e2e/driver.c) in them, and at the end stops
 every Wine server it started and its Xvfb, whatever happened. Every wait has
-a time-out.
+a time-out. A session holds /tmp/kompakto-wine.lock for its whole life:
+never two Wine sessions at once on this machine, whoever starts them.
 
 kompakto.exe is 32-bit: where the kernel cannot execute that, it runs under
 qemu's emulator (tools/emulator.py); the helpers run in a 64-bit prefix as
 64-bit programs, natively. `python3 tools/winesession.py mode` prints how
 this machine runs 32-bit code: native, emulated or none.
 """
+import contextlib
+import fcntl
 import json
 import os
 import re
@@ -21,11 +24,13 @@ import sys
 import tempfile
 import time
 
+import trees  # tools/trees.py
 from emulator import LOADER32, SetupError, decide, machine_state, prepare_machine
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.path.join(ROOT, "build", "windows")  # kompakto.exe and the 32-bit helpers
+ROOT = trees.ROOT
+BUILD = trees.folder("windows")  # kompakto.exe and the 32-bit helpers
 TEMPLATES = os.path.join(ROOT, "build", "wine")
+WINE_LOCK = "/tmp/kompakto-wine.lock"
 TEMPLATE_FORMAT = "4"  # raise when the way templates are made changes
 HELPERS = "C:\\e2e"  # where the driver and its script live in a prefix
 KOMPAKTO = HELPERS + "\\kompakto.exe"
@@ -33,7 +38,7 @@ START_KOMPAKTO = ("start", KOMPAKTO, '"%s"' % KOMPAKTO, "")  # the driver's step
 # The helpers are built for each kind of prefix and started with its own
 # loader: only kompakto.exe is 32-bit in a 64-bit prefix.
 HELPER_PROGRAMS = ("e2e-driver.exe", "e2e-standin_viewer.exe")
-HELPER_BUILDS = {"win32": BUILD, "win64": os.path.join(ROOT, "build", "windows-x64")}
+HELPER_BUILDS = {"win32": BUILD, "win64": trees.folder("windows-x64")}
 LOADERS = {"win32": LOADER32, "win64": "/usr/lib/wine/wine64"}
 DESKTOP = "640x480"  # the Wine desktop window of the pictures
 # No crash dialogs, and Managed=N so that Wine does not wait two seconds for
@@ -61,6 +66,24 @@ def guarded(main):
     except SetupError as error:
         print("kompakto: %s" % error, file=sys.stderr, flush=True)
         return 3
+
+
+@contextlib.contextmanager
+def wine_lock():
+    """WINE_LOCK, held until the end; a descriptor of it that this process
+    inherited already locked (flock /tmp/kompakto-wine.lock make test) counts
+    as held."""
+    for fd in os.listdir("/proc/self/fd"):
+        if os.path.realpath("/proc/self/fd/" + fd) == WINE_LOCK:
+            try:
+                fcntl.flock(int(fd), fcntl.LOCK_EX | fcntl.LOCK_NB)  # the lock an ancestor took
+            except OSError:
+                continue
+            yield
+            return
+    with open(WINE_LOCK, "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
 
 
 def spawn(command, env, log_path):
@@ -187,8 +210,11 @@ class Session:
         self.display = display
         self.prefixes = {}  # path: arch
         self.keep = False  # leave the prefixes for a look afterwards
+        self.held = None  # the lock of the machine's Wine sessions
 
     def __enter__(self):
+        self.held = contextlib.ExitStack()
+        self.held.enter_context(wine_lock())
         try:
             prepare_machine()
             if self.display is None:  # else Wine shows its windows on display
@@ -338,6 +364,9 @@ class Session:
             self.xvfb = None
         if self.own_work and not self.keep:
             shutil.rmtree(self.work, ignore_errors=True)
+        if self.held:
+            self.held.close()
+            self.held = None
 
 
 if __name__ == "__main__":

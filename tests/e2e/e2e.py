@@ -1,24 +1,30 @@
 #!/usr/bin/python3
-"""End-to-end tests: the real kompakto.exe under Wine, answered from outside.
+"""End-to-end tests: the real kompakto.exe under Wine, answered from outside;
+and, with --layer, the tests of the Windows operations under Wine.
 
-    /usr/bin/python3 tests/e2e/e2e.py BUILD_DIR [FILTER...] [--keep]
+    /usr/bin/python3 tests/e2e/e2e.py [--layer] [--keep] [FILTER...]
 
-BUILD_DIR holds kompakto.exe and the helpers of tests/e2e (as `make` leaves
-them in build/windows). A FILTER keeps only the cases whose name holds it;
-several filters keep the cases that match any of them. --keep leaves the
-work folder (prefixes, logs, transcripts) under BUILD_DIR/e2e-work; a failed
-run keeps it anyway.
+It takes kompakto.exe and the helpers of tests/e2e from the Windows trees
+(CMakePresets.json names them; `make windows` builds them). A FILTER keeps
+only the cases whose name holds it; several filters keep the cases that
+match any of them. KOMPAKTO_CASES, when set, keeps only the cases whose
+whole name matches one of its lines (* and ? are wildcards). --keep leaves
+the work folder (prefixes, logs, transcripts) in the windows tree; a failed
+run keeps it anyway. Each case is told as a line "PASS NAME" or "FAIL NAME",
+what went wrong indented below it.
 
 How it works: the Wine session (tools/winesession.py) gives each group of
 cases a fresh copy of a 64-bit or 32-bit template prefix, with the viewer
 stand-ins the group needs; one run of the driver (tests/e2e/driver.c) there
 carries out the group's cases and writes a transcript, checked here case by
-case against tests/facts.h and tests/texts.txt. The same session then runs
-the tests of the Windows operations (tests/oswin, built beside BUILD_DIR in
-windows-layer) in a fresh prefix of each kind, each reported as a case.
+case against tests/facts.h and tests/texts.txt. With --layer the session
+runs the tests of the Windows operations (tests/oswin, from the
+windows-layer tree) in a fresh prefix of each kind instead, each reported as
+a case.
 """
 
 import collections
+import fnmatch
 import json
 import os
 import re
@@ -31,6 +37,7 @@ from xml.etree import ElementTree
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.dirname(HERE), os.path.join(os.path.dirname(os.path.dirname(HERE)), "tools")]
 import facts  # noqa: E402  (tests/facts.py)
+import trees  # noqa: E402  (tools/trees.py)
 import winesession  # noqa: E402  (tools/winesession.py)
 
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
@@ -66,7 +73,7 @@ PLANTED_DLL_MARK = "C:\\planted-dll-loaded.txt"
 # The tests of the Windows operations themselves (tests/oswin), run in each
 # kind of prefix, the 32-bit one with a system code page other than 1252, with
 # the DLL they plant as their probe.
-LAYER_SOURCE = os.path.join("..", "windows-layer", "oswin-test.exe")  # beside BUILD_DIR
+LAYER_SOURCE = os.path.join(trees.folder("windows-layer"), "oswin-test.exe")
 LAYER_NAME = "oswin-test.exe"
 LAYER_TEST = "C:\\oswin\\" + LAYER_NAME
 LAYER_RESULTS = "C:\\oswin\\results.xml"
@@ -812,24 +819,31 @@ def check_case(group, case, events):
 
 
 def main(argv):
-    arguments = [a for a in argv[1:] if a != "--keep"]
-    if not arguments or any(a.startswith("--") for a in arguments):
+    options = [a for a in argv[1:] if a.startswith("--")]
+    filters = [a for a in argv[1:] if not a.startswith("--")]
+    if set(options) - {"--keep", "--layer"}:
         print(__doc__.strip().split("\n\n")[1], file=sys.stderr)
         return 2
-    build, filters = os.path.abspath(arguments[0]), arguments[1:]
+    layer = "--layer" in options
+    build = winesession.BUILD
+    named = [line for line in os.environ.get("KOMPAKTO_CASES", "").split("\n") if line]
 
-    def wanted(name):
-        return not filters or any(f.lower() in name.lower() for f in filters)
+    def wanted(name, whole=lambda pattern: pattern):
+        return ((not filters or any(f.lower() in name.lower() for f in filters))
+                and (not named or any(fnmatch.fnmatchcase(name, whole(pattern)) for pattern in named)))
 
-    chosen = [g._replace(cases=[c for c in g.cases if wanted(c.name)]) for g in groups()]
+    def arch_wanted(arch):  # a name's part before the layer test's own
+        return wanted(layer_test_name(arch, ""), lambda pattern: pattern.split("): ")[0] + "): ")
+
+    chosen = [] if layer else [g._replace(cases=[c for c in g.cases if wanted(c.name)]) for g in groups()]
     chosen = [g for g in chosen if g.cases]
-    layer_arches = [arch for arch in sorted(LAYER_RUNS, reverse=True) if wanted(layer_test_name(arch, ""))]
+    layer_arches = [arch for arch in sorted(LAYER_RUNS, reverse=True) if layer and arch_wanted(arch)]
     if not chosen and not layer_arches:
-        print("no case matches %s" % filters, file=sys.stderr)
+        print("no case matches %s" % (filters + named), file=sys.stderr)
         return 2
 
     started = time.time()
-    work = os.path.join(build, "e2e-work")
+    work = os.path.join(build, "layer-work" if layer else "e2e-work")
     shutil.rmtree(work, ignore_errors=True)  # what an earlier run kept
     failures = []  # per case reported, whether it failed
 
@@ -840,7 +854,7 @@ def main(argv):
         failures.append(bool(problems))
 
     with winesession.Session(work, build) as session:
-        session.keep = "--keep" in argv
+        session.keep = "--keep" in options
         arches = sorted({g.arch for g in chosen} | set(layer_arches))
         try:
             broken = session.templates(arches)

@@ -1,19 +1,20 @@
 #!/bin/sh
-# Runs the fuzz targets that `make checked` builds in build/checked (clang,
-# libFuzzer, ASan, UBSan).
+# Runs the fuzz targets that `make checked` builds in the checked tree
+# (clang, libFuzzer, ASan, UBSan), each told as a line PASS TARGET or FAIL
+# TARGET.
 #   run.sh corpus          each target once over its committed corpus, no
 #                          mutation: a regression test
 #   run.sh fuzz [SECONDS]  each target for SECONDS (default 30), starting from
 #                          its corpus; new inputs are kept in
-#                          build/checked/found/<target>, failing ones in
-#                          build/checked/crashes/ (add them to the corpus once
+#                          found/<target> of the checked tree, failing ones in
+#                          its crashes/ (add them to the corpus once
 #                          the fault is fixed; make_seeds.py writes the seeds)
 # Exits non-zero when a target finds a failing input.
 set -eu
 cd "$(dirname "$0")/../.."
 mode=${1:-corpus}
 seconds=${2:-30}
-build=build/checked
+build=$(/usr/bin/python3 tools/trees.py checked)
 mkdir -p "$build/crashes" "$build/logs"
 
 # Command lines are cut at 32767 characters after the control byte; a little
@@ -43,11 +44,14 @@ for target in command_line_fuzzer environment_fuzzer; do
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     coverage=$(grep -E '(DONE|INITED) +cov' "$log" | tail -1 | sed -E 's/^#[0-9]+[[:space:]]+[A-Z]+ +//')
     if [ $result -eq 0 ]; then
-        echo "$target: ok, ${runs:-?} runs, corpus $files files; $coverage"
+        echo "PASS $target ($mode)"
+        echo "     ${runs:-?} runs, corpus $files files; $coverage"
     else
         status=1
-        echo "$target: FAILED (exit $result), see $log"
-        grep -E 'check failed|ERROR: AddressSanitizer|runtime error|^ +[A-Za-z]|Test unit written' "$log" | head -20
+        echo "FAIL $target ($mode)"
+        echo "     exit $result, see $log"
+        grep -E 'check failed|ERROR: AddressSanitizer|runtime error|^ +[A-Za-z]|Test unit written' "$log" | head -20 |
+            sed 's/^/     /'
     fi
 done
 exit $status

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Checks the resources built into kompakto.exe.
 
-    /usr/bin/python3 tests/resources/check_resources.py build/windows/kompakto.exe
+    /usr/bin/python3 tests/resources/check_resources.py KOMPAKTO.EXE      (make resources)
 
 Reads the executable with pefile and checks: the kind of image (32-bit GUI,
 system DLLs only, the four image flags scanners look for, relocations kept),
@@ -72,7 +72,9 @@ class Report:
         else:
             self.failures.append(name)
         if not self.quiet:
-            print("PASS  " + name if ok else "FAIL  " + name + (": " + detail if detail else ""))
+            print(("PASS  " if ok else "FAIL  ") + name)
+            if detail and not ok:
+                print("      " + str(detail).replace("\n", "\n      "))
         return ok
 
     def equal(self, name, actual, expected):

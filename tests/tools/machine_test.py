@@ -3,7 +3,7 @@ that binfmt_misc hands it to, or not at all, and what the Wine session does
 about it (tools/emulator.py), decided on handlers as /proc shows them and apt
 sources as /etc/apt holds them, never on this machine's own.
 
-    /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
+    make tools      (or: /usr/bin/python3 tools/results.py tools --unittest tests/tools)
 """
 import os
 import sys

@@ -4,7 +4,7 @@ what they say and how they end, against stand-ins for apt-get, dpkg,
 dpkg-query, id and sleep put first on PATH (no package is installed, no real
 pause is made).
 
-    /usr/bin/python3 -m unittest discover -s tests/e2e -p '*_test.py'
+    make tools      (or: /usr/bin/python3 tools/results.py tools --unittest tests/tools)
 """
 import contextlib
 import io
