@@ -2,8 +2,7 @@
  * started to a file and exits with 0, so a test can see exactly what the
  * real program would have received.
  *
- * The file is KOMPAKTO_STANDIN_OUT, or C:\standin-args.txt when that is not
- * set; UTF-8, one line each:
+ * The file is C:\standin-args.txt; UTF-8, one line each:
  *   exe=<this program's own path>
  *   cmdline=<the raw command line>
  *   argc=<count>
@@ -40,8 +39,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     (void)previous;
     (void)arguments;
     (void)show;
-    wchar_t out[MAX_PATH];
-    if (!GetEnvironmentVariableW(L"KOMPAKTO_STANDIN_OUT", out, MAX_PATH)) wcscpy(out, L"C:\\standin-args.txt");
 
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
@@ -51,5 +48,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     Add(L"exe=%ls\ncmdline=%ls\nargc=%d\n", self, commandLine, argc);
     for (int i = 0; argv && i < argc; i++) Add(L"argv[%d]=%ls\n", i, argv[i]);
     LocalFree(argv);
-    return WhWriteWhole(out, g_text, (DWORD)g_length) ? 0 : 3;
+    return WhWriteWhole(L"C:\\standin-args.txt", g_text, (DWORD)g_length) ? 0 : 3;
 }
