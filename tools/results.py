@@ -25,6 +25,7 @@ from xml.sax.saxutils import quoteattr, escape
 import trees
 
 CASE = re.compile(r"(PASS|FAIL) +(\S.*)$")
+NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f]")  # what XML 1.0 cannot hold, even escaped
 
 
 def path(group, root=trees.ROOT):
@@ -41,6 +42,7 @@ def write(group, cases, file):
              '  <testsuite name=%s tests="%d" failures="%d" time="%.3f">' % (quoteattr(group), len(cases), failures,
                                                                           total)]
     for name, failed, said, seconds in cases:
+        name, said = NOT_XML.sub("?", name), NOT_XML.sub("?", said)
         lines.append('    <testcase classname="" name=%s time="%.3f">' % (quoteattr(name), seconds))
         if failed:
             lines.append("      <failure message=%s>%s</failure>" % (quoteattr(said.split("\n")[0]), escape(said)))
