@@ -4,8 +4,8 @@
 # the tests.
 #   make        installs what is missing and builds the Windows trees:
 #               build/windows/kompakto.exe and the tests' Windows programs
-#   make run    builds it and shows its question under Wine, as a German
-#               user sees it
+#   make run    builds it and shows its question under Wine, in German,
+#               as Wine draws it
 #   make test   every test: the unit tests (also under ASan and UBSan), the
 #               fuzz corpus, the resource checks, the reproducibility check,
 #               the end-to-end tests under Wine and the check of the release

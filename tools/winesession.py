@@ -149,7 +149,7 @@ class Driver:
     def picture(self, prefix, number, path):
         """Waits for the number-th held box (see hold_steps), saves the Wine
         desktop window cut down to it as path, and lets the driver go on."""
-        self.wait_for('"action":"hold"', number)
+        self.wait_for('"action":"picture"', number)
         time.sleep(0.5)  # painted
         shot = path + ".screen.png"
         subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", shot], check=True,
@@ -175,10 +175,11 @@ class Driver:
 
 
 def hold_steps(caption, number, action, wait_ms=60000):
-    """Driver steps that find the box, hold it until the picture numbered
-    number is taken (Driver.picture), then answer it with action."""
+    """Driver steps that find the box, hold it, drawn active, until the
+    picture numbered number is taken (Driver.picture), then answer it with
+    action."""
     go = "%s\\go%d" % (HELPERS, number)
-    return [("box", caption, str(wait_ms), "hold"), ("wait_file", go, str(wait_ms)), ("box", caption, "5000", action)]
+    return [("box", caption, str(wait_ms), "picture"), ("wait_file", go, str(wait_ms)), ("box", caption, "5000", action)]
 
 
 class Session:
