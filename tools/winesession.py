@@ -179,7 +179,8 @@ def hold_steps(caption, number, action, wait_ms=60000):
     picture numbered number is taken (Driver.picture), then answer it with
     action."""
     go = "%s\\go%d" % (HELPERS, number)
-    return [("box", caption, str(wait_ms), "picture"), ("wait_file", go, str(wait_ms)), ("box", caption, "5000", action)]
+    return [("box", caption, str(wait_ms), "picture"), ("wait_file", go, str(wait_ms)),
+            ("box", caption, "5000", action)]
 
 
 class Session:
