@@ -8,9 +8,10 @@ certificate made here (nothing secret is committed), and checks: each zip
 holds exactly kompakto.exe, LIESMICH.txt and SHA256SUMS.txt, in that order;
 the unsigned exe is the build's and the two unsigned zips are the same bytes;
 both checksum lists verify; the guide is UTF-8 with a byte-order mark, CRLF
-and at most 80 columns, and states what tests/facts.h and tests/texts.txt
-hold; the signed exe verifies, names the program and its address, passes the
-resource checks and still asks its question under Wine.
+and at most 80 columns, states what tests/facts.h and tests/texts.txt hold,
+and says whether the exe beside it is signed, and by whom; the signed exe
+verifies, names the program and its address, passes the resource checks and
+still asks its question under Wine.
 """
 import hashlib
 import os
@@ -54,11 +55,23 @@ def check_contents(out, files):
     exe_sum = hashlib.sha256(files["kompakto.exe"]).hexdigest()
     r.equal("SHA256SUMS.txt in the zip names the exe", files["SHA256SUMS.txt"],
             ("%s  kompakto.exe\r\n" % exe_sum).encode())
-    check_guide(files["LIESMICH.txt"], exe_sum)
+    check_guide(files["LIESMICH.txt"], exe_sum, signer(out, files["kompakto.exe"]))
     return files
 
 
-def check_guide(data, exe_sum):
+def signer(out, exe):
+    """The common name of the certificate that signed the exe of the zip; None when it is unsigned."""
+    path = os.path.join(out, "zip-kompakto.exe")
+    with open(path, "wb") as copy:
+        copy.write(exe)
+    done = subprocess.run(["osslsigncode", "verify", "-in", path], capture_output=True, text=True)
+    subject = re.search(r"Signer #0:\s+Subject: .*/CN=([^/\n]+)", done.stdout)
+    r.check("the zip's exe is read as signed or unsigned", subject or "No signature found" in done.stdout + done.stderr,
+            done.stdout[-400:] + done.stderr[-400:])
+    return subject and subject.group(1)
+
+
+def check_guide(data, exe_sum, signed_by):
     r.check("guide starts with a UTF-8 byte-order mark", data.startswith(b"\xef\xbb\xbf"))
     text = data[3:].decode("utf-8")
     r.check("guide has CRLF line ends only", not {"\r", "\n"} & set(text.replace("\r\n", "")))
@@ -66,6 +79,10 @@ def check_guide(data, exe_sum):
     r.check("guide lines fit 80 columns", max(map(len, lines)) <= 80, max(lines, key=len))
     r.equal("guide: every placeholder filled in", re.findall(r"@\w+@", text), [])
     flat = " ".join(text.split())  # a sentence as one line, wherever it wraps
+    unsigned = "Diese Kopie von kompakto.exe ist nicht signiert."
+    signed = "Diese Kopie von kompakto.exe ist signiert, mit einem Zertifikat auf den Namen „%s“." % signed_by
+    r.check("guide: %s, as the exe in the zip" % ("signed by %s" % signed_by if signed_by else "unsigned"),
+            (signed if signed_by else unsigned) in flat and (unsigned if signed_by else "ist signiert,") not in flat)
     # The verb as the boxes and Explorer name it, and the keys that switching off deletes or leaves.
     keys = facts.VERB_KEY.split("\\")
     verb, folder_verb = keys[4].replace("&", ""), facts.FOLDER_VERB_KEY.rsplit("\\", 1)[1]
