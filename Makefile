@@ -5,8 +5,8 @@
 # (tests/groups.cmake).
 #   make        installs what is missing and builds the Windows trees:
 #               kompakto.exe and the tests' Windows programs
-#   make run    builds it and shows its question under Wine, as a German
-#               user sees it
+#   make run    builds it and shows its question under Wine, in German,
+#               as Wine draws it
 #   make test   every group of checks, in order: unit, sanitize,
 #               fuzz-corpus, resources, repro, tools, e2e, windows-layer,
 #               release; `make groups` lists them, `make GROUP` runs one

@@ -55,6 +55,10 @@ constexpr char kProgram64[] = "i_view64.exe";
 constexpr char kProgram32[] = "i_view32.exe";
 constexpr char kScoopApp[] = "apps\\irfanview\\current\\";
 constexpr char kScoopLeanApp[] = "apps\\irfanview-lean\\current\\";
+constexpr char kScoopUserVariable[] = "%SCOOP%";
+constexpr char kScoopUserDefault[] = "%USERPROFILE%\\scoop";
+constexpr char kScoopGlobalVariable[] = "%SCOOP_GLOBAL%";
+constexpr char kScoopGlobalDefault[] = "%ProgramData%\\scoop";
 
 // The stored command is '"', the viewer's path and this tail of 101
 // characters, the multiplication sign being the byte 0xD7.

@@ -9,7 +9,7 @@
 set -eu
 need=""
 for package in cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 \
-               xvfb imagemagick xdotool locales python3 python3-pefile icoutils clang libclang-rt-14-dev \
+               fonts-wine xvfb imagemagick xdotool locales python3 python3-pefile icoutils clang libclang-rt-14-dev \
                clang-tidy clang-format cppcheck shellcheck python3-pyflakes \
                openssl osslsigncode; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || need="$need $package"

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""make run: kompakto.exe under Wine, as a German user sees it.
+"""make run: kompakto.exe under Wine, in German, as Wine draws its boxes.
 
 With a reachable $DISPLAY it runs there, in a fresh prefix, and waits for
 you to answer. Without one it shows the question on a virtual screen in a

@@ -1,8 +1,12 @@
 #!/usr/bin/python3
 """make screenshots: the pictures of the README (the question, both
-confirmations and the download offer) as a German Windows shows them, taken
-under Wine in a desktop window on a virtual screen, with a stand-in for the
-viewer, and saved to docs/."""
+confirmations and the download offer) as Wine draws the boxes, in German:
+Wine's own layout and controls, with Windows' fonts where Wine has its own of
+them (Tahoma for the text, Marlett for the buttons of the title bar), each box
+active, as it comes to the front. Wine sizes a box's text field itself, and
+so wraps a long line of a box with one button where Windows would not. Taken
+in a Wine desktop window on a virtual screen, with a stand-in for the viewer,
+and saved to docs/."""
 import os
 import sys
 

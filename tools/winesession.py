@@ -31,7 +31,7 @@ ROOT = trees.ROOT
 BUILD = trees.folder("windows")  # kompakto.exe and the 32-bit helpers
 TEMPLATES = os.path.join(ROOT, "build", "wine")
 WINE_LOCK = "/tmp/kompakto-wine.lock"
-TEMPLATE_FORMAT = "4"  # raise when the way templates are made changes
+TEMPLATE_FORMAT = "5"  # raise when the way templates are made changes
 HELPERS = "C:\\e2e"  # where the driver and its script live in a prefix
 KOMPAKTO = HELPERS + "\\kompakto.exe"
 START_KOMPAKTO = ("start", KOMPAKTO, '"%s"' % KOMPAKTO, "")  # the driver's step that starts it
@@ -41,6 +41,11 @@ HELPER_PROGRAMS = ("e2e-driver.exe", "e2e-standin_viewer.exe")
 HELPER_BUILDS = {"win32": BUILD, "win64": trees.folder("windows-x64")}
 LOADERS = {"win32": LOADER32, "win64": "/usr/lib/wine/wine64"}
 DESKTOP = "640x480"  # the Wine desktop window of the pictures
+# Wine's own fonts (Debian's fonts-wine): Marlett draws the buttons of a title
+# bar, Tahoma the text of the boxes. Debian's Wine 8 looks for them at
+# Z:\usr\share\wine\../fonts, a path its file lookup does not resolve, so
+# each template gets them where Windows keeps its fonts, C:\windows\Fonts.
+WINE_FONTS = "/usr/share/wine/fonts"
 # No crash dialogs, and Managed=N so that Wine does not wait two seconds for
 # a window manager after every box.
 TEMPLATE_SETTINGS = ("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n\"ShowCrashDialog\"=dword:00000000\n\n"
@@ -167,7 +172,7 @@ class Driver:
     def picture(self, prefix, number, path):
         """Waits for the number-th held box (see hold_steps), saves the Wine
         desktop window cut down to it as path, and lets the driver go on."""
-        self.wait_for('"action":"hold"', number)
+        self.wait_for('"action":"picture"', number)
         time.sleep(0.5)  # painted
         shot = path + ".screen.png"
         subprocess.run(["import", "-display", self.env["DISPLAY"], "-window", "root", shot], check=True,
@@ -193,10 +198,12 @@ class Driver:
 
 
 def hold_steps(caption, number, action, wait_ms=60000):
-    """Driver steps that find the box, hold it until the picture numbered
-    number is taken (Driver.picture), then answer it with action."""
+    """Driver steps that find the box, hold it, drawn active, until the
+    picture numbered number is taken (Driver.picture), then answer it with
+    action."""
     go = "%s\\go%d" % (HELPERS, number)
-    return [("box", caption, str(wait_ms), "hold"), ("wait_file", go, str(wait_ms)), ("box", caption, "5000", action)]
+    return [("box", caption, str(wait_ms), "picture"), ("wait_file", go, str(wait_ms)),
+            ("box", caption, "5000", action)]
 
 
 class Session:
@@ -302,6 +309,10 @@ class Session:
             if os.path.islink(link):
                 os.unlink(link)
                 os.makedirs(link)
+        if not os.path.isdir(WINE_FONTS):
+            return "%s is missing: run tools/install-deps.sh as root" % WINE_FONTS
+        for name in os.listdir(WINE_FONTS):
+            shutil.copyfile(os.path.join(WINE_FONTS, name), os.path.join(path, "drive_c", "windows", "Fonts", name))
         with open(made, "w") as out:
             out.write(stamp)
         return None

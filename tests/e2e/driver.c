@@ -295,6 +295,22 @@ static int Act(HWND box, const wchar_t* action, HWND focus) {
     return 0;
 }
 
+/* Wine 8 draws the first box of a process with the title bar of a window in
+ * the background: the box activates itself (the focus on its default button)
+ * before its process holds the foreground, and taking the foreground after
+ * that sends it nothing more. Handing the foreground to a window of the
+ * driver and back has Wine activate the box again, and draw it as Windows
+ * shows a box that comes to the front. */
+static void DrawActive(HWND box) {
+    HWND other = CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"", WS_POPUP | WS_VISIBLE, -10, -10, 1, 1, NULL, NULL,
+                                 NULL, NULL);
+    SetForegroundWindow(other);
+    Sleep(100);
+    SetForegroundWindow(box);
+    Sleep(100);
+    DestroyWindow(other);
+}
+
 /* Reports everything about box as one event; then does action to it, or,
  * for a box with another caption than expected, whatever makes it go away,
  * so that the program can run on. */
@@ -311,7 +327,9 @@ static void ReportAndAct(const char* event, HWND box, const wchar_t* expectedCap
     const wchar_t* done = expectedCaption && wcscmp(seen.caption, expectedCaption) == 0 ? action : L"wm_close";
     Begin(event, "caption:s text:s buttons:r focus:d defstyle:d icon:s foreground:b action:s", seen.caption, seen.text,
           Buttons(&seen), seen.focused, DefaultStyledButton(box), icon, GetForegroundWindow() == box, done);
-    if (wcscmp(done, L"hold") != 0) {
+    if (wcscmp(done, L"picture") == 0) {
+        DrawActive(box);
+    } else if (wcscmp(done, L"hold") != 0) {
         int gone = Act(box, done, focus) && Gone(box, 5000);
         /* Still there: take the first button that closes it, Cancel or OK. */
         for (int closed = gone, i = 0; !closed && i < 2; i++) {
@@ -367,7 +385,8 @@ static void StepStart(wchar_t** f) {
 }
 
 /* Waits for the next box of the started program, reports it, then does ACTION
- * to it (see Act); hold leaves it open for a later box step. */
+ * to it (see Act); hold leaves it open for a later box step, and picture
+ * leaves it open drawn active (DrawActive). */
 static void StepBox(wchar_t** f) {
     DWORD start = GetTickCount();
     HWND box = NULL;

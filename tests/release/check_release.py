@@ -8,9 +8,10 @@ certificate made here (nothing secret is committed), and checks: each zip
 holds exactly kompakto.exe, LIESMICH.txt and SHA256SUMS.txt, in that order;
 the unsigned exe is the build's and the two unsigned zips are the same bytes;
 both checksum lists verify; the guide is UTF-8 with a byte-order mark, CRLF
-and at most 80 columns, and states what tests/facts.h and tests/texts.txt
-hold; the signed exe verifies, names the program and its address, passes the
-resource checks and still asks its question under Wine.
+and at most 80 columns, states what tests/facts.h and tests/texts.txt hold,
+and says whether the exe beside it is signed, and by whom; the signed exe
+verifies, names the program and its address, passes the resource checks and
+still asks its question under Wine.
 """
 import hashlib
 import os
@@ -31,6 +32,9 @@ RELEASE = os.path.join(ROOT, "tools", "release.py")
 ZIP = "kompakto-%s.zip" % facts.VERSION
 ENTRIES = ["kompakto.exe", "LIESMICH.txt", "SHA256SUMS.txt"]
 SIGN_URL = "https://example.org/kompakto"
+# Windows' German buttons of a box with Yes, No and Cancel, in their order.
+YES_NO_CANCEL = ["Ja", "Nein", "Abbrechen"]
+NUMBERS = {4: "vier", 5: "fünf", 6: "sechs"}
 r = check_resources.Report()
 
 
@@ -51,19 +55,51 @@ def check_contents(out, files):
     exe_sum = hashlib.sha256(files["kompakto.exe"]).hexdigest()
     r.equal("SHA256SUMS.txt in the zip names the exe", files["SHA256SUMS.txt"],
             ("%s  kompakto.exe\r\n" % exe_sum).encode())
-    check_guide(files["LIESMICH.txt"], exe_sum)
+    check_guide(files["LIESMICH.txt"], exe_sum, signer(out, files["kompakto.exe"]))
     return files
 
 
-def check_guide(data, exe_sum):
+def signer(out, exe):
+    """The common name of the certificate that signed the exe of the zip; None when it is unsigned."""
+    path = os.path.join(out, "zip-kompakto.exe")
+    with open(path, "wb") as copy:
+        copy.write(exe)
+    done = subprocess.run(["osslsigncode", "verify", "-in", path], capture_output=True, text=True)
+    subject = re.search(r"Signer #0:\s+Subject: .*/CN=([^/\n]+)", done.stdout)
+    r.check("the zip's exe is read as signed or unsigned", subject or "No signature found" in done.stdout + done.stderr,
+            done.stdout[-400:] + done.stderr[-400:])
+    return subject and subject.group(1)
+
+
+def check_guide(data, exe_sum, signed_by):
     r.check("guide starts with a UTF-8 byte-order mark", data.startswith(b"\xef\xbb\xbf"))
     text = data[3:].decode("utf-8")
     r.check("guide has CRLF line ends only", not {"\r", "\n"} & set(text.replace("\r\n", "")))
     lines = text.split("\r\n")
     r.check("guide lines fit 80 columns", max(map(len, lines)) <= 80, max(lines, key=len))
-    verb = facts.VERB_KEY.rsplit("\\", 1)[1].replace("&", "")
+    r.equal("guide: every placeholder filled in", re.findall(r"@\w+@", text), [])
+    flat = " ".join(text.split())  # a sentence as one line, wherever it wraps
+    unsigned = "Diese Kopie von kompakto.exe ist nicht signiert."
+    signed = "Diese Kopie von kompakto.exe ist signiert, mit einem Zertifikat auf den Namen „%s“." % signed_by
+    r.check("guide: %s, as the exe in the zip" % ("signed by %s" % signed_by if signed_by else "unsigned"),
+            (signed if signed_by else unsigned) in flat and (unsigned if signed_by else "ist signiert,") not in flat)
+    # The verb as the boxes and Explorer name it, and the keys that switching off deletes or leaves.
+    keys = facts.VERB_KEY.split("\\")
+    verb, folder_verb = keys[4].replace("&", ""), facts.FOLDER_VERB_KEY.rsplit("\\", 1)[1]
+    r.check("guide names the entry «%s», as the boxes quote it, and the older one „%s“" % (verb, folder_verb),
+            "«%s»" % verb in text and "»%s«" % verb not in text and "„%s“" % folder_verb in flat)
+    left = "%s und darunter %s, unter HKEY_CURRENT_USER\\%s\\%s" % tuple(keys[2:4] + keys[:2])
+    r.check("guide: switching off leaves %s" % left, left.lower() in flat.lower())
+    # The question's default button, the confirmation's time, and the page the download offer opens.
+    default = YES_NO_CANCEL[(facts.QUESTION_STYLE >> 8) & 0xF]
+    seconds = NUMBERS[facts.CONFIRM_TIMEOUT_MS // 1000]
+    address = facts.TEXTS["download failed"].split("\r")[-1]
+    r.check("guide: «%s» is the question's default, Enter changes nothing" % default,
+            "«%s» ist vorgewählt: Die Eingabetaste ändert also nichts" % default in flat)
+    r.check("guide: the confirmation closes after gut %s seconds" % seconds, "nach gut %s Sekunden" % seconds in flat)
+    r.check("guide: the download offer opens IrfanView's home page %s" % address,
+            "«Ja» öffnet die Startseite von IrfanView, %s," % address in flat)
     options = dict(re.findall(r"/(\w+)=(\d+)", facts.COMMAND_TAIL))
-    r.check("guide names the entry %s" % verb, "»%s«" % verb in text)
     # The copies' name as the command asks the viewer for it ($N the original's name, $W and $H the copy's
     # width and height), in general and for a landscape and a portrait photo.
     copies = re.search(r'/convert="([^"]+)"', facts.COMMAND_TAIL).group(1)
@@ -74,19 +110,25 @@ def check_guide(data, exe_sum):
         example = copies.replace("$N", "Foto").replace("$W", str(round(width * scale)))
         example = example.replace("$H", str(round(height * scale)))
         r.check("guide: %d × %d pixels give %s" % (width, height, example),
-                "%d × %d Pixeln" % (width, height) in text and "»%s«" % example in text)
+                "%d × %d Pixeln" % (width, height) in text and "\r\n    %s\r\n" % example in text)
     viewers = [facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME, facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME,
                facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME]  # the last on 32-bit Windows
-    found = [text.find(viewer) for viewer in viewers]
-    r.check("guide: IrfanView is looked for at %s, then at %s (%s on 32-bit Windows)" % tuple(viewers),
-            -1 not in found and found == sorted(found), "found at %s" % found)
+    places = viewers + ["%s (sonst %s)" % (facts.SCOOP_USER_VARIABLE, facts.SCOOP_USER_DEFAULT),
+                        "%s (sonst %s)" % (facts.SCOOP_GLOBAL_VARIABLE, facts.SCOOP_GLOBAL_DEFAULT)]
+    found = [flat.find(place) for place in places]
+    r.check("guide: IrfanView is looked for at %s, then at %s (%s on 32-bit Windows), then in Scoop's folders "
+            "under %s, then under %s" % tuple(places), -1 not in found and found == sorted(found),
+            "found at %s" % found)
     r.check("guide: long side %s pixels" % options["resize_long"], "%s Pixel" % options["resize_long"] in text)
     r.check("guide: quality %s" % options["jpgq"], "Qualitätsstufe %s" % options["jpgq"] in text)
-    r.check("guide: the switch %s" % facts.SILENT_SWITCH, "Schalter %s " % facts.SILENT_SWITCH in text
-            and "kompakto.exe %s " % facts.SILENT_SWITCH in text)
-    codes = sorted(int(code) for code in re.findall(r"^  (\d)   ", text, re.M))
-    r.equal("guide: the exit codes", codes, sorted([facts.EXIT_DONE, facts.EXIT_NO_VIEWER, facts.EXIT_REGISTRY_FAILED,
-                                                    facts.EXIT_QUESTION_NOT_SHOWN]))
+    used = re.findall(r"kompakto\.exe ([/-]\S*)", text)
+    r.check("guide: the switch %s, in every command line" % facts.SILENT_SWITCH,
+            "Schalter %s " % facts.SILENT_SWITCH in text and used and set(used) == {facts.SILENT_SWITCH}, str(used))
+    codes = dict(re.findall(r"^  (\d)   ([^\r]*(?:\r\n      [^\r]*)*)", text, re.M))
+    r.equal("guide: the exit codes", sorted(map(int, codes)), sorted(
+        [facts.EXIT_DONE, facts.EXIT_NO_VIEWER, facts.EXIT_REGISTRY_FAILED, facts.EXIT_QUESTION_NOT_SHOWN]))
+    r.check("guide: exit code %d comes with the box «%s»" % (facts.EXIT_REGISTRY_FAILED, facts.ERROR_CAPTION),
+            "«%s»" % facts.ERROR_CAPTION in codes.get(str(facts.EXIT_REGISTRY_FAILED), ""))
     r.equal("guide: the version", set(re.findall(r"(?:Kompakto|Version) (\d+(?:\.\d+)+)", text)), {facts.VERSION})
     maker = facts.TEXTS["header"].split("\r")[1]
     r.check("guide: the maker's line %s" % maker, maker in lines)

@@ -64,6 +64,10 @@ TEST(Texts, TheProgramHoldsWhatItMust) {
         {std::string(facts::kScoopApp) + facts::kProgram32, kScoopProgram32},
         {std::string(facts::kScoopLeanApp) + facts::kProgram64, kScoopLeanProgram64},
         {std::string(facts::kScoopLeanApp) + facts::kProgram32, kScoopLeanProgram32},
+        {facts::kScoopUserVariable, kScoopUserVariable},
+        {facts::kScoopUserDefault, kScoopUserFallback},
+        {facts::kScoopGlobalVariable, kScoopGlobalVariable},
+        {facts::kScoopGlobalDefault, kScoopGlobalFallback},
     };
     for (const auto& pair : same) EXPECT_EQ(pair.first, pair.second);
     EXPECT_EQ(static_cast<size_t>(facts::kCommandTailLength), strlen(facts::kCommandTail));
