@@ -32,8 +32,8 @@ BUILD = trees.folder("windows")
 # What the guide says of the exe in this zip, in place of @SIGNATURE@: the
 # name is the one the signing certificate is issued to, which Windows shows
 # as the publisher.
-UNSIGNED = ("Diese Kopie von kompakto.exe ist nicht signiert. Als ihren Herausgeber nennt Windows darum "
-            "„Unbekannter Herausgeber“.")
+UNSIGNED = ("Diese Kopie von kompakto.exe ist nicht signiert. Windows zeigt als ihren Herausgeber darum "
+            "„Unbekannter Herausgeber“ an.")
 SIGNED = ("Diese Kopie von kompakto.exe ist signiert, mit einem Zertifikat auf den Namen „%s“. "
           "Ob Windows diesem Zertifikat vertraut, zeigt es so: Rechtsklick auf kompakto.exe, "
           "„Eigenschaften“, Registerkarte „Digitale Signaturen“, die Signatur "

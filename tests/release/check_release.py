@@ -88,8 +88,17 @@ def check_guide(data, exe_sum, signed_by):
     verb, folder_verb = keys[4].replace("&", ""), facts.FOLDER_VERB_KEY.rsplit("\\", 1)[1]
     r.check("guide names the entry «%s», as the boxes quote it, and the older one „%s“" % (verb, folder_verb),
             "«%s»" % verb in text and "»%s«" % verb not in text and "„%s“" % folder_verb in flat)
-    left = "%s und darunter %s, unter HKEY_CURRENT_USER\\%s\\%s" % tuple(keys[2:4] + keys[:2])
+    left = "HKEY_CURRENT_USER\\%s\\%s\\%s und darin der Schlüssel %s" % tuple(keys[:4])
     r.check("guide: switching off leaves %s" % left, left.lower() in flat.lower())
+    r.check("guide names the verb's key %s under HKEY_CURRENT_USER\\%s\\%s" % (
+        "\\".join(keys[2:]), keys[0], keys[1]), "\\".join(keys[2:]) in text)
+    # Words quoted «like this» are the boxes' own: a caption, a button, or a piece of a box's text ("…"
+    # leaves out what lies between).
+    boxes = [" ".join(box.split()) for box in facts.TEXTS.values()] + YES_NO_CANCEL + [
+        facts.QUESTION_CAPTION, facts.CONFIRM_CAPTION, facts.DOWNLOAD_CAPTION, facts.ERROR_CAPTION]
+    foreign = [quote for quote in re.findall(r"«([^»]*)»", flat) if quote != "…"
+               and not any(all(part in box for part in quote.split(" … ")) for box in boxes)]
+    r.equal("guide: what it quotes «like this» stands in a box", foreign, [])
     # The question's default button, the confirmation's time, and the page the download offer opens.
     default = YES_NO_CANCEL[(facts.QUESTION_STYLE >> 8) & 0xF]
     seconds = NUMBERS[facts.CONFIRM_TIMEOUT_MS // 1000]
@@ -113,8 +122,9 @@ def check_guide(data, exe_sum, signed_by):
                 "%d × %d Pixeln" % (width, height) in text and "\r\n    %s\r\n" % example in text)
     viewers = [facts.PROGRAM_W6432_ON64 + facts.VIEWER64_NAME, facts.PROGRAM_FILES_ON64 + facts.VIEWER32_NAME,
                facts.PROGRAM_W6432_ON64 + facts.VIEWER32_NAME]  # the last on 32-bit Windows
-    places = viewers + ["%s (sonst %s)" % (facts.SCOOP_USER_VARIABLE, facts.SCOOP_USER_DEFAULT),
-                        "%s (sonst %s)" % (facts.SCOOP_GLOBAL_VARIABLE, facts.SCOOP_GLOBAL_DEFAULT)]
+    places = viewers + ["%s, ohne diese Variable unter %s" % (facts.SCOOP_USER_VARIABLE, facts.SCOOP_USER_DEFAULT),
+                        "%s, ohne diese Variable unter %s" % (facts.SCOOP_GLOBAL_VARIABLE,
+                                                              facts.SCOOP_GLOBAL_DEFAULT)]
     found = [flat.find(place) for place in places]
     r.check("guide: IrfanView is looked for at %s, then at %s (%s on 32-bit Windows), then in Scoop's folders "
             "under %s, then under %s" % tuple(places), -1 not in found and found == sorted(found),
