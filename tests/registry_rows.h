@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "windows_numbers.h"
 
 constexpr char kScratchKey[] = "Software\\Kompakto layer test";
 // Below HKEY_LOCAL_MACHINE, one in each view; each has its own path as the

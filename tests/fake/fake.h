@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "windows_numbers.h"
 
 // Every operation of the fake, by the name of the Windows function it stands
 // for; the calls are recorded under these names.
@@ -25,13 +26,6 @@
 #define FAKE_OP_ENUMERATOR(name) kOp##name,
 enum FakeOp { FAKE_OPERATIONS(FAKE_OP_ENUMERATOR) kOpCount };
 #undef FAKE_OP_ENUMERATOR
-
-// What the tests name besides platform.h: the buttons a box answers with that
-// the program never asks for, and the errors they have the fake give.
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-constexpr long kErrorAccessDenied = 5;
-constexpr intptr_t kSeErrNoAssoc = 31;  // no program for the address
 
 struct FakeCall {
     std::string op;      // the operation's name, e.g. "RegCreateKeyEx"
@@ -78,7 +72,7 @@ std::string FakeDpiAwareness();
 
 // The callNumber-th call of any operation (counting from 1) fails; with
 // fromThereOn every later call fails too. 0 turns failing off. A registry
-// operation failed this way returns kErrorAccessDenied.
+// operation failed this way returns win::kErrorAccessDenied.
 void FakeFailCall(int callNumber, bool fromThereOn);
 
 // The nth call of op (counting from 1; 0 for every call) fails with error: a

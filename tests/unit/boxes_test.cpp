@@ -12,8 +12,8 @@ namespace {
 using Names = std::vector<std::string>;
 
 TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
-    FakeQueueAnswer(kIdNo);
-    EXPECT_EQ(kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
+    FakeQueueAnswer(win::kIdNo);
+    EXPECT_EQ(win::kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
     EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNamesOf());
     char beep[16];
     snprintf(beep, sizeof beep, "0x%X", facts::kQuestionBeep);
@@ -46,8 +46,8 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         FakeReset();
         FakeSetUser32Loadable(w.user32Loadable);
         FakeSetTimeoutBoxExported(w.timeoutBoxExported);
-        FakeQueueAnswer(kIdOk);
-        EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0x807, 5555));
+        FakeQueueAnswer(win::kIdOk);
+        EXPECT_EQ(win::kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0x807, 5555));
         EXPECT_EQ(w.calls, CallNamesOf());
         EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
         ASSERT_EQ(1u, FakeBoxes().size());

@@ -52,7 +52,7 @@ TEST(Activation, RegistersTheViewerThatIsThere) {
         if (m.programW6432 && !*m.programW6432) FakeUnsetEnv("ProgramW6432");
         for (const std::string& file : m.files) FakeAddFile(file);
         for (const std::string& folder : m.folders) FakeAddFolder(folder);
-        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+        EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
         EXPECT_EQ(ExpectedCommand(m.files[0]), StoredCommand());
         ASSERT_EQ(2u, FakeBoxes().size());
         const FakeBox& confirmation = FakeBoxes()[1];
@@ -69,7 +69,7 @@ TEST(Activation, RegistersTheViewerThatIsThere) {
 TEST(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
     FakeAddFolder(kViewer64Path);
     FakeAddFolder(kViewer32Path);
-    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
     EXPECT_EQ(facts::kDownloadCaption, LastCaption());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
@@ -81,7 +81,7 @@ TEST(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
     FakeSetEnv("ProgramFiles", "Programme");
     FakeAddFile("%ProgramW6432%\\IrfanView\\I_view64.exe");
     FakeAddFile("Programme\\IrfanView\\I_view32.exe");
-    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
     EXPECT_EQ(kDownloadCaption, LastCaption());
     EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
@@ -91,15 +91,15 @@ TEST(Activation, FailedExpansionIsNotFound) {
     FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
     FakeAddFile(kViewer32Path);
     FakeFailOp(kOpExpandEnvironmentStrings, 1, 0);  // %ProgramFiles% is expanded first
-    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
     EXPECT_EQ(facts::kDownloadCaption, LastCaption());
 }
 
 TEST(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
     FakeAddFile(kViewer32Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
     EXPECT_EQ(
         "[SOFTWARE]\n[SOFTWARE\\Classes]\n[SOFTWARE\\Classes\\AllFilesystemObjects]\n"
@@ -111,7 +111,7 @@ TEST(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
 
 TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     // Probing from the command key upwards tells which keys this run creates;
     // then the verb key is asked for values that would hide or divert the
     // verb, each diverting sub key is looked for, and the command key is asked
@@ -136,10 +136,10 @@ TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
 }
 
 TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
-    for (int answer : {kIdYes, kIdNo, kIdCancel, 0}) {
+    for (int answer : {win::kIdYes, win::kIdNo, win::kIdCancel, 0}) {
         for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
             FakeReset();
-            EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, commandLine, answer));
+            EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, commandLine, answer));
             ASSERT_EQ(2u, FakeBoxes().size());
             const FakeBox& offer = FakeBoxes()[1];
             EXPECT_EQ(kDownloadText, offer.text);
@@ -148,7 +148,7 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
             EXPECT_EQ("i", offer.iconName);
             EXPECT_TRUE(offer.isDesktopOwner);
             EXPECT_EQ(Names{}, RegistryCallsBesidesTheSearch());
-            if (answer == kIdYes) {
+            if (answer == win::kIdYes) {
                 ASSERT_EQ(1u, FakeOpenedAddresses().size());
                 EXPECT_EQ(kDownloadAddress, FakeOpenedAddresses()[0]);
             } else {
@@ -161,8 +161,8 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
 TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
         FakeReset();
-        FakeFailOp(kOpShellExecute, 1, kSeErrNoAssoc);
-        EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, commandLine, kIdYes));
+        FakeFailOp(kOpShellExecute, 1, win::kSeErrNoAssoc);
+        EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, commandLine, win::kIdYes));
         ASSERT_EQ(3u, FakeBoxes().size());
         const FakeBox& box = FakeBoxes()[2];
         EXPECT_EQ("MessageBox", box.via);
@@ -182,7 +182,7 @@ TEST(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
         refuse("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
         FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell", "", "kept");
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, "kompakto.exe /s"));
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdYes, "kompakto.exe /s"));
         EXPECT_EQ(kErrorCaption, LastCaption());
         EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
         EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), FakeBoxes().back().style);
@@ -200,8 +200,8 @@ TEST(Activation, FailedWriteTakesBackOnlyTheKeysItCreated) {
         FakeAddKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Other");
         if (earlierCommand) FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
         std::string before = FakeRegistryDump();
-        FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
-        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
+        FakeFailOp(kOpRegSetValueEx, 1, win::kErrorAccessDenied);
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdYes));
         EXPECT_EQ(before, FakeRegistryDump());
         EXPECT_EQ((earlierCommand ? Names{} : Names{"RegDeleteKey", "RegDeleteKey"}), CallNamesOf("RegDelete"));
     }
@@ -222,7 +222,7 @@ void SwitchOnBeside(const std::function<void()>& plant, bool diverting) {
     FakeSetValue(kOtherSubKey, "", "kept");
     plant();
     ASSERT_EQ(diverting, FakeExplorerCommand(facts::kVerbKey).empty()) << "planted wrongly";
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
     EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
     EXPECT_EQ("kept", StoredText(kOtherSubKey, ""));
@@ -306,8 +306,8 @@ TEST(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
             FakeSetValue(subKey, "CLSID", "{0}");
             if (r.lockedSubKey) FakeLockKey(subKey + "\\inner");
             FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbDecoratingValues)[0], "kept");
-            if (r.failing != kOpCount) FakeFailOp(r.failing, 1, kErrorAccessDenied);
-            EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, commandLine));
+            if (r.failing != kOpCount) FakeFailOp(r.failing, 1, win::kErrorAccessDenied);
+            EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdYes, commandLine));
             EXPECT_EQ("", FakeExplorerCommand(facts::kVerbKey));
             EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
             ASSERT_EQ(2u, FakeBoxes().size());
@@ -329,7 +329,7 @@ TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
     FakeSetEnv("ProgramW6432", folder);
     FakeAddFile(viewer);
     FakeAddFile(viewer.substr(0, 512));
-    int code = RunAnswering(kIdYes, "k /s", kIdCancel);
+    int code = RunAnswering(win::kIdYes, "k /s", win::kIdCancel);
     if (viewerLength <= 512) {
         EXPECT_EQ(facts::kExitDone, code);
         EXPECT_EQ(ExpectedCommand(viewer), StoredCommand());
@@ -373,7 +373,7 @@ TEST(Deactivation, RemovesBothVerbsAndNothingElse) {
     FakeSetValue(facts::kFolderVerbCommandKey, "", "y");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "z");
     FakeAddKey("SOFTWARE\\Classes\\Directory\\shell\\Other");
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo));
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
     EXPECT_FALSE(FakeKeyExists(facts::kFolderVerbKey));
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command"));
@@ -391,13 +391,13 @@ TEST(Deactivation, RemovesBothVerbsAndNothingElse) {
 }
 
 TEST(Deactivation, NothingRegisteredIsStillDone) {
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo));
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
 }
 
 TEST(Deactivation, SilentShowsNoConfirmation) {
     FakeSetValue(facts::kVerbCommandKey, "", "x");
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo, "kompakto.exe -S"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo, "kompakto.exe -S"));
     EXPECT_EQ(1u, FakeBoxes().size());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
@@ -436,9 +436,9 @@ TEST(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
         }
         if (o.foreignParent) FakeAddKey(std::string(o.foreignParent) + "\\extra");
         if (o.lockedKey) FakeLockKey(o.lockedKey);
-        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, kErrorAccessDenied);
+        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, win::kErrorAccessDenied);
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdNo, "kompakto.exe /s"));
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdNo, "kompakto.exe /s"));
         EXPECT_EQ(before, FakeRegistryDump());
         EXPECT_TRUE(CallNamesOf("RegDelete").empty());
         EXPECT_EQ(facts::kErrorCaption, LastCaption());

@@ -134,7 +134,7 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
     }
     if (code == facts::kExitNoViewer) {
         EXPECT_EQ(before, after);
-        EXPECT_TRUE(s.answers[0] == kIdYes);
+        EXPECT_TRUE(s.answers[0] == win::kIdYes);
     }
     if (code == facts::kExitRegistryFailed) {
         EXPECT_TRUE(Called("MessageBox", false) || Called("MessageBox", true)) << "failure not told";
@@ -145,7 +145,7 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
             EXPECT_EQ(before, after);
         }
     }
-    if (s.answers[0] == kIdNo) {
+    if (s.answers[0] == win::kIdNo) {
         EXPECT_FALSE(DeletedOutOfTurn());
     }
     if (Called("ShellExecute", true)) {
@@ -160,23 +160,42 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
 }
 
 const Scenario kScenarios[] = {
-    {"activate, both viewers", false, 64, {kIdYes, kIdOk}, false, false, false},
-    {"activate silently, both viewers", true, 64, {kIdYes}, false, false, false},
-    {"activate, 32-bit viewer, over an old verb", false, 32, {kIdYes, kIdOk}, true, false, false},
-    {"activate silently, 32-bit viewer", true, 32, {kIdYes}, false, false, false},
-    {"activate, the viewer found by its uninstall entry", false, kByEntry, {kIdYes, kIdOk}, true, false, false},
-    {"no viewer, download taken", false, 0, {kIdYes, kIdYes}, false, false, false},
-    {"no viewer, download declined silently", true, 0, {kIdYes, kIdNo}, false, false, false},
-    {"no viewer, download cancelled", false, 0, {kIdYes, kIdCancel}, true, false, false},
-    {"deactivate", false, 64, {kIdNo, kIdOk}, true, false, false},
-    {"deactivate silently", true, 64, {kIdNo}, true, false, false},
-    {"deactivate with nothing there", false, 0, {kIdNo, kIdOk}, false, false, false},
-    {"deactivate beside another program's key", false, 0, {kIdNo, kIdOk}, true, true, false},
-    {"cancel", false, 64, {kIdCancel}, true, false, false},
-    {"cancel silently", true, 0, {kIdCancel}, false, false, false},
-    {"activate a verb a menu cleaner hid and other programs diverted", false, 64, {kIdYes, kIdOk}, true, false, true},
-    {"activate below a key the user may only read", false, 64, {kIdYes}, false, false, false, "SOFTWARE\\Classes"},
-    {"deactivate a verb the user may only read", false, 64, {kIdNo, kIdOk}, true, false, false, facts::kFolderVerbKey},
+    {"activate, both viewers", false, 64, {win::kIdYes, win::kIdOk}, false, false, false},
+    {"activate silently, both viewers", true, 64, {win::kIdYes}, false, false, false},
+    {"activate, 32-bit viewer, over an old verb", false, 32, {win::kIdYes, win::kIdOk}, true, false, false},
+    {"activate silently, 32-bit viewer", true, 32, {win::kIdYes}, false, false, false},
+    {"activate, the viewer found by its uninstall entry",
+     false,
+     kByEntry,
+     {win::kIdYes, win::kIdOk},
+     true,
+     false,
+     false},
+    {"no viewer, download taken", false, 0, {win::kIdYes, win::kIdYes}, false, false, false},
+    {"no viewer, download declined silently", true, 0, {win::kIdYes, win::kIdNo}, false, false, false},
+    {"no viewer, download cancelled", false, 0, {win::kIdYes, win::kIdCancel}, true, false, false},
+    {"deactivate", false, 64, {win::kIdNo, win::kIdOk}, true, false, false},
+    {"deactivate silently", true, 64, {win::kIdNo}, true, false, false},
+    {"deactivate with nothing there", false, 0, {win::kIdNo, win::kIdOk}, false, false, false},
+    {"deactivate beside another program's key", false, 0, {win::kIdNo, win::kIdOk}, true, true, false},
+    {"cancel", false, 64, {win::kIdCancel}, true, false, false},
+    {"cancel silently", true, 0, {win::kIdCancel}, false, false, false},
+    {"activate a verb a menu cleaner hid and other programs diverted",
+     false,
+     64,
+     {win::kIdYes, win::kIdOk},
+     true,
+     false,
+     true},
+    {"activate below a key the user may only read", false, 64, {win::kIdYes}, false, false, false, "SOFTWARE\\Classes"},
+    {"deactivate a verb the user may only read",
+     false,
+     64,
+     {win::kIdNo, win::kIdOk},
+     true,
+     false,
+     false,
+     facts::kFolderVerbKey},
 };
 
 // What a run came to: its exit code, the registry and the boxes shown.
@@ -238,7 +257,7 @@ TEST(FaultSweep, EveryFailurePointOfEveryScenario) {
                 if (fromThereOn || end == kFailureEnds.end()) continue;
                 if (end->second == kTold) {
                     EXPECT_EQ(facts::kExitRegistryFailed, code) << s.name << where;
-                    const char* told = s.answers[0] == kIdYes ? kActivationFailedText : kDeactivationFailedText;
+                    const char* told = s.answers[0] == win::kIdYes ? kActivationFailedText : kDeactivationFailedText;
                     EXPECT_TRUE(!FakeBoxes().empty() && FakeBoxes().back().text == told) << s.name << where;
                 } else {
                     EXPECT_EQ(cleanOutcome, Outcome(code)) << s.name << where;

@@ -8,13 +8,13 @@ void RegistrySetUp() {
     FakeLockKey(Scratch("locked"));
     FakeMakeKeyVolatile(Scratch("volatile"));
     const std::string plain = Scratch("plain");
-    FakeSetTypedValue(plain, "v", 4, std::string("\x01\0\0\0", 4));
-    FakeSetTypedValue(plain, "all", kRegSz, AllBytes() + '\0');
-    FakeSetTypedValue(plain, "expand", kRegExpandSz, std::string("<%") + kExpandVariable + "%>" + '\0');
+    FakeSetTypedValue(plain, "v", win::kRegDword, std::string("\x01\0\0\0", 4));
+    FakeSetTypedValue(plain, "all", win::kRegSz, AllBytes() + '\0');
+    FakeSetTypedValue(plain, "expand", win::kRegExpandSz, std::string("<%") + kExpandVariable + "%>" + '\0');
     FakeSetEnv(kExpandVariable, AllBytes("%"));
     // The fake holds Windows-1252 bytes: half a letter is no letter at all.
-    FakeSetTypedValue(plain, "bare", kRegSz, "abc");
-    FakeSetTypedValue(plain, "odd", kRegSz, "abc");
+    FakeSetTypedValue(plain, "bare", win::kRegSz, "abc");
+    FakeSetTypedValue(plain, "odd", win::kRegSz, "abc");
     for (int i = 0; i < 2; i++) {
         FakeSetValue(FakeMachineKey(kMachineViews[i], kMachineKeys[i]), "v", kMachineKeys[i]);
     }
@@ -24,7 +24,7 @@ void RegistryTearDown() {}
 
 bool RegistryStoreLetterWindows1252Lacks(int index) {
     if (index > 0) return false;
-    FakeSetTypedValue(Scratch("plain"), "lacks", kRegSz, std::string("x?y") + '\0', false);
+    FakeSetTypedValue(Scratch("plain"), "lacks", win::kRegSz, std::string("x?y") + '\0', false);
     return true;
 }
 

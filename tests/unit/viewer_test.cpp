@@ -31,7 +31,7 @@ struct Value {
     Where where;
     const char* name;
     std::string data;  // a REG_SZ, unless type says otherwise
-    uint32_t type = kRegSz;
+    uint32_t type = win::kRegSz;
     bool inWindows1252 = true;
 };
 
@@ -85,7 +85,7 @@ const Place kPlaces[] = {
      {{kView64Entry64, kLocation, kFolder}, {kView64Entry64, kUninstaller, "E:\\IV\\iv_uninstall.exe"}},
      {k64, kOther64}, {}, k64},
     // What a value may look like.
-    {"a REG_EXPAND_SZ, expanded", {{kView64Entry64, kLocation, "%SystemDrive%\\Tools\\IrfanView\\", kRegExpandSz}},
+    {"a REG_EXPAND_SZ, expanded", {{kView64Entry64, kLocation, "%SystemDrive%\\Tools\\IrfanView\\", win::kRegExpandSz}},
      {k64}, {"SystemDrive=D:"}, k64},
     {"a folder in quotes, with backslashes at its end", {{kView64Entry64, kLocation, "\"" + kFolder + "\\\\\""}},
      {k64}, {}, k64},
@@ -95,7 +95,7 @@ const Place kPlaces[] = {
     {"an uninstaller at a drive's root", {{kView64Entry64, kUninstaller, "D:\\iv_uninstall.exe"}},
      {"D:\\i_view64.exe"}, {}, "D:\\i_view64.exe"},
     // What is passed over, the next place being taken.
-    {"a value of another type", {{kView64Entry64, kLocation, std::string("\x01\0\0\0", 4), 4},
+    {"a value of another type", {{kView64Entry64, kLocation, std::string("\x01\0\0\0", 4), win::kRegDword},
                                  {kView64Entry64, kUninstaller, kFolder + "\\iv_uninstall.exe"}}, {k64}, {}, k64},
     {"an empty, a relative and an unclosed value, and a relative Scoop",
      {{kView64Entry64, kLocation, ""}, {kView32Entry64, kLocation, "IrfanView"},
@@ -103,7 +103,7 @@ const Place kPlaces[] = {
      {"IrfanView\\i_view64.exe", k64, "scoop\\apps\\irfanview\\current\\i_view64.exe", kGlobalScoop64},
      {"SCOOP=scoop", "SCOOP_GLOBAL=F:\\scoop"}, kGlobalScoop64},
     {"a letter that Windows-1252 lacks, a path too long",
-     {{kView64Entry64, kLocation, kFolder + '\0', kRegSz, false}, {kView64Entry32, kLocation, kLong},
+     {{kView64Entry64, kLocation, kFolder + '\0', win::kRegSz, false}, {kView64Entry32, kLocation, kLong},
       {kUserEntry32, kLocation, "E:\\IV"}}, {k64, kLong + "\\i_view32.exe", kOther32}, {}, kOther32},
     {"a folder without the program, a folder named like it",
      {{kView64Entry64, kLocation, kFolder}, {kUserEntry64, kLocation, "E:\\IV"}}, {}, {}, ""},
@@ -123,7 +123,7 @@ TEST(ViewerSearch, EachPlaceInTurnAndWhatItPassesOver) {
         FakeAddFolder(kFolder);
         FakeAddFolder("E:\\IV\\i_view64.exe");
         std::string before = FakeRegistryDump();
-        int code = RunAnswering(kIdYes, "kompakto.exe /s", kIdNo);
+        int code = RunAnswering(win::kIdYes, "kompakto.exe /s", win::kIdNo);
         if (place.viewer.empty()) {
             EXPECT_EQ(facts::kExitNoViewer, code);
             EXPECT_EQ(before, FakeRegistryDump());
@@ -143,15 +143,15 @@ TEST(ViewerSearch, AReadWindowsRefusesIsPassedOver) {
     FakeAddFile(k64);
     FakeSetValue(KeyOf(kUserEntry32), kLocation, "E:\\IV");
     FakeAddFile(kOther32);
-    FakeFailOp(kOpRegQueryValueEx, 1, kErrorAccessDenied);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    FakeFailOp(kOpRegQueryValueEx, 1, win::kErrorAccessDenied);
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     EXPECT_EQ("\"" + kOther32 + facts::kCommandTail, FakeExplorerCommand(facts::kVerbKey));
 }
 
 // The setup's own folders holding it, nothing else is read.
 TEST(ViewerSearch, TheSetupsFolderAloneIsLookedAt) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     EXPECT_EQ(1u, CallNamesOf("GetFileAttributes").size());
     EXPECT_EQ(2u, CallNamesOf("ExpandEnvironmentStrings").size());
     for (const FakeCall& call : FakeCalls()) EXPECT_FALSE(ReadsTheViewersEntries(call)) << call.detail;
