@@ -12,15 +12,16 @@
 #include "platform/platform.h"
 #include "windows_numbers.h"
 
-// Every operation of the fake, by the name of the Windows function it stands
-// for; the calls are recorded under these names.
+// Every operation of platform.h, in its order, by its name there without
+// "Os"; each call is recorded under the name of its operation.
 // clang-format off
-#define FAKE_OPERATIONS(X)                                                                           \
-    X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(BoxesCanBeSeen) X(MessageBeep) \
-    X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
-    X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
-    X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegQueryValueEx) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
-    X(RegDeleteTree) X(RegDeleteValue) X(ShellExecute) X(SetProcessDpiAwarenessContext) X(SetProcessDPIAware)
+#define FAKE_OPERATIONS(X)                                                                                    \
+    X(CurrentUserKey) X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(BoxesCanBeSeen) \
+    X(MessageBeep) X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)         \
+    X(CallMessageBoxTimeout) X(CallSetProcessDpiAwarenessContext) X(CallSetProcessDpiAware)                    \
+    X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKey) X(RegOpenKeyEx) X(RegOpenMachineKey)     \
+    X(RegQueryInfoKey) X(RegQueryValueEx) X(RegQueryString) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
+    X(RegDeleteTree) X(RegDeleteValue) X(OpenPage)
 // clang-format on
 
 #define FAKE_OP_ENUMERATOR(name) kOp##name,
@@ -28,13 +29,13 @@ enum FakeOp { FAKE_OPERATIONS(FAKE_OP_ENUMERATOR) kOpCount };
 #undef FAKE_OP_ENUMERATOR
 
 struct FakeCall {
-    std::string op;      // the operation's name, e.g. "RegCreateKeyEx"
+    std::string op;      // the operation's name, e.g. "RegCreateKey"
     std::string detail;  // its arguments as text
     bool failed;
 };
 
 struct FakeBox {
-    std::string via;  // "MessageBoxIndirect", "MessageBox" or "MessageBoxTimeout"
+    std::string via;  // the operation that showed it: "MessageBoxIndirect", "MessageBox" or "CallMessageBoxTimeout"
     bool hasOwner;
     bool isDesktopOwner;
     bool hasInstance;
@@ -72,13 +73,17 @@ std::string FakeDpiAwareness();
 
 // The callNumber-th call of any operation (counting from 1) fails; with
 // fromThereOn every later call fails too. 0 turns failing off. A registry
-// operation failed this way returns win::kErrorAccessDenied.
+// operation, and OpenPage, failed this way return win::kErrorAccessDenied;
+// the others fail as under FakeFailOp.
 void FakeFailCall(int callNumber, bool fromThereOn);
 
 // The nth call of op (counting from 1; 0 for every call) fails with error: a
-// registry operation returns it, ShellExecute returns it as its result, and
-// the others fail as Windows would (no handle, no text, no box). Any number
-// of such rules add up.
+// registry operation returns it, OpenPage returns it as its result, and the
+// others fail as Windows would (no key, module or procedure, no text, no
+// box, a declaration refused, no attributes), BoxesCanBeSeen answering true
+// as where Windows does not say; a failed beep, unload or exit is recorded
+// as failed and does what it would have done. Any number of such rules add
+// up.
 void FakeFailOp(FakeOp op, int nth, long error);
 
 // Registry, paths relative to HKEY_CURRENT_USER, compared without case.

@@ -205,11 +205,11 @@ FakeKey* KeyOf(FakeOp op, OsKey handle, const std::string& arguments, uint32_t r
 }
 
 // Records a box that was shown and gives the next queued answer, 0 when none is left.
-int ShowBox(const char* via, OsWindow owner, OsModule instance, const char* text, const char* caption, uint32_t style,
+int ShowBox(FakeOp via, OsWindow owner, OsModule instance, const char* text, const char* caption, uint32_t style,
             const char* icon, uint32_t timeout) {
     uintptr_t window = reinterpret_cast<uintptr_t>(owner);
     bool ownInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
-    state.boxes.push_back(FakeBox{via, window != 0, window == kDesktop, ownInstance, text ? text : "",
+    state.boxes.push_back(FakeBox{kOpNames[via], window != 0, window == kDesktop, ownInstance, text ? text : "",
                                   caption ? caption : "", style, icon ? icon : "", timeout, 0});
     return state.nextAnswer < state.answers.size() ? state.answers[state.nextAnswer++] : 0;
 }
@@ -389,7 +389,11 @@ const std::vector<std::string>& FakeOpenedAddresses() { return state.opened; }
 int FakeOpenKeyHandles() { return static_cast<int>(state.handles.size()); }
 int FakeLoadedLibraries() { return state.libraries; }
 
-OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(win::kHkeyCurrentUser); }
+// A failed call gives a handle that is no key, which every registry
+// operation it is handed refuses.
+OsKey OsCurrentUserKey() {
+    return Call(kOpCurrentUserKey, "") ? nullptr : reinterpret_cast<OsKey>(win::kHkeyCurrentUser);
+}
 
 const char* OsGetCommandLine() { return Call(kOpGetCommandLine, "") ? "" : state.commandLine.c_str(); }
 
@@ -412,12 +416,12 @@ void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
     if (Call(kOpMessageBoxIndirect, Show(p->caption) + " style=" + Hex(p->style))) return 0;
-    return ShowBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0);
+    return ShowBox(kOpMessageBoxIndirect, p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0);
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
     if (Call(kOpMessageBox, Show(caption) + " style=" + Hex(style))) return 0;
-    return ShowBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0);
+    return ShowBox(kOpMessageBox, owner, nullptr, text, caption, style, nullptr, 0);
 }
 
 OsModule OsLoadLibrary(const char* name) {
@@ -444,10 +448,10 @@ void OsFreeLibrary(OsModule module) {
 
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
                             uint32_t language, uint32_t milliseconds) {
-    if (Call(kOpMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
+    if (Call(kOpCallMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
-    int answer = ShowBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, milliseconds);
+    int answer = ShowBox(kOpCallMessageBoxTimeout, owner, nullptr, text, caption, style, nullptr, milliseconds);
     state.boxes.back().language = language;
     return answer;
 }
@@ -461,7 +465,7 @@ bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
         {win::kDpiAwarenessContextPerMonitorAware, "per-monitor"},
         {win::kDpiAwarenessContextPerMonitorAwareV2, "per-monitor-v2"},
         {win::kDpiAwarenessContextUnawareGdiScaled, "unaware-gdi-scaled"}};
-    if (Call(kOpSetProcessDpiAwarenessContext, std::to_string(context))) return false;
+    if (Call(kOpCallSetProcessDpiAwarenessContext, std::to_string(context))) return false;
     auto it = kContexts.find(context);
     if (reinterpret_cast<uintptr_t>(proc) != kDpiContextProc || it == kContexts.end() ||
         state.dpiAwareness != "unaware")
@@ -471,7 +475,7 @@ bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
 }
 
 bool OsCallSetProcessDpiAware(OsProc proc) {
-    if (Call(kOpSetProcessDPIAware, "") || reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
+    if (Call(kOpCallSetProcessDpiAware, "") || reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
     if (state.dpiAwareness == "unaware") state.dpiAwareness = "system";
     return true;
 }
@@ -492,7 +496,7 @@ uint32_t OsGetFileAttributes(const char* path) {
 
 long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     *result = nullptr;
-    bool fail = Call(kOpRegCreateKeyEx, KeyName(root) + " " + Show(subKey));
+    bool fail = Call(kOpRegCreateKey, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return win::kErrorInvalidHandle;
     if (fail || MarkedOnTheWay(path, &FakeKey::locked)) {
@@ -524,7 +528,7 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
 long OsRegOpenMachineKey(OsRegistryView view, const char* subKey, OsKey* result) {
     *result = nullptr;
     const char* name = view == kRegistryView64 ? "HKLM64 " : "HKLM32 ";
-    if (Call(kOpRegOpenKeyEx, name + Show(subKey) + " access=" + Hex(win::kKeyQueryValue))) return state.error;
+    if (Call(kOpRegOpenMachineKey, name + Show(subKey))) return state.error;
     std::string path = MachinePath(view, subKey ? subKey : "");
     if (!state.keys.count(Lower(path))) return win::kErrorFileNotFound;
     *result = NewHandle(path, win::kKeyQueryValue);
@@ -551,8 +555,8 @@ long OsRegQueryValueEx(OsKey key, const char* valueName) {
 long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t size) {
     if (size > 0) text[0] = '\0';
     long error = win::kErrorSuccess;
-    std::string arguments = " " + Show(valueName) + " text size=" + std::to_string(size);
-    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, arguments, win::kKeyQueryValue, &error);
+    std::string arguments = " " + Show(valueName) + " size=" + std::to_string(size);
+    FakeKey* opened = KeyOf(kOpRegQueryString, key, arguments, win::kKeyQueryValue, &error);
     if (!opened) return error;
     auto found = opened->values.find(Lower(valueName));
     if (found == opened->values.end()) return win::kErrorFileNotFound;
@@ -598,7 +602,7 @@ long OsRegDeleteValue(OsKey key, const char* valueName) {
 }
 
 intptr_t OsOpenPage(const char* address) {
-    if (Call(kOpShellExecute, Show(address))) return state.error;
+    if (Call(kOpOpenPage, Show(address))) return state.error;
     state.opened.push_back(address);
     return kShellExecuteDone;
 }

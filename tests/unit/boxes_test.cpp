@@ -38,7 +38,10 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         std::string via;  // the box shown
     };
     const Windows windows[] = {
-        {true, true, {"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}, "MessageBoxTimeout"},
+        {true,
+         true,
+         {"LoadLibrary", "GetProcAddress", "CallMessageBoxTimeout", "FreeLibrary"},
+         "CallMessageBoxTimeout"},
         {false, true, {"LoadLibrary", "MessageBox"}, "MessageBox"},
         {true, false, {"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}, "MessageBox"},
     };
@@ -53,8 +56,8 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         ASSERT_EQ(1u, FakeBoxes().size());
         const FakeBox& box = FakeBoxes()[0];
         EXPECT_EQ(w.via, box.via);
-        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
-        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 0x807u : 0u, box.language);
+        EXPECT_EQ(w.via == "CallMessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
+        EXPECT_EQ(w.via == "CallMessageBoxTimeout" ? 0x807u : 0u, box.language);
         EXPECT_EQ("done", box.text);
         EXPECT_EQ("Kompakto", box.caption);
         EXPECT_EQ(0x10040u, box.style);

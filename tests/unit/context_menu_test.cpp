@@ -56,7 +56,7 @@ TEST(Activation, RegistersTheViewerThatIsThere) {
         EXPECT_EQ(ExpectedCommand(m.files[0]), StoredCommand());
         ASSERT_EQ(2u, FakeBoxes().size());
         const FakeBox& confirmation = FakeBoxes()[1];
-        EXPECT_EQ("MessageBoxTimeout", confirmation.via);
+        EXPECT_EQ("CallMessageBoxTimeout", confirmation.via);
         EXPECT_EQ(ExpectedText("activated"), confirmation.text);
         EXPECT_EQ(facts::kConfirmCaption, confirmation.caption);
         EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmStyle), confirmation.style);
@@ -116,8 +116,8 @@ TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     // then the verb key is asked for values that would hide or divert the
     // verb, each diverting sub key is looked for, and the command key is asked
     // for its diverting values: none is there to remove.
-    Names expected{"RegOpenKeyEx", "RegOpenKeyEx",   "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
-                   "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
+    Names expected{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
+                   "RegCloseKey",  "RegCreateKey", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
     size_t verbQueries = FakeNames(facts::kVerbHidingValues).size() + FakeNames(facts::kVerbDivertingValues).size();
     expected.insert(expected.end(), verbQueries, "RegQueryValueEx");
     expected.push_back("RegCloseKey");
@@ -126,13 +126,13 @@ TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     expected.insert(expected.end(), FakeNames(facts::kCommandDivertingValues).size(), "RegQueryValueEx");
     expected.push_back("RegCloseKey");
     EXPECT_EQ(expected, CallNamesOf("Reg"));
-    EXPECT_EQ(Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\""}, CallDetailsOf("RegCreateKeyEx"));
+    EXPECT_EQ(Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\""}, CallDetailsOf("RegCreateKey"));
     std::string command = ExpectedCommand(kViewer64Path);
     Names sets = CallDetailsOf("RegSetValueEx");
     ASSERT_EQ(1u, sets.size());
     EXPECT_NE(std::string::npos,
               sets[0].find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
-    EXPECT_TRUE(CallNamesOf("Shell").empty());
+    EXPECT_TRUE(CallNamesOf("OpenPage").empty());
 }
 
 TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
@@ -161,7 +161,7 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
 TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
         FakeReset();
-        FakeFailOp(kOpShellExecute, 1, win::kSeErrNoAssoc);
+        FakeFailOp(kOpOpenPage, 1, win::kSeErrNoAssoc);
         EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, commandLine, win::kIdYes));
         ASSERT_EQ(3u, FakeBoxes().size());
         const FakeBox& box = FakeBoxes()[2];

@@ -173,16 +173,16 @@ TEST(DpiAwareness, DeclaredBeforeTheFirstBoxTheNewestWayWindowsHasOrNot) {
         FakeReset();
         FakeSetUser32Loadable(c.user32Loadable);
         FakeSetDpiExports(c.perMonitorExported, c.systemWideExported);
-        if (c.perMonitorRefused) FakeFailOp(kOpSetProcessDpiAwarenessContext, 1, 0);
+        if (c.perMonitorRefused) FakeFailOp(kOpCallSetProcessDpiAwarenessContext, 1, 0);
         EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdCancel));
         EXPECT_EQ(c.awareness, FakeDpiAwareness());
         ASSERT_EQ(1u, FakeBoxes().size());
         EXPECT_EQ(kQuestionText, FakeBoxes()[0].text);
         std::vector<std::string> calls = CallNamesOf();
         auto beep = std::find(calls.begin(), calls.end(), "MessageBeep");
-        EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "SetProcessDPIAware") +
-                                      std::count(calls.begin(), beep, "SetProcessDpiAwarenessContext"));
-        EXPECT_EQ(c.declarations, static_cast<int>(CallNamesOf("SetProcessD").size()));
+        EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "CallSetProcessDpiAware") +
+                                      std::count(calls.begin(), beep, "CallSetProcessDpiAwarenessContext"));
+        EXPECT_EQ(c.declarations, static_cast<int>(CallNamesOf("CallSetProcessD").size()));
     }
 }
 

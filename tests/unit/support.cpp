@@ -83,7 +83,8 @@ bool ReadsTheViewersEntries(const FakeCall& call) {
     std::string entries = facts::kUninstallKey32;  // both entries' keys begin so
     std::string detail = call.detail;
     for (std::string* text : {&entries, &detail}) std::transform(text->begin(), text->end(), text->begin(), ::tolower);
-    bool reads = call.op == "RegOpenKeyEx" || call.op == "RegQueryValueEx" || call.op == "RegCloseKey";
+    bool reads = call.op == "RegOpenKeyEx" || call.op == "RegOpenMachineKey" || call.op == "RegQueryString" ||
+                 call.op == "RegCloseKey";
     return reads && detail.find(entries) != std::string::npos;
 }
 

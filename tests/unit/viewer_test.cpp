@@ -143,7 +143,7 @@ TEST(ViewerSearch, AReadWindowsRefusesIsPassedOver) {
     FakeAddFile(k64);
     FakeSetValue(KeyOf(kUserEntry32), kLocation, "E:\\IV");
     FakeAddFile(kOther32);
-    FakeFailOp(kOpRegQueryValueEx, 1, win::kErrorAccessDenied);
+    FakeFailOp(kOpRegQueryString, 1, win::kErrorAccessDenied);
     EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     EXPECT_EQ("\"" + kOther32 + facts::kCommandTail, FakeExplorerCommand(facts::kVerbKey));
 }
