@@ -119,13 +119,20 @@ std::string FakeExplorerCommand(const std::string& verbKey);
 // The names of a list of facts.h, separated by ';'.
 std::vector<std::string> FakeNames(const std::string& list);
 
-// Runs the program to its end and returns the exit code.
-int FakeRun();
+// What the program left open: a line for each key it did not close, and one
+// for the libraries it did not free; empty when it left nothing open.
+std::string FakeLeftOpen();
+
+// What a run of the program came to.
+struct FakeEnd {
+    int code;              // its exit code
+    std::string leftOpen;  // FakeLeftOpen() at its end: every test of a run expects it empty
+};
+// Runs the program to its end.
+FakeEnd FakeRun();
 
 const std::vector<FakeCall>& FakeCalls();
 const std::vector<FakeBox>& FakeBoxes();
 const std::vector<std::string>& FakeOpenedAddresses();
-int FakeOpenKeyHandles();
-int FakeLoadedLibraries();
 
 #endif

@@ -376,18 +376,23 @@ std::string FakeExplorerCommand(const std::string& verbKey) {
 // The program ends the process from deep inside; the fake jumps back here
 // instead. Only plain buffers lie in between, so nothing is skipped that
 // would need cleaning up.
-int FakeRun() {
+FakeEnd FakeRun() {
     if (setjmp(exitJump) == 0) {  // NOLINT(cert-err52-cpp)
         RunKompakto();
     }
-    return exitCode;
+    return FakeEnd{exitCode, FakeLeftOpen()};
+}
+
+std::string FakeLeftOpen() {
+    std::string open;
+    for (const auto& handle : state.handles) open += "the key " + handle.second.path + "\n";
+    if (state.libraries > 0) open += std::to_string(state.libraries) + " libraries loaded\n";
+    return open;
 }
 
 const std::vector<FakeCall>& FakeCalls() { return state.calls; }
 const std::vector<FakeBox>& FakeBoxes() { return state.boxes; }
 const std::vector<std::string>& FakeOpenedAddresses() { return state.opened; }
-int FakeOpenKeyHandles() { return static_cast<int>(state.handles.size()); }
-int FakeLoadedLibraries() { return state.libraries; }
 
 // A failed call gives a handle that is no key, which every registry
 // operation it is handed refuses.

@@ -50,7 +50,8 @@ std::string RunAndCheck(int question, int download, bool offered, bool silent, c
     FakeQueueAnswer(question);
     FakeQueueAnswer(download);
     FakeQueueAnswer(0);
-    const int code = FakeRun();
+    const FakeEnd end = FakeRun();
+    const int code = end.code;
     int expectedCode = facts::kExitDone;
     if (offered) expectedCode = facts::kExitNoViewer;
     if (question == 0) expectedCode = facts::kExitQuestionNotShown;
@@ -70,6 +71,6 @@ std::string RunAndCheck(int question, int download, bool offered, bool silent, c
     const bool acted = !offered && (question == win::kIdYes || question == win::kIdNo);
     FUZZ_CHECK(BoxesCaptioned(facts::kConfirmCaption) == (acted && !silent ? 1 : 0),
                context + (silent ? ": silent, yet confirmed" : ": not silent, yet no confirmation"));
-    FUZZ_CHECK(FakeOpenKeyHandles() == 0 && FakeLoadedLibraries() == 0, context);
+    FUZZ_CHECK(end.leftOpen.empty(), context + ", left open: " + end.leftOpen);
     return command;
 }

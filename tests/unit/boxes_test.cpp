@@ -61,7 +61,7 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         EXPECT_EQ("done", box.text);
         EXPECT_EQ("Kompakto", box.caption);
         EXPECT_EQ(0x10040u, box.style);
-        EXPECT_EQ(0, FakeLoadedLibraries());
+        EXPECT_EQ("", FakeLeftOpen());
     }
 }
 

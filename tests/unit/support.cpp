@@ -101,10 +101,9 @@ int RunAnswering(int answer, const char* commandLine, int offerAnswer) {
     FakeSetCommandLine(commandLine);
     FakeQueueAnswer(answer);
     if (offerAnswer != kNoSecondBox) FakeQueueAnswer(offerAnswer);
-    int code = FakeRun();
-    EXPECT_EQ(0, FakeOpenKeyHandles()) << "a registry key was left open";
-    EXPECT_EQ(0, FakeLoadedLibraries()) << "a library was left loaded";
-    return code;
+    FakeEnd end = FakeRun();
+    EXPECT_EQ("", end.leftOpen);
+    return end.code;
 }
 
 // Every test starts on a fresh machine.
