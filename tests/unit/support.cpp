@@ -97,6 +97,17 @@ std::vector<std::string> RegistryCallsBesidesTheSearch() {
     return calls;
 }
 
+std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + facts::kCommandTail; }
+
+std::string StoredText(const std::string& key, const std::string& name) {
+    std::string text;
+    return FakeGetString(key, name, &text) ? text : "<none>";
+}
+
+std::string StoredCommand() { return StoredText(facts::kVerbCommandKey, ""); }
+
+std::string LastCaption() { return FakeBoxes().empty() ? "" : FakeBoxes().back().caption; }
+
 int RunAnswering(int answer, const char* commandLine, int offerAnswer) {
     FakeSetCommandLine(commandLine);
     FakeQueueAnswer(answer);

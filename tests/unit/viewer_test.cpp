@@ -1,8 +1,11 @@
-// Where the viewer is found when it is not where its setup puts it by
-// default: each place alone, their order, and every kind of value that a
-// place must pass over.
+// Where the viewer is found: each place alone, their order, every kind of
+// value that a place must pass over, and the folders and paths that are
+// never taken.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include "app/texts.h"
 #include "fake/fake.h"
 #include "shell/context_menu.h"
 #include "support.h"
@@ -155,6 +158,85 @@ TEST(ViewerSearch, TheSetupsFolderAloneIsLookedAt) {
     EXPECT_EQ(1u, CallNamesOf("GetFileAttributes").size());
     EXPECT_EQ(2u, CallNamesOf("ExpandEnvironmentStrings").size());
     for (const FakeCall& call : FakeCalls()) EXPECT_FALSE(ReadsTheViewersEntries(call)) << call.detail;
+}
+
+TEST(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
+    FakeAddFolder(kViewer64Path);
+    FakeAddFolder(kViewer32Path);
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
+    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+}
+
+// On 32-bit Windows %ProgramW6432% stays unexpanded: a program planted under
+// that name in the current folder must never be registered.
+TEST(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
+    FakeUnsetEnv("ProgramW6432");
+    FakeSetEnv("ProgramFiles", "Programme");
+    FakeAddFile("%ProgramW6432%\\IrfanView\\I_view64.exe");
+    FakeAddFile("Programme\\IrfanView\\I_view32.exe");
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
+    EXPECT_EQ(kDownloadCaption, LastCaption());
+    EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+}
+
+TEST(Activation, FailedExpansionIsNotFound) {
+    FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
+    FakeAddFile(kViewer32Path);
+    FakeFailOp(kOpExpandEnvironmentStrings, 1, 0);  // %ProgramFiles% is expanded first
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
+    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
+}
+// Lengths of the viewer's path around the 512 characters a buffer holds.
+class LongPath : public ::testing::TestWithParam<int> {};
+
+TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
+    int viewerLength = GetParam();
+    const std::string name = "\\IrfanView\\I_view64.exe";
+    std::string folder = "C:\\" + std::string(viewerLength - 3 - name.size(), 'p');
+    std::string viewer = folder + name;
+    ASSERT_EQ(static_cast<size_t>(viewerLength), viewer.size());
+    FakeSetEnv("ProgramW6432", folder);
+    FakeAddFile(viewer);
+    FakeAddFile(viewer.substr(0, 512));
+    int code = RunAnswering(win::kIdYes, "k /s", win::kIdCancel);
+    if (viewerLength <= 512) {
+        EXPECT_EQ(facts::kExitDone, code);
+        EXPECT_EQ(ExpectedCommand(viewer), StoredCommand());
+        EXPECT_EQ(static_cast<size_t>(viewerLength + 102), StoredCommand().size());
+    } else {
+        EXPECT_EQ(facts::kExitNoViewer, code);
+        EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+        for (const std::string& path : CallDetailsOf("GetFileAttributes")) {
+            EXPECT_EQ(std::string::npos, path.find("pppI")) << path;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, LongPath, ::testing::Values(100, 410, 411, 511, 512, 513, 514, 600, 4096));
+
+// The expanded folder itself must fit into 512 characters with its zero.
+TEST(Expansion, FolderOf511FitsAnd512DoesNot) {
+    static char buffer[kPathSize];
+    for (int length : {510, 511, 512, 513, 4096}) {
+        std::string value(length - 1, 'f');  // the text adds a backslash
+        FakeSetEnv("ProgramFiles", value);
+        strcpy(buffer, "%ProgramFiles%\\");
+        ExpandInPlace(buffer);
+        if (length <= 511) {
+            EXPECT_EQ(value + "\\", buffer) << length;
+        } else {
+            EXPECT_STREQ("%ProgramFiles%\\", buffer) << length;
+        }
+    }
+}
+
+TEST(AbsoluteFolder, OnlyDrivesAndShares) {
+    for (const char* folder : {"C:\\", "z:\\x\\", "\\\\srv\\share\\"}) EXPECT_TRUE(IsAbsoluteFolder(folder)) << folder;
+    for (const char* folder : {"C:", "C:dir\\", "\\dir\\", "\\\\", "\\\\\\x", "%ProgramW6432%\\", "", "1:\\"}) {
+        EXPECT_FALSE(IsAbsoluteFolder(folder)) << folder;
+    }
 }
 
 }  // namespace
