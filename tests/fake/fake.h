@@ -53,7 +53,8 @@ struct FakeBox {
 void FakeReset();
 
 void FakeSetCommandLine(const std::string& commandLine);
-void FakeSetEnv(const std::string& name, const std::string& value);
+// With inWindows1252 false, a value that holds a letter Windows-1252 lacks.
+void FakeSetEnv(const std::string& name, const std::string& value, bool inWindows1252 = true);
 // 32-bit Windows: %ProgramFiles% is C:\Program Files, %ProgramW6432% is not
 // defined, and HKEY_LOCAL_MACHINE has one view.
 void FakeSetWindows32();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/startup.h"
@@ -45,7 +46,8 @@ struct FakeState {
     // The variables, by lower-case name.
     std::map<std::string, std::string> env = {{"programfiles", "C:\\Program Files (x86)"},
                                               {"programw6432", "C:\\Program Files"}};
-    bool windows64 = true;  // with two views of HKEY_LOCAL_MACHINE\SOFTWARE
+    std::set<std::string> envLacking;  // the variables whose values hold a letter Windows-1252 lacks
+    bool windows64 = true;             // with two views of HKEY_LOCAL_MACHINE\SOFTWARE
     uintptr_t nextHandle = 0x1000;
     bool stationVisible = true;
     std::vector<int> answers;
@@ -150,11 +152,20 @@ FakeKey& KeyAt(const std::string& path) {
     return state.keys[Lower(path)];
 }
 
-// Whether the key at path, or a key above it, is so marked.
-bool MarkedOnTheWay(const std::string& path, bool FakeKey::*mark) {
+// Whether the key at path, or a key above it, is locked.
+bool LockedOnTheWay(const std::string& path) {
     for (std::string p = path; !p.empty(); p = Parent(p)) {
         auto it = state.keys.find(Lower(p));
-        if (it != state.keys.end() && it->second.*mark) return true;
+        if (it != state.keys.end() && it->second.locked) return true;
+    }
+    return false;
+}
+
+// Whether the key at path, or a key above it, is volatile.
+bool VolatileOnTheWay(const std::string& path) {
+    for (std::string p = path; !p.empty(); p = Parent(p)) {
+        auto it = state.keys.find(Lower(p));
+        if (it != state.keys.end() && it->second.isVolatile) return true;
     }
     return false;
 }
@@ -204,13 +215,16 @@ FakeKey* KeyOf(FakeOp op, OsKey handle, const std::string& arguments, uint32_t r
     return found == state.keys.end() ? nullptr : &found->second;
 }
 
-// Records a box that was shown and gives the next queued answer, 0 when none is left.
+// Records a box that was shown and gives the next queued answer, 0 when none
+// is left. A box owned by a handle that is no window (the fake's only window
+// is the desktop) is not shown: 0.
 int ShowBox(FakeOp via, OsWindow owner, OsModule instance, const char* text, const char* caption, uint32_t style,
-            const char* icon, uint32_t timeout) {
+            const char* icon, uint32_t timeout, uint32_t language) {
     uintptr_t window = reinterpret_cast<uintptr_t>(owner);
+    if (window != 0 && window != kDesktop) return 0;
     bool ownInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
     state.boxes.push_back(FakeBox{kOpNames[via], window != 0, window == kDesktop, ownInstance, text ? text : "",
-                                  caption ? caption : "", style, icon ? icon : "", timeout, 0});
+                                  caption ? caption : "", style, icon ? icon : "", timeout, language});
     return state.nextAnswer < state.answers.size() ? state.answers[state.nextAnswer++] : 0;
 }
 
@@ -245,9 +259,11 @@ long DeleteKeys(FakeOp op, OsKey root, const char* subKey) {
     return win::kErrorSuccess;
 }
 
-std::string Expand(const std::string& text) {
-    // Like Windows: %NAME% of a defined variable is replaced, anything else
-    // kept; the closing % of an undefined name may open the next one.
+// Like Windows: %NAME% of a defined variable is replaced, anything else
+// kept; the closing % of an undefined name may open the next one. *lacks
+// tells whether a value put in holds a letter Windows-1252 lacks.
+std::string Expand(const std::string& text, bool* lacks) {
+    *lacks = false;
     std::string out;
     for (size_t i = 0; i < text.size();) {
         size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
@@ -255,6 +271,7 @@ std::string Expand(const std::string& text) {
         if (close != std::string::npos) value = state.env.find(Lower(text.substr(i + 1, close - i - 1)));
         size_t next = close == std::string::npos ? i + 1 : close;
         out += value != state.env.end() ? value->second : text.substr(i, next - i);
+        *lacks = *lacks || (value != state.env.end() && state.envLacking.count(value->first));
         i = value != state.env.end() ? close + 1 : next;
     }
     return out;
@@ -277,7 +294,11 @@ void FakeReset() {
 }
 
 void FakeSetCommandLine(const std::string& commandLine) { state.commandLine = commandLine; }
-void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Lower(name)] = value; }
+void FakeSetEnv(const std::string& name, const std::string& value, bool inWindows1252) {
+    state.env[Lower(name)] = value;
+    if (inWindows1252) state.envLacking.erase(Lower(name));
+    if (!inWindows1252) state.envLacking.insert(Lower(name));
+}
 void FakeSetWindows32() {
     state.windows64 = false;
     state.env.erase("programw6432");
@@ -421,12 +442,12 @@ void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
     if (Call(kOpMessageBoxIndirect, Show(p->caption) + " style=" + Hex(p->style))) return 0;
-    return ShowBox(kOpMessageBoxIndirect, p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0);
+    return ShowBox(kOpMessageBoxIndirect, p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0, 0);
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
     if (Call(kOpMessageBox, Show(caption) + " style=" + Hex(style))) return 0;
-    return ShowBox(kOpMessageBox, owner, nullptr, text, caption, style, nullptr, 0);
+    return ShowBox(kOpMessageBox, owner, nullptr, text, caption, style, nullptr, 0, 0);
 }
 
 OsModule OsLoadLibrary(const char* name) {
@@ -456,9 +477,7 @@ int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const
     if (Call(kOpCallMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
-    int answer = ShowBox(kOpCallMessageBoxTimeout, owner, nullptr, text, caption, style, nullptr, milliseconds);
-    state.boxes.back().language = language;
-    return answer;
+    return ShowBox(kOpCallMessageBoxTimeout, owner, nullptr, text, caption, style, nullptr, milliseconds, language);
 }
 
 // Like Windows, a process's awareness is set once: a second call is refused,
@@ -487,16 +506,25 @@ bool OsCallSetProcessDpiAware(OsProc proc) {
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
     if (Call(kOpExpandEnvironmentStrings, Show(src) + " size=" + std::to_string(size))) return 0;
-    std::string out = Expand(src);
+    bool lacks = false;
+    std::string out = Expand(src, &lacks);
+    if (lacks) return 0;
     uint32_t needed = static_cast<uint32_t>(out.size()) + 1;
     if (needed <= size) memcpy(dst, out.c_str(), needed);
     return needed;
 }
 
+// A folder may be named with a backslash at its end, a file not.
 uint32_t OsGetFileAttributes(const char* path) {
     if (Call(kOpGetFileAttributes, Show(path))) return win::kInvalidFileAttributes;
-    auto file = state.files.find(Lower(path));
-    return file == state.files.end() ? win::kInvalidFileAttributes : file->second;
+    std::string name = Lower(path);
+    bool folderOnly = !name.empty() && name.back() == '\\';
+    if (folderOnly) name.pop_back();
+    auto file = state.files.find(name);
+    if (file == state.files.end() || (folderOnly && file->second != win::kFileAttributeDirectory)) {
+        return win::kInvalidFileAttributes;
+    }
+    return file->second;
 }
 
 long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
@@ -504,14 +532,14 @@ long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     bool fail = Call(kOpRegCreateKey, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return win::kErrorInvalidHandle;
-    if (fail || MarkedOnTheWay(path, &FakeKey::locked)) {
+    bool refused = LockedOnTheWay(path);
+    if (fail || refused) {
         // Windows may have created some of the missing parents before it failed.
-        if (!MarkedOnTheWay(path, &FakeKey::locked)) CreateKeyPath(Parent(path));
+        if (!refused) CreateKeyPath(Parent(path));
         return fail ? state.error : win::kErrorAccessDenied;
     }
     // The key is made to last, which it cannot below a key that does not.
-    if (!state.keys.count(Lower(path)) && MarkedOnTheWay(path, &FakeKey::isVolatile))
-        return win::kErrorChildMustBeVolatile;
+    if (!state.keys.count(Lower(path)) && VolatileOnTheWay(path)) return win::kErrorChildMustBeVolatile;
     CreateKeyPath(path);
     *result = NewHandle(path, win::kKeyAllAccess);
     return win::kErrorSuccess;
@@ -572,9 +600,10 @@ long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t siz
     if (value.data.size() > size) return win::kErrorMoreData;
     if (value.type != win::kRegSz && value.type != win::kRegExpandSz) return win::kErrorUnsupportedType;
     std::string read = value.data.substr(0, value.data.find('\0'));
-    if (value.type == win::kRegExpandSz) read = Expand(read);
+    bool lacks = false;
+    if (value.type == win::kRegExpandSz) read = Expand(read, &lacks);
     if (read.size() >= size) return win::kErrorMoreData;
-    if (!value.inWindows1252) return win::kErrorNoUnicodeTranslation;
+    if (!value.inWindows1252 || lacks) return win::kErrorNoUnicodeTranslation;
     memcpy(text, read.c_str(), read.size() + 1);
     return win::kErrorSuccess;
 }
@@ -606,8 +635,12 @@ long OsRegDeleteValue(OsKey key, const char* valueName) {
     return opened->values.erase(Lower(valueName)) ? win::kErrorSuccess : win::kErrorFileNotFound;
 }
 
+// A web address opens in the browser, a file when it is there.
 intptr_t OsOpenPage(const char* address) {
     if (Call(kOpOpenPage, Show(address))) return state.error;
+    const std::string lower = Lower(address);
+    bool web = lower.rfind("https://", 0) == 0 || lower.rfind("http://", 0) == 0;
+    if (!web && !FakeFileExists(address)) return win::kSeErrFileNotFound;
     state.opened.push_back(address);
     return kShellExecuteDone;
 }
