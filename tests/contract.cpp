@@ -280,11 +280,29 @@ const ContractRow kContract[] = {
     {"Registry", "Open_ToDeleteWhereTheAccessListDeniesIt",
      [] { return OpenAs("locked", win::kKeyQueryValue | win::kDelete); },
      win::kErrorAccessDenied, 0, nullptr},
+    // The lock rule. The keys on the way to a key are passed without a
+    // check (the right "Bypass traverse checking", which everyone has by
+    // default: https://learn.microsoft.com/windows/security/threat-protection/
+    // security-policy-settings/bypass-traverse-checking): a key is opened by
+    // its own access list alone ...
+    {"Registry", "Open_ToWriteValuesOfAnOpenKeyBelowALockedOne",
+     [] { return OpenAs("locked\\open", win::kKeySetValue); },
+     win::kErrorSuccess, 0, nullptr},
     {"Registry", "Create_AKeyWithMissingParents", [] { return Create("new\\deeper"); }, win::kErrorSuccess, 0, nullptr},
     {"Registry", "Create_ALastingKeyBelowAVolatileOne", [] { return Create("volatile\\child"); },
      win::kErrorChildMustBeVolatile, 0, nullptr},
     {"Registry", "Create_AKeyWhoseAccessListDeniesWriting", [] { return Create("locked"); },
      win::kErrorAccessDenied, 0, nullptr},
+    // ... and created by that of the key it is made in: "The calling process
+    // must have KEY_CREATE_SUB_KEY access to the key" (RegCreateKeyEx), the
+    // right "required to create a subkey of a registry key"
+    // (sysinfo/registry-key-security-and-access-rights). Wine 8 does not
+    // check it, and makes the key (measured).
+    {"Registry", "Create_RightBelowALockedKey", [] { return Create("locked\\new"); },
+     win::kErrorAccessDenied, win::kErrorSuccess, "api/winreg/nf-winreg-regcreatekeyexw"},
+    // The open key, reached through the locked one, grants it.
+    {"Registry", "Create_BelowAnOpenKeyBelowALockedOne", [] { return Create("locked\\open\\new"); },
+     win::kErrorSuccess, 0, nullptr},
     {"Registry", "QueryInfo_TwoSubKeysAndAValue", [] { return SubKeysOf("plain", 2); }, win::kErrorSuccess, 0, nullptr},
     {"Registry", "QueryInfo_NoKey", [] { return SubKeysOf("missing", 0); }, win::kErrorInvalidHandle, 0, nullptr},
     // "The key must have been opened with the KEY_QUERY_VALUE access right."

@@ -46,7 +46,8 @@ long DeleteKeyOf(const char* name);
 //             "<%KOMPAKTO_LAYER_TEXT%>"), bare (abc without a zero), odd (abc,
 //             half a letter and no zero)
 //   leaf      a key without sub keys
-//   locked    a key whose access list lets everyone only read it
+//   locked    a key whose access list lets everyone only read it, with the
+//             sub key open, whose own access list lets everyone do anything
 //   volatile  a key that lasts only until Windows restarts
 // the two machine keys, the variable kExpandVariable, and in kScratchFolder
 // the files of EveryLetterFiles(). TearDown takes them all away again.

@@ -152,15 +152,6 @@ FakeKey& KeyAt(const std::string& path) {
     return state.keys[Lower(path)];
 }
 
-// Whether the key at path, or a key above it, is locked.
-bool LockedOnTheWay(const std::string& path) {
-    for (std::string p = path; !p.empty(); p = Parent(p)) {
-        auto it = state.keys.find(Lower(p));
-        if (it != state.keys.end() && it->second.locked) return true;
-    }
-    return false;
-}
-
 // Whether the key at path, or a key above it, is volatile.
 bool VolatileOnTheWay(const std::string& path) {
     for (std::string p = path; !p.empty(); p = Parent(p)) {
@@ -532,7 +523,12 @@ long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     bool fail = Call(kOpRegCreateKey, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
     if (path.empty()) return win::kErrorInvalidHandle;
-    bool refused = LockedOnTheWay(path);
+    // As Windows checks them: the key's own access list when it is there,
+    // else that of the key its first missing parent is created in; the keys
+    // on the way are passed without a check.
+    std::string checked = path;
+    while (!checked.empty() && !state.keys.count(Lower(checked))) checked = Parent(checked);
+    bool refused = !checked.empty() && state.keys[Lower(checked)].locked;
     if (fail || refused) {
         // Windows may have created some of the missing parents before it failed.
         if (!refused) CreateKeyPath(Parent(path));

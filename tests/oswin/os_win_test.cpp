@@ -233,13 +233,14 @@ extern "C" void* ImportedGetUserObjectInformationW __asm__("__imp__GetUserObject
 // The states of the contract's rows (tests/contract.h), set up in Windows.
 void ContractSetUp() {
     RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
-    for (const char* name : {"plain\\a\\inner", "plain\\b", "leaf", "locked"}) {
+    for (const char* name : {"plain\\a\\inner", "plain\\b", "leaf", "locked\\open"}) {
         MakeKey(Scratch(name));
     }
     MakeKey(Scratch("volatile"), REG_OPTION_VOLATILE);
     DWORD one = 1;
     RegSetKeyValueW(HKEY_CURRENT_USER, Wide(Scratch("plain")).c_str(), L"v", REG_DWORD, &one, sizeof(one));
-    // Everything but writing values, making sub keys and deleting, for everyone.
+    // Everything but writing values, making sub keys and deleting, for
+    // everyone; locked\open keeps an access list of its own that allows it.
     SetAccess("locked", L"D:(D;;0x10006;;;WD)(A;;KA;;;WD)");
     // Two texts stored without their terminating zero, one of them ending in
     // half a letter (the low byte of X).

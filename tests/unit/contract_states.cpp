@@ -4,7 +4,7 @@
 
 void ContractSetUp() {
     FakeReset();
-    for (const char* name : {"plain\\a\\inner", "plain\\b", "leaf", "locked", "volatile"}) {
+    for (const char* name : {"plain\\a\\inner", "plain\\b", "leaf", "locked\\open", "volatile"}) {
         FakeAddKey(Scratch(name));
     }
     FakeLockKey(Scratch("locked"));
