@@ -50,7 +50,8 @@ long DeleteKeyOf(const char* name);
 //             sub key open, whose own access list lets everyone do anything
 //   volatile  a key that lasts only until Windows restarts
 // the two machine keys, the variable kExpandVariable, and in kScratchFolder
-// the files of EveryLetterFiles(). TearDown takes them all away again.
+// the files of EveryLetterFiles(). ContractTearDown takes away what would
+// outlast a case.
 void ContractSetUp();
 void ContractTearDown();
 // Stores in plain the REG_SZ lacks: x, the index-th of the letters that

@@ -15,6 +15,7 @@ namespace win {
 // The buttons a message box answers with.
 constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
+constexpr int kIdAbort = 3;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 

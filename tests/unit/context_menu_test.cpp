@@ -88,8 +88,8 @@ TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     std::string command = ExpectedCommand(kViewer64Path);
     Names sets = CallDetailsOf("RegSetValueEx");
     ASSERT_EQ(1u, sets.size());
-    EXPECT_NE(std::string::npos,
-              sets[0].find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
+    EXPECT_NE(std::string::npos, sets[0].find("\"\" type=" + std::to_string(win::kRegSz) + " \"" + command +
+                                              "\" bytes=" + std::to_string(command.size() + 1)));
     EXPECT_TRUE(CallNamesOf("OpenPage").empty());
 }
 

@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
                                            Launch{"\"C:\\Program Files\\Kompakto\\kompakto.exe\"", false}));
 
 TEST(Question, AskedOfTheDesktopWithCancelAsDefaultAndAnythingButYesOrNoChangesNothing) {
-    for (int answer : {win::kIdCancel, win::kIdOk, 3, 42}) {
+    for (int answer : {win::kIdCancel, win::kIdOk, win::kIdAbort, 42}) {
         SCOPED_TRACE(answer);
         FakeReset();
         FakeAddFile(kViewer64Path);
