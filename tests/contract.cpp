@@ -186,17 +186,12 @@ long ProceduresOfUser32(std::initializer_list<const char*> names) {
     return found;
 }
 
-long SeenInAWindowStationNobodySees() {
-    ContractUseUnseenWindowStation(true);
+// Whether boxes can be seen in the state that enter(true) enters and
+// enter(false) leaves.
+long SeenWith(void (*enter)(bool)) {
+    enter(true);
     bool seen = OsBoxesCanBeSeen();
-    ContractUseUnseenWindowStation(false);
-    return seen ? kSome : kNone;
-}
-
-long SeenWhereWindowsDoesNotSay() {
-    ContractSilenceWindowStation(true);
-    bool seen = OsBoxesCanBeSeen();
-    ContractSilenceWindowStation(false);
+    enter(false);
     return seen ? kSome : kNone;
 }
 
@@ -385,9 +380,11 @@ const ContractRow kContract[] = {
 
     {"Process", "BoxesCanBeSeen_InTheSessionOfTheTests", [] { return OsBoxesCanBeSeen() ? kSome : kNone; },
      kSome, 0, nullptr},
-    {"Process", "BoxesCanBeSeen_InAWindowStationNobodySees", SeenInAWindowStationNobodySees, kNone, 0, nullptr},
+    {"Process", "BoxesCanBeSeen_InAWindowStationNobodySees", [] { return SeenWith(ContractUseUnseenWindowStation); },
+     kNone, 0, nullptr},
     // Boxes count as seen where Windows does not say: the program's own choice.
-    {"Process", "BoxesCanBeSeen_WhereWindowsDoesNotSay", SeenWhereWindowsDoesNotSay, kSome, 0, nullptr},
+    {"Process", "BoxesCanBeSeen_WhereWindowsDoesNotSay", [] { return SeenWith(ContractSilenceWindowStation); },
+     kSome, 0, nullptr},
 
     {"Shell", "OpenPage_AProgramThatEndsByItself", OpeningAProgramThatEnds, kOpened, 0, nullptr},
     {"Shell", "OpenPage_AProgramThatIsNotThere", [] { return Opening(std::string(kScratchFolder) + "\\none.exe"); },

@@ -159,18 +159,14 @@ void CheckRun(const Scenario& s, const std::string& before, const std::string& d
     }
 }
 
+// clang-format off
 const Scenario kScenarios[] = {
     {"activate, both viewers", false, 64, {win::kIdYes, win::kIdOk}, false, false, false},
     {"activate silently, both viewers", true, 64, {win::kIdYes}, false, false, false},
     {"activate, 32-bit viewer, over an old verb", false, 32, {win::kIdYes, win::kIdOk}, true, false, false},
     {"activate silently, 32-bit viewer", true, 32, {win::kIdYes}, false, false, false},
-    {"activate, the viewer found by its uninstall entry",
-     false,
-     kByEntry,
-     {win::kIdYes, win::kIdOk},
-     true,
-     false,
-     false},
+    {"activate, the viewer found by its uninstall entry", false, kByEntry,
+     {win::kIdYes, win::kIdOk}, true, false, false},
     {"no viewer, download taken", false, 0, {win::kIdYes, win::kIdYes}, false, false, false},
     {"no viewer, download declined silently", true, 0, {win::kIdYes, win::kIdNo}, false, false, false},
     {"no viewer, download cancelled", false, 0, {win::kIdYes, win::kIdCancel}, true, false, false},
@@ -180,23 +176,13 @@ const Scenario kScenarios[] = {
     {"deactivate beside another program's key", false, 0, {win::kIdNo, win::kIdOk}, true, true, false},
     {"cancel", false, 64, {win::kIdCancel}, true, false, false},
     {"cancel silently", true, 0, {win::kIdCancel}, false, false, false},
-    {"activate a verb a menu cleaner hid and other programs diverted",
-     false,
-     64,
-     {win::kIdYes, win::kIdOk},
-     true,
-     false,
-     true},
+    {"activate a verb a menu cleaner hid and other programs diverted", false, 64,
+     {win::kIdYes, win::kIdOk}, true, false, true},
     {"activate below a key the user may only read", false, 64, {win::kIdYes}, false, false, false, "SOFTWARE\\Classes"},
-    {"deactivate a verb the user may only read",
-     false,
-     64,
-     {win::kIdNo, win::kIdOk},
-     true,
-     false,
-     false,
-     facts::kFolderVerbKey},
+    {"deactivate a verb the user may only read", false, 64,
+     {win::kIdNo, win::kIdOk}, true, false, false, facts::kFolderVerbKey},
 };
+// clang-format on
 
 // What a run came to: its exit code, the registry and the boxes shown.
 std::string Outcome(int code) {
