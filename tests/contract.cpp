@@ -347,6 +347,10 @@ const ContractRow kContract[] = {
      win::kErrorSuccess, 0, nullptr},
     {"Registry", "DeleteTree_OneThatIsNotThere", [] { return DeleteTreeOf("missing"); },
      win::kErrorFileNotFound, 0, nullptr},
+    // The key must be opened with DELETE, which the locked one denies; Wine 8
+    // deletes it all the same (measured).
+    {"Registry", "DeleteTree_AKeyWhoseAccessListDeniesIt", [] { return DeleteTreeOf("locked"); },
+     win::kErrorAccessDenied, win::kErrorSuccess, "api/winreg/nf-winreg-regdeletetreew"},
     {"Registry", "Close_AnOpenKey", [] { return OsRegCloseKey(Open("plain", win::kKeyQueryValue)); },
      win::kErrorSuccess, 0, nullptr},
     {"Registry", "Close_NoKey", [] { return OsRegCloseKey(reinterpret_cast<OsKey>(intptr_t{0x1234})); },

@@ -267,7 +267,9 @@ void ContractSetUp() {
 
 void ContractTearDown() {
     StopAnsweringBoxes();
-    SetAccess("locked", L"D:(A;;KA;;;WD)");
+    if (KeyExists(Scratch("locked"))) {  // Wine deletes it all the same
+        SetAccess("locked", L"D:(A;;KA;;;WD)");
+    }
     RegDeleteTreeW(HKEY_CURRENT_USER, Wide(kScratchKey).c_str());
     for (int i = 0; i < 2; i++) {
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, Wide(kMachineKeys[i]).c_str(), ViewFlag(i), 0);
