@@ -1,12 +1,14 @@
-"""What kompakto.exe must show and store, for the Python tests: read from
-tests/facts.h (the constants) and tests/texts.txt (the texts of the boxes),
-where it is written once.
+"""What kompakto.exe must show and store, and the numbers of Windows, for
+the Python tests: read from tests/facts.h and tests/windows_numbers.h (the
+constants) and tests/texts.txt (the texts of the boxes), where each is
+written once.
 
     import facts
-    facts.VERB_COMMAND_KEY, facts.TEXTS["question"], ...
+    facts.VERB_COMMAND_KEY, facts.ID_YES, facts.TEXTS["question"], ...
 
-A constant kVerbCommandKey of facts.h is VERB_COMMAND_KEY here; texts are
-Unicode, lines joined by a carriage return as in the boxes.
+A constant kVerbCommandKey of facts.h is VERB_COMMAND_KEY here, kIdYes of
+windows_numbers.h ID_YES; texts are Unicode, lines joined by a carriage
+return as in the boxes.
 """
 import os
 import re
@@ -31,12 +33,16 @@ def _string(literals):
 
 
 def _constants():
-    with open(os.path.join(HERE, "facts.h"), encoding="ascii") as source:
-        text = source.read()
     found = {}
     literals = r'(?:"(?:[^"\\]|\\.)*"\s*)+'  # may hold a ';'
-    for name, value in re.findall(r"constexpr (?:char|int) (k\w+)(?:\[\])? =\s*(%s|[^;]+);" % literals, text):
-        found[_words(name)] = _string(value) if value.lstrip().startswith('"') else int(value, 0)
+    for header in ("facts.h", "windows_numbers.h"):
+        with open(os.path.join(HERE, header), encoding="ascii") as source:
+            text = source.read()
+        for name, value in re.findall(r"constexpr (?:char|int|long|u?int\w*_t) (k\w+)(?:\[\])? =\s*(%s|[^;]+);"
+                                      % literals, text):
+            if _words(name) in found:
+                raise SystemExit("%s: %s is defined twice" % (header, name))
+            found[_words(name)] = _string(value) if value.lstrip().startswith('"') else int(value, 0)
     return found
 
 

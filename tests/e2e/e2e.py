@@ -40,8 +40,8 @@ import facts  # noqa: E402  (tests/facts.py)
 import trees  # noqa: E402  (tools/trees.py)
 import winesession  # noqa: E402  (tools/winesession.py)
 
-IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
-REG_SZ = 1
+IDOK, IDCANCEL, IDYES, IDNO = facts.ID_OK, facts.ID_CANCEL, facts.ID_YES, facts.ID_NO
+REG_SZ = facts.REG_SZ
 
 VERB, VERB_COMMAND = facts.VERB_KEY, facts.VERB_COMMAND_KEY
 FOLDER_VERB, FOLDER_VERB_COMMAND = facts.FOLDER_VERB_KEY, facts.FOLDER_VERB_COMMAND_KEY
@@ -524,7 +524,7 @@ DPI_CALLS = ("SetProcessDpiAwarenessContext", "SetProcessDPIAware")
 KEYS_OPENED = ("RegOpenKeyExW", "RegCreateKeyExW", "RegDeleteKeyW")
 TRACED = ("MessageBeep", "MessageBoxIndirectW", "MessageBoxTimeoutW") + KEYS_OPENED + DPI_CALLS
 WINE_LOG = "<wine log>"  # the session's log as the driver reads it, filled in by run_group
-HKEY_CURRENT_USER, DELETE = 0x80000001, 0x10000
+HKEY_CURRENT_USER, DELETE = facts.HKEY_CURRENT_USER, facts.DELETE
 CALL = re.compile(r"^[0-9a-f]+:Call [\w.-]+\.(\w+)\((.*)\) ret=([0-9a-f]+)$")
 RET = re.compile(r"^[0-9a-f]+:Ret  [\w.-]+\.(\w+)\(.*\) retval=([0-9a-f]+) ret=([0-9a-f]+)$")
 ARGUMENT = re.compile(r'(?:[^,"]|"(?:[^"\\]|\\.)*")+')  # a number, and a text's quoted content after it

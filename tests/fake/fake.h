@@ -10,37 +10,32 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "windows_numbers.h"
 
-// Every operation of the fake, by the name of the Windows function it stands
-// for; the calls are recorded under these names.
+// Every operation of platform.h, in its order, by its name there without
+// "Os"; each call is recorded under the name of its operation.
 // clang-format off
-#define FAKE_OPERATIONS(X)                                                                           \
-    X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(BoxesCanBeSeen) X(MessageBeep) \
-    X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)              \
-    X(MessageBoxTimeout) X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKeyEx)          \
-    X(RegOpenKeyEx) X(RegQueryInfoKey) X(RegQueryValueEx) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
-    X(RegDeleteTree) X(RegDeleteValue) X(ShellExecute) X(SetProcessDpiAwarenessContext) X(SetProcessDPIAware)
+#define FAKE_OPERATIONS(X)                                                                                    \
+    X(CurrentUserKey) X(GetCommandLine) X(ExitProcess) X(GetModuleHandle) X(GetDesktopWindow) X(BoxesCanBeSeen) \
+    X(MessageBeep) X(MessageBoxIndirect) X(MessageBox) X(LoadLibrary) X(GetProcAddress) X(FreeLibrary)         \
+    X(CallMessageBoxTimeout) X(CallSetProcessDpiAwarenessContext) X(CallSetProcessDpiAware)                    \
+    X(ExpandEnvironmentStrings) X(GetFileAttributes) X(RegCreateKey) X(RegOpenKeyEx) X(RegOpenMachineKey)     \
+    X(RegQueryInfoKey) X(RegQueryValueEx) X(RegQueryString) X(RegSetValueEx) X(RegCloseKey) X(RegDeleteKey)   \
+    X(RegDeleteTree) X(RegDeleteValue) X(OpenPage)
 // clang-format on
 
 #define FAKE_OP_ENUMERATOR(name) kOp##name,
 enum FakeOp { FAKE_OPERATIONS(FAKE_OP_ENUMERATOR) kOpCount };
 #undef FAKE_OP_ENUMERATOR
 
-// What the tests name besides platform.h: the buttons a box answers with that
-// the program never asks for, and the errors they have the fake give.
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-constexpr long kErrorAccessDenied = 5;
-constexpr intptr_t kSeErrNoAssoc = 31;  // no program for the address
-
 struct FakeCall {
-    std::string op;      // the operation's name, e.g. "RegCreateKeyEx"
+    std::string op;      // the operation's name, e.g. "RegCreateKey"
     std::string detail;  // its arguments as text
     bool failed;
 };
 
 struct FakeBox {
-    std::string via;  // "MessageBoxIndirect", "MessageBox" or "MessageBoxTimeout"
+    std::string via;  // the operation that showed it: "MessageBoxIndirect", "MessageBox" or "CallMessageBoxTimeout"
     bool hasOwner;
     bool isDesktopOwner;
     bool hasInstance;
@@ -58,7 +53,8 @@ struct FakeBox {
 void FakeReset();
 
 void FakeSetCommandLine(const std::string& commandLine);
-void FakeSetEnv(const std::string& name, const std::string& value);
+// With inWindows1252 false, a value that holds a letter Windows-1252 lacks.
+void FakeSetEnv(const std::string& name, const std::string& value, bool inWindows1252 = true);
 // 32-bit Windows: %ProgramFiles% is C:\Program Files, %ProgramW6432% is not
 // defined, and HKEY_LOCAL_MACHINE has one view.
 void FakeSetWindows32();
@@ -78,13 +74,17 @@ std::string FakeDpiAwareness();
 
 // The callNumber-th call of any operation (counting from 1) fails; with
 // fromThereOn every later call fails too. 0 turns failing off. A registry
-// operation failed this way returns kErrorAccessDenied.
+// operation, and OpenPage, failed this way return win::kErrorAccessDenied;
+// the others fail as under FakeFailOp.
 void FakeFailCall(int callNumber, bool fromThereOn);
 
 // The nth call of op (counting from 1; 0 for every call) fails with error: a
-// registry operation returns it, ShellExecute returns it as its result, and
-// the others fail as Windows would (no handle, no text, no box). Any number
-// of such rules add up.
+// registry operation returns it, OpenPage returns it as its result, and the
+// others fail as Windows would (no key, module or procedure, no text, no
+// box, a declaration refused, no attributes), BoxesCanBeSeen answering true
+// as where Windows does not say; a failed beep, unload or exit is recorded
+// as failed and does what it would have done. Any number of such rules add
+// up.
 void FakeFailOp(FakeOp op, int nth, long error);
 
 // Registry, paths relative to HKEY_CURRENT_USER, compared without case.
@@ -120,13 +120,20 @@ std::string FakeExplorerCommand(const std::string& verbKey);
 // The names of a list of facts.h, separated by ';'.
 std::vector<std::string> FakeNames(const std::string& list);
 
-// Runs the program to its end and returns the exit code.
-int FakeRun();
+// What the program left open: a line for each key it did not close, and one
+// for the libraries it did not free; empty when it left nothing open.
+std::string FakeLeftOpen();
+
+// What a run of the program came to.
+struct FakeEnd {
+    int code;              // its exit code
+    std::string leftOpen;  // FakeLeftOpen() at its end: every test of a run expects it empty
+};
+// Runs the program to its end.
+FakeEnd FakeRun();
 
 const std::vector<FakeCall>& FakeCalls();
 const std::vector<FakeBox>& FakeBoxes();
 const std::vector<std::string>& FakeOpenedAddresses();
-int FakeOpenKeyHandles();
-int FakeLoadedLibraries();
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "app/startup.h"
@@ -45,7 +46,8 @@ struct FakeState {
     // The variables, by lower-case name.
     std::map<std::string, std::string> env = {{"programfiles", "C:\\Program Files (x86)"},
                                               {"programw6432", "C:\\Program Files"}};
-    bool windows64 = true;  // with two views of HKEY_LOCAL_MACHINE\SOFTWARE
+    std::set<std::string> envLacking;  // the variables whose values hold a letter Windows-1252 lacks
+    bool windows64 = true;             // with two views of HKEY_LOCAL_MACHINE\SOFTWARE
     uintptr_t nextHandle = 0x1000;
     bool stationVisible = true;
     std::vector<int> answers;
@@ -60,7 +62,7 @@ struct FakeState {
     bool failFromThereOn = false;
     std::vector<FailRule> failRules;
     int opCalls[kOpCount] = {};
-    long error = kErrorAccessDenied;  // what the failing call returns
+    long error = win::kErrorAccessDenied;  // what the failing call returns
     std::vector<FakeCall> calls;
     std::vector<FakeBox> boxes;
     std::vector<std::string> opened;
@@ -70,7 +72,6 @@ FakeState state;
 jmp_buf exitJump;
 int exitCode;
 
-const uintptr_t kCurrentUser = 0x80000001u;
 // The keys of HKEY_LOCAL_MACHINE lie in the same registry, below this name;
 // on 64-bit Windows the 32-bit view of SOFTWARE is SOFTWARE\WOW6432Node.
 const char kMachineRoot[] = "HKLM\\";
@@ -82,12 +83,6 @@ const uintptr_t kUser32 = 0x7E410000;
 const uintptr_t kTimeoutProc = 0x7E450000;
 const uintptr_t kDpiContextProc = 0x7E460000;
 const uintptr_t kDpiAwareProc = 0x7E470000;
-const uint32_t kFileAttributeNormal = 0x80;
-const uint32_t kKeyAllAccess = 0xF003F;  // what a created key is opened with
-const uint32_t kKeyRead = 0x20019;       // query values, enumerate and be notified, read the access list
-const long kErrorInvalidHandle = 6;
-const long kErrorKeyDeleted = 1018;
-const long kErrorChildMustBeVolatile = 1021;
 const intptr_t kShellExecuteDone = 42;  // any result above 32
 
 #define FAKE_OP_NAME(name) #name,
@@ -116,7 +111,7 @@ bool Call(FakeOp op, const std::string& detail) {
     int number = static_cast<int>(state.calls.size()) + 1;
     int nth = ++state.opCalls[op];
     bool fail = state.failAt > 0 && (number == state.failAt || (state.failFromThereOn && number > state.failAt));
-    state.error = kErrorAccessDenied;
+    state.error = win::kErrorAccessDenied;
     for (const FailRule& rule : state.failRules) {
         if (rule.op == op && (rule.nth == 0 || rule.nth == nth)) {
             fail = true;
@@ -157,11 +152,11 @@ FakeKey& KeyAt(const std::string& path) {
     return state.keys[Lower(path)];
 }
 
-// Whether the key at path, or a key above it, is so marked.
-bool MarkedOnTheWay(const std::string& path, bool FakeKey::*mark) {
+// Whether the key at path, or a key above it, is volatile.
+bool VolatileOnTheWay(const std::string& path) {
     for (std::string p = path; !p.empty(); p = Parent(p)) {
         auto it = state.keys.find(Lower(p));
-        if (it != state.keys.end() && it->second.*mark) return true;
+        if (it != state.keys.end() && it->second.isVolatile) return true;
     }
     return false;
 }
@@ -170,7 +165,7 @@ bool MarkedOnTheWay(const std::string& path, bool FakeKey::*mark) {
 std::string Resolve(OsKey root, const char* subKey) {
     uintptr_t handle = reinterpret_cast<uintptr_t>(root);
     std::string base;
-    if (handle != kCurrentUser) {
+    if (handle != win::kHkeyCurrentUser) {
         auto it = state.handles.find(handle);
         if (it == state.handles.end()) return std::string();
         base = it->second.path + "\\";
@@ -187,7 +182,7 @@ OsKey NewHandle(const std::string& path, uint32_t access) {
 
 std::string KeyName(OsKey key) {
     uintptr_t handle = reinterpret_cast<uintptr_t>(key);
-    if (handle == kCurrentUser) return "HKCU";
+    if (handle == win::kHkeyCurrentUser) return "HKCU";
     auto it = state.handles.find(handle);
     return it == state.handles.end() ? "bad-handle" : "key(" + it->second.path + ")";
 }
@@ -201,23 +196,26 @@ FakeKey* KeyOf(FakeOp op, OsKey handle, const std::string& arguments, uint32_t r
     bool fail = Call(op, KeyName(handle) + arguments);
     auto open = state.handles.find(reinterpret_cast<uintptr_t>(handle));
     if (open == state.handles.end() || fail) {
-        *error = fail && open != state.handles.end() ? state.error : kErrorInvalidHandle;
+        *error = fail && open != state.handles.end() ? state.error : win::kErrorInvalidHandle;
         return nullptr;
     }
-    *error = kErrorAccessDenied;
+    *error = win::kErrorAccessDenied;
     if ((open->second.access & right) != right) return nullptr;
     auto found = state.keys.find(open->second.path);
-    *error = kErrorKeyDeleted;
+    *error = win::kErrorKeyDeleted;
     return found == state.keys.end() ? nullptr : &found->second;
 }
 
-// Records a box that was shown and gives the next queued answer, 0 when none is left.
-int ShowBox(const char* via, OsWindow owner, OsModule instance, const char* text, const char* caption, uint32_t style,
-            const char* icon, uint32_t timeout) {
+// Records a box that was shown and gives the next queued answer, 0 when none
+// is left. A box owned by a handle that is no window (the fake's only window
+// is the desktop) is not shown: 0.
+int ShowBox(FakeOp via, OsWindow owner, OsModule instance, const char* text, const char* caption, uint32_t style,
+            const char* icon, uint32_t timeout, uint32_t language) {
     uintptr_t window = reinterpret_cast<uintptr_t>(owner);
+    if (window != 0 && window != kDesktop) return 0;
     bool ownInstance = reinterpret_cast<uintptr_t>(instance) == kModule;
-    state.boxes.push_back(FakeBox{via, window != 0, window == kDesktop, ownInstance, text ? text : "",
-                                  caption ? caption : "", style, icon ? icon : "", timeout, 0});
+    state.boxes.push_back(FakeBox{kOpNames[via], window != 0, window == kDesktop, ownInstance, text ? text : "",
+                                  caption ? caption : "", style, icon ? icon : "", timeout, language});
     return state.nextAnswer < state.answers.size() ? state.answers[state.nextAnswer++] : 0;
 }
 
@@ -238,23 +236,25 @@ bool HasAnyOf(const std::string& key, const char* list, bool subKeys) {
 long DeleteKeys(FakeOp op, OsKey root, const char* subKey) {
     bool fail = Call(op, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
-    if (path.empty()) return kErrorInvalidHandle;
+    if (path.empty()) return win::kErrorInvalidHandle;
     if (fail) return state.error;
     std::string lower = Lower(path);
-    if (!state.keys.count(lower)) return kErrorFileNotFound;
+    if (!state.keys.count(lower)) return win::kErrorFileNotFound;
     std::vector<std::string> tree = TreeOf(lower);
-    if (op == kOpRegDeleteKey && tree.size() > 1) return kErrorAccessDenied;
+    if (op == kOpRegDeleteKey && tree.size() > 1) return win::kErrorAccessDenied;
     // In reverse order of their paths every key comes before its parent.
     for (auto key = tree.rbegin(); key != tree.rend(); ++key) {
-        if (state.keys[*key].locked) return kErrorAccessDenied;
+        if (state.keys[*key].locked) return win::kErrorAccessDenied;
         state.keys.erase(*key);
     }
-    return kErrorSuccess;
+    return win::kErrorSuccess;
 }
 
-std::string Expand(const std::string& text) {
-    // Like Windows: %NAME% of a defined variable is replaced, anything else
-    // kept; the closing % of an undefined name may open the next one.
+// Like Windows: %NAME% of a defined variable is replaced, anything else
+// kept; the closing % of an undefined name may open the next one. *lacks
+// tells whether a value put in holds a letter Windows-1252 lacks.
+std::string Expand(const std::string& text, bool* lacks) {
+    *lacks = false;
     std::string out;
     for (size_t i = 0; i < text.size();) {
         size_t close = text[i] == '%' ? text.find('%', i + 1) : std::string::npos;
@@ -262,6 +262,7 @@ std::string Expand(const std::string& text) {
         if (close != std::string::npos) value = state.env.find(Lower(text.substr(i + 1, close - i - 1)));
         size_t next = close == std::string::npos ? i + 1 : close;
         out += value != state.env.end() ? value->second : text.substr(i, next - i);
+        *lacks = *lacks || (value != state.env.end() && state.envLacking.count(value->first));
         i = value != state.env.end() ? close + 1 : next;
     }
     return out;
@@ -284,7 +285,11 @@ void FakeReset() {
 }
 
 void FakeSetCommandLine(const std::string& commandLine) { state.commandLine = commandLine; }
-void FakeSetEnv(const std::string& name, const std::string& value) { state.env[Lower(name)] = value; }
+void FakeSetEnv(const std::string& name, const std::string& value, bool inWindows1252) {
+    state.env[Lower(name)] = value;
+    if (inWindows1252) state.envLacking.erase(Lower(name));
+    if (!inWindows1252) state.envLacking.insert(Lower(name));
+}
 void FakeSetWindows32() {
     state.windows64 = false;
     state.env.erase("programw6432");
@@ -292,8 +297,8 @@ void FakeSetWindows32() {
 }
 std::string FakeMachineKey(OsRegistryView view, const std::string& path) { return MachinePath(view, path); }
 void FakeUnsetEnv(const std::string& name) { state.env.erase(Lower(name)); }
-void FakeAddFile(const std::string& path) { state.files[Lower(path)] = kFileAttributeNormal; }
-void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = kFileAttributeDirectory; }
+void FakeAddFile(const std::string& path) { state.files[Lower(path)] = win::kFileAttributeNormal; }
+void FakeAddFolder(const std::string& path) { state.files[Lower(path)] = win::kFileAttributeDirectory; }
 void FakeHideWindowStation() { state.stationVisible = false; }
 void FakeQueueAnswer(int button) { state.answers.push_back(button); }
 void FakeSetUser32Loadable(bool loadable) { state.user32Loadable = loadable; }
@@ -314,7 +319,7 @@ void FakeFailOp(FakeOp op, int nth, long error) { state.failRules.push_back(Fail
 void FakeAddKey(const std::string& path) { CreateKeyPath(path); }
 
 void FakeSetValue(const std::string& path, const std::string& name, const std::string& text) {
-    FakeSetTypedValue(path, name, kRegSz, text + '\0');
+    FakeSetTypedValue(path, name, win::kRegSz, text + '\0');
 }
 
 void FakeSetTypedValue(const std::string& path, const std::string& name, uint32_t type, const std::string& data,
@@ -336,14 +341,14 @@ uint32_t FakeGrantedAccess(OsKey key) {
 }
 bool FakeFileExists(const std::string& path) {
     auto file = state.files.find(Lower(path));
-    return file != state.files.end() && file->second == kFileAttributeNormal;
+    return file != state.files.end() && file->second == win::kFileAttributeNormal;
 }
 
 bool FakeGetString(const std::string& path, const std::string& name, std::string* text) {
     auto key = state.keys.find(Lower(path));
     if (key == state.keys.end()) return false;
     auto value = key->second.values.find(Lower(name));
-    if (value == key->second.values.end() || value->second.type != kRegSz) return false;
+    if (value == key->second.values.end() || value->second.type != win::kRegSz) return false;
     const std::string& data = value->second.data;
     if (data.find('\0') != data.size() - 1) return false;
     *text = data.substr(0, data.size() - 1);
@@ -356,7 +361,7 @@ std::string FakeRegistryDump() {
         dump += "[" + key.second.path + "]\n";
         for (const auto& value : key.second.values) {
             const FakeValue& v = value.second;
-            std::string type = v.type == kRegSz ? "" : "(" + std::to_string(v.type) + ")";
+            std::string type = v.type == win::kRegSz ? "" : "(" + std::to_string(v.type) + ")";
             dump += "  " + (value.first.empty() ? std::string("@") : value.first) + type + "=" + v.data + "\n";
         }
     }
@@ -383,20 +388,29 @@ std::string FakeExplorerCommand(const std::string& verbKey) {
 // The program ends the process from deep inside; the fake jumps back here
 // instead. Only plain buffers lie in between, so nothing is skipped that
 // would need cleaning up.
-int FakeRun() {
+FakeEnd FakeRun() {
     if (setjmp(exitJump) == 0) {  // NOLINT(cert-err52-cpp)
         RunKompakto();
     }
-    return exitCode;
+    return FakeEnd{exitCode, FakeLeftOpen()};
+}
+
+std::string FakeLeftOpen() {
+    std::string open;
+    for (const auto& handle : state.handles) open += "the key " + handle.second.path + "\n";
+    if (state.libraries > 0) open += std::to_string(state.libraries) + " libraries loaded\n";
+    return open;
 }
 
 const std::vector<FakeCall>& FakeCalls() { return state.calls; }
 const std::vector<FakeBox>& FakeBoxes() { return state.boxes; }
 const std::vector<std::string>& FakeOpenedAddresses() { return state.opened; }
-int FakeOpenKeyHandles() { return static_cast<int>(state.handles.size()); }
-int FakeLoadedLibraries() { return state.libraries; }
 
-OsKey OsCurrentUserKey() { return reinterpret_cast<OsKey>(kCurrentUser); }
+// A failed call gives a handle that is no key, which every registry
+// operation it is handed refuses.
+OsKey OsCurrentUserKey() {
+    return Call(kOpCurrentUserKey, "") ? nullptr : reinterpret_cast<OsKey>(win::kHkeyCurrentUser);
+}
 
 const char* OsGetCommandLine() { return Call(kOpGetCommandLine, "") ? "" : state.commandLine.c_str(); }
 
@@ -419,12 +433,12 @@ void OsMessageBeep(uint32_t type) { Call(kOpMessageBeep, Hex(type)); }
 
 int OsMessageBoxIndirect(const OsBoxParams* p) {
     if (Call(kOpMessageBoxIndirect, Show(p->caption) + " style=" + Hex(p->style))) return 0;
-    return ShowBox("MessageBoxIndirect", p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0);
+    return ShowBox(kOpMessageBoxIndirect, p->owner, p->instance, p->text, p->caption, p->style, p->iconName, 0, 0);
 }
 
 int OsMessageBox(OsWindow owner, const char* text, const char* caption, uint32_t style) {
     if (Call(kOpMessageBox, Show(caption) + " style=" + Hex(style))) return 0;
-    return ShowBox("MessageBox", owner, nullptr, text, caption, style, nullptr, 0);
+    return ShowBox(kOpMessageBox, owner, nullptr, text, caption, style, nullptr, 0, 0);
 }
 
 OsModule OsLoadLibrary(const char* name) {
@@ -451,20 +465,22 @@ void OsFreeLibrary(OsModule module) {
 
 int OsCallMessageBoxTimeout(OsProc proc, OsWindow owner, const char* text, const char* caption, uint32_t style,
                             uint32_t language, uint32_t milliseconds) {
-    if (Call(kOpMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
+    if (Call(kOpCallMessageBoxTimeout, Show(caption) + " style=" + Hex(style) + " ms=" + std::to_string(milliseconds)))
         return 0;
     if (reinterpret_cast<uintptr_t>(proc) != kTimeoutProc) return 0;
-    int answer = ShowBox("MessageBoxTimeout", owner, nullptr, text, caption, style, nullptr, milliseconds);
-    state.boxes.back().language = language;
-    return answer;
+    return ShowBox(kOpCallMessageBoxTimeout, owner, nullptr, text, caption, style, nullptr, milliseconds, language);
 }
 
 // Like Windows, a process's awareness is set once: a second call is refused,
 // and so is a value that is no awareness context.
 bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
     static const std::map<intptr_t, std::string> kContexts = {
-        {-1, "unaware"}, {-2, "system"}, {-3, "per-monitor"}, {-4, "per-monitor-v2"}, {-5, "unaware-gdi-scaled"}};
-    if (Call(kOpSetProcessDpiAwarenessContext, std::to_string(context))) return false;
+        {win::kDpiAwarenessContextUnaware, "unaware"},
+        {win::kDpiAwarenessContextSystemAware, "system"},
+        {win::kDpiAwarenessContextPerMonitorAware, "per-monitor"},
+        {win::kDpiAwarenessContextPerMonitorAwareV2, "per-monitor-v2"},
+        {win::kDpiAwarenessContextUnawareGdiScaled, "unaware-gdi-scaled"}};
+    if (Call(kOpCallSetProcessDpiAwarenessContext, std::to_string(context))) return false;
     auto it = kContexts.find(context);
     if (reinterpret_cast<uintptr_t>(proc) != kDpiContextProc || it == kContexts.end() ||
         state.dpiAwareness != "unaware")
@@ -474,40 +490,55 @@ bool OsCallSetProcessDpiAwarenessContext(OsProc proc, intptr_t context) {
 }
 
 bool OsCallSetProcessDpiAware(OsProc proc) {
-    if (Call(kOpSetProcessDPIAware, "") || reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
+    if (Call(kOpCallSetProcessDpiAware, "") || reinterpret_cast<uintptr_t>(proc) != kDpiAwareProc) return false;
     if (state.dpiAwareness == "unaware") state.dpiAwareness = "system";
     return true;
 }
 
 uint32_t OsExpandEnvironmentStrings(const char* src, char* dst, uint32_t size) {
     if (Call(kOpExpandEnvironmentStrings, Show(src) + " size=" + std::to_string(size))) return 0;
-    std::string out = Expand(src);
+    bool lacks = false;
+    std::string out = Expand(src, &lacks);
+    if (lacks) return 0;
     uint32_t needed = static_cast<uint32_t>(out.size()) + 1;
     if (needed <= size) memcpy(dst, out.c_str(), needed);
     return needed;
 }
 
+// A folder may be named with a backslash at its end, a file not.
 uint32_t OsGetFileAttributes(const char* path) {
-    if (Call(kOpGetFileAttributes, Show(path))) return kInvalidFileAttributes;
-    auto file = state.files.find(Lower(path));
-    return file == state.files.end() ? kInvalidFileAttributes : file->second;
+    if (Call(kOpGetFileAttributes, Show(path))) return win::kInvalidFileAttributes;
+    std::string name = Lower(path);
+    bool folderOnly = !name.empty() && name.back() == '\\';
+    if (folderOnly) name.pop_back();
+    auto file = state.files.find(name);
+    if (file == state.files.end() || (folderOnly && file->second != win::kFileAttributeDirectory)) {
+        return win::kInvalidFileAttributes;
+    }
+    return file->second;
 }
 
 long OsRegCreateKey(OsKey root, const char* subKey, OsKey* result) {
     *result = nullptr;
-    bool fail = Call(kOpRegCreateKeyEx, KeyName(root) + " " + Show(subKey));
+    bool fail = Call(kOpRegCreateKey, KeyName(root) + " " + Show(subKey));
     std::string path = Resolve(root, subKey);
-    if (path.empty()) return kErrorInvalidHandle;
-    if (fail || MarkedOnTheWay(path, &FakeKey::locked)) {
+    if (path.empty()) return win::kErrorInvalidHandle;
+    // As Windows checks them: the key's own access list when it is there,
+    // else that of the key its first missing parent is created in; the keys
+    // on the way are passed without a check.
+    std::string checked = path;
+    while (!checked.empty() && !state.keys.count(Lower(checked))) checked = Parent(checked);
+    bool refused = !checked.empty() && state.keys[Lower(checked)].locked;
+    if (fail || refused) {
         // Windows may have created some of the missing parents before it failed.
-        if (!MarkedOnTheWay(path, &FakeKey::locked)) CreateKeyPath(Parent(path));
-        return fail ? state.error : kErrorAccessDenied;
+        if (!refused) CreateKeyPath(Parent(path));
+        return fail ? state.error : win::kErrorAccessDenied;
     }
     // The key is made to last, which it cannot below a key that does not.
-    if (!state.keys.count(Lower(path)) && MarkedOnTheWay(path, &FakeKey::isVolatile)) return kErrorChildMustBeVolatile;
+    if (!state.keys.count(Lower(path)) && VolatileOnTheWay(path)) return win::kErrorChildMustBeVolatile;
     CreateKeyPath(path);
-    *result = NewHandle(path, kKeyAllAccess);
-    return kErrorSuccess;
+    *result = NewHandle(path, win::kKeyAllAccess);
+    return win::kErrorSuccess;
 }
 
 long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* result) {
@@ -515,92 +546,97 @@ long OsRegOpenKeyEx(OsKey root, const char* subKey, uint32_t access, OsKey* resu
     bool fail = Call(kOpRegOpenKeyEx, KeyName(root) + " " + Show(subKey) + " access=" + Hex(access));
     std::string path = Resolve(root, subKey);
     if (fail) return state.error;
-    if (path.empty()) return kErrorInvalidHandle;
+    if (path.empty()) return win::kErrorInvalidHandle;
     auto it = state.keys.find(Lower(path));
-    if (it == state.keys.end()) return kErrorFileNotFound;
-    if (it->second.locked && (access & ~kKeyRead) != 0) return kErrorAccessDenied;
+    if (it == state.keys.end()) return win::kErrorFileNotFound;
+    if (it->second.locked && (access & ~win::kKeyRead) != 0) return win::kErrorAccessDenied;
     *result = NewHandle(path, access);
-    return kErrorSuccess;
+    return win::kErrorSuccess;
 }
 
 long OsRegOpenMachineKey(OsRegistryView view, const char* subKey, OsKey* result) {
     *result = nullptr;
     const char* name = view == kRegistryView64 ? "HKLM64 " : "HKLM32 ";
-    if (Call(kOpRegOpenKeyEx, name + Show(subKey) + " access=" + Hex(kKeyQueryValue))) return state.error;
+    if (Call(kOpRegOpenMachineKey, name + Show(subKey))) return state.error;
     std::string path = MachinePath(view, subKey ? subKey : "");
-    if (!state.keys.count(Lower(path))) return kErrorFileNotFound;
-    *result = NewHandle(path, kKeyQueryValue);
-    return kErrorSuccess;
+    if (!state.keys.count(Lower(path))) return win::kErrorFileNotFound;
+    *result = NewHandle(path, win::kKeyQueryValue);
+    return win::kErrorSuccess;
 }
 
 long OsRegQueryInfoKey(OsKey key, uint32_t* subKeyCount) {
-    long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(kOpRegQueryInfoKey, key, "", kKeyQueryValue, &error);
+    long error = win::kErrorSuccess;
+    FakeKey* opened = KeyOf(kOpRegQueryInfoKey, key, "", win::kKeyQueryValue, &error);
     if (!opened) return error;
     const std::string path = Lower(opened->path);
     *subKeyCount = 0;
     for (const std::string& below : TreeOf(path)) *subKeyCount += Parent(below) == path;
-    return kErrorSuccess;
+    return win::kErrorSuccess;
 }
 
 long OsRegQueryValueEx(OsKey key, const char* valueName) {
-    long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, " " + Show(valueName), kKeyQueryValue, &error);
+    long error = win::kErrorSuccess;
+    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, " " + Show(valueName), win::kKeyQueryValue, &error);
     if (!opened) return error;
-    return opened->values.count(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
+    return opened->values.count(Lower(valueName)) ? win::kErrorSuccess : win::kErrorFileNotFound;
 }
 
 long OsRegQueryString(OsKey key, const char* valueName, char* text, uint32_t size) {
     if (size > 0) text[0] = '\0';
-    long error = kErrorSuccess;
-    std::string arguments = " " + Show(valueName) + " text size=" + std::to_string(size);
-    FakeKey* opened = KeyOf(kOpRegQueryValueEx, key, arguments, kKeyQueryValue, &error);
+    long error = win::kErrorSuccess;
+    std::string arguments = " " + Show(valueName) + " size=" + std::to_string(size);
+    FakeKey* opened = KeyOf(kOpRegQueryString, key, arguments, win::kKeyQueryValue, &error);
     if (!opened) return error;
     auto found = opened->values.find(Lower(valueName));
-    if (found == opened->values.end()) return kErrorFileNotFound;
+    if (found == opened->values.end()) return win::kErrorFileNotFound;
     // As the Windows side finds them: data that does not fit, whatever its
     // type; a value of another type; a text that does not fit once expanded;
     // a letter that Windows-1252 lacks.
     const FakeValue& value = found->second;
-    if (value.data.size() > size) return kErrorMoreData;
-    if (value.type != kRegSz && value.type != kRegExpandSz) return kErrorUnsupportedType;
+    if (value.data.size() > size) return win::kErrorMoreData;
+    if (value.type != win::kRegSz && value.type != win::kRegExpandSz) return win::kErrorUnsupportedType;
     std::string read = value.data.substr(0, value.data.find('\0'));
-    if (value.type == kRegExpandSz) read = Expand(read);
-    if (read.size() >= size) return kErrorMoreData;
-    if (!value.inWindows1252) return kErrorNoUnicodeTranslation;
+    bool lacks = false;
+    if (value.type == win::kRegExpandSz) read = Expand(read, &lacks);
+    if (read.size() >= size) return win::kErrorMoreData;
+    if (!value.inWindows1252 || lacks) return win::kErrorNoUnicodeTranslation;
     memcpy(text, read.c_str(), read.size() + 1);
-    return kErrorSuccess;
+    return win::kErrorSuccess;
 }
 
 long OsRegSetValueEx(OsKey key, const char* valueName, uint32_t type, const char* text, uint32_t byteCount) {
-    long error = kErrorSuccess;
+    long error = win::kErrorSuccess;
     std::string arguments = " " + Show(valueName) + " type=" + std::to_string(type) + " " + Show(text);
     arguments += " bytes=" + std::to_string(byteCount);
-    FakeKey* opened = KeyOf(kOpRegSetValueEx, key, arguments, kKeySetValue, &error);
+    FakeKey* opened = KeyOf(kOpRegSetValueEx, key, arguments, win::kKeySetValue, &error);
     if (!opened) return error;
     opened->values[Lower(valueName)] = FakeValue{std::string(text, byteCount), type, true};
-    return kErrorSuccess;
+    return win::kErrorSuccess;
 }
 
 long OsRegCloseKey(OsKey key) {
     bool fail = Call(kOpRegCloseKey, KeyName(key));
     bool known = state.handles.erase(reinterpret_cast<uintptr_t>(key)) != 0;
     if (fail) return state.error;
-    return known ? kErrorSuccess : kErrorInvalidHandle;
+    return known ? win::kErrorSuccess : win::kErrorInvalidHandle;
 }
 
 long OsRegDeleteKey(OsKey root, const char* subKey) { return DeleteKeys(kOpRegDeleteKey, root, subKey); }
 long OsRegDeleteTree(OsKey root, const char* subKey) { return DeleteKeys(kOpRegDeleteTree, root, subKey); }
 
 long OsRegDeleteValue(OsKey key, const char* valueName) {
-    long error = kErrorSuccess;
-    FakeKey* opened = KeyOf(kOpRegDeleteValue, key, " " + Show(valueName), kKeySetValue, &error);
+    long error = win::kErrorSuccess;
+    FakeKey* opened = KeyOf(kOpRegDeleteValue, key, " " + Show(valueName), win::kKeySetValue, &error);
     if (!opened) return error;
-    return opened->values.erase(Lower(valueName)) ? kErrorSuccess : kErrorFileNotFound;
+    return opened->values.erase(Lower(valueName)) ? win::kErrorSuccess : win::kErrorFileNotFound;
 }
 
+// A web address opens in the browser, a file when it is there.
 intptr_t OsOpenPage(const char* address) {
-    if (Call(kOpShellExecute, Show(address))) return state.error;
+    if (Call(kOpOpenPage, Show(address))) return state.error;
+    const std::string lower = Lower(address);
+    bool web = lower.rfind("https://", 0) == 0 || lower.rfind("http://", 0) == 0;
+    if (!web && !FakeFileExists(address)) return win::kSeErrFileNotFound;
     state.opened.push_back(address);
     return kShellExecuteDone;
 }

@@ -50,7 +50,8 @@ std::string RunAndCheck(int question, int download, bool offered, bool silent, c
     FakeQueueAnswer(question);
     FakeQueueAnswer(download);
     FakeQueueAnswer(0);
-    const int code = FakeRun();
+    const FakeEnd end = FakeRun();
+    const int code = end.code;
     int expectedCode = facts::kExitDone;
     if (offered) expectedCode = facts::kExitNoViewer;
     if (question == 0) expectedCode = facts::kExitQuestionNotShown;
@@ -58,18 +59,18 @@ std::string RunAndCheck(int question, int download, bool offered, bool silent, c
     FUZZ_CHECK(!FakeBoxes().empty() && FakeBoxes()[0].caption == facts::kQuestionCaption, context);
     FUZZ_CHECK(BoxesCaptioned(facts::kQuestionCaption) == 1, context);
     FUZZ_CHECK(BoxesCaptioned(facts::kDownloadCaption) == (offered ? 1 : 0), context);
-    FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == kYes ? 1u : 0u), context);
+    FUZZ_CHECK(FakeOpenedAddresses().size() == (offered && download == win::kIdYes ? 1u : 0u), context);
 
     std::string command;
     const bool stored = FakeGetString(facts::kVerbCommandKey, "", &command);
     FUZZ_CHECK(stored == FakeKeyExists(facts::kVerbCommandKey),
                "a command key without a proper text: " + Printable(FakeRegistryDump()));
-    FUZZ_CHECK(stored == (question == kYes && !offered), context);
-    if (question != kYes) FUZZ_CHECK(!FakeKeyExists(facts::kVerbKey), context);
+    FUZZ_CHECK(stored == (question == win::kIdYes && !offered), context);
+    if (question != win::kIdYes) FUZZ_CHECK(!FakeKeyExists(facts::kVerbKey), context);
 
-    const bool acted = !offered && (question == kYes || question == kNo);
+    const bool acted = !offered && (question == win::kIdYes || question == win::kIdNo);
     FUZZ_CHECK(BoxesCaptioned(facts::kConfirmCaption) == (acted && !silent ? 1 : 0),
                context + (silent ? ": silent, yet confirmed" : ": not silent, yet no confirmation"));
-    FUZZ_CHECK(FakeOpenKeyHandles() == 0 && FakeLoadedLibraries() == 0, context);
+    FUZZ_CHECK(end.leftOpen.empty(), context + ", left open: " + end.leftOpen);
     return command;
 }

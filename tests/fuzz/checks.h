@@ -6,6 +6,7 @@
 #include <string>
 
 #include "facts.h"
+#include "windows_numbers.h"
 
 // Aborts with the message (and the run's calls) when the condition is false,
 // so that libFuzzer keeps the input as a crash.
@@ -13,9 +14,8 @@
 
 [[noreturn]] void FuzzFail(const char* condition, const std::string& message, const char* file, int line);
 
-// Button identifiers as Windows returns them; 0 is a box that failed.
-enum { kYes = 6, kNo = 7, kCancel = 2 };
-// The answer that two bits of an input choose.
+// The answer that two bits of an input choose: a button of
+// windows_numbers.h, or 0 for a box that failed.
 inline int Answer(unsigned bits, const int (&answers)[4]) { return answers[bits & 3]; }
 
 // A drive folder ("C:\...") or a network share ("\\server..."); the only

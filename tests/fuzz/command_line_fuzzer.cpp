@@ -72,8 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (data[i] != 0) line += static_cast<char>(data[i]);
     }
     const bool has32 = control & 1, has64 = control & 2;
-    const int question = Answer(control >> 2, {kYes, kNo, kCancel, 0});
-    const int download = Answer(control >> 4, {kYes, kNo, kCancel, 0});
+    const int question = Answer(control >> 2, {win::kIdYes, win::kIdNo, win::kIdCancel, 0});
+    const int download = Answer(control >> 4, {win::kIdYes, win::kIdNo, win::kIdCancel, 0});
     const bool windows32 = control & 0x40;
 
     FakeReset();
@@ -92,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool silent = argument.find_first_of("sS") != std::string::npos;
     const std::string context = "command line " + Printable(line) + ", first argument " + Printable(argument);
     const bool viewerThere = (has64 && !windows32) || has32;
-    const std::string command = RunAndCheck(question, download, question == kYes && !viewerThere, silent, context);
+    const std::string command =
+        RunAndCheck(question, download, question == win::kIdYes && !viewerThere, silent, context);
 
     FUZZ_CHECK(SilentMode == silent, context);
     FUZZ_CHECK(strlen(FirstArgument) == argument.size() && argument == FirstArgument,

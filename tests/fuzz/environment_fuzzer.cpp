@@ -88,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (*p != 0) text64 += static_cast<char>(*p);
     }
 
-    const int question = Answer(control, {kYes, kYes, kNo, kCancel});
-    const int download = Answer(control >> 2, {kYes, kNo, kCancel, 0});
+    const int question = Answer(control, {win::kIdYes, win::kIdYes, win::kIdNo, win::kIdCancel});
+    const int download = Answer(control >> 2, {win::kIdYes, win::kIdNo, win::kIdCancel, 0});
     const bool silent = control & 0x10;
     const Folder f32 = MakeFolder("ProgramFiles", facts::kViewer32Name, control & 0x20, Pad(text32, length32));
     const Folder f64 = MakeFolder("ProgramW6432", facts::kViewer64Name, control & 0x40, Pad(text64, length64));
@@ -129,7 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string context = "ProgramFiles " + (f32.defined ? Printable(f32.value) : "(undefined)") +
                                 ", ProgramW6432 " + (f64.defined ? Printable(f64.value) : "(undefined)") +
                                 ", usable viewer " + (viewer.empty() ? "none" : Printable(viewer));
-    const std::string command = RunAndCheck(question, download, question == kYes && viewer.empty(), silent, context);
+    const std::string command =
+        RunAndCheck(question, download, question == win::kIdYes && viewer.empty(), silent, context);
 
     if (!command.empty()) {
         const std::string tail = facts::kCommandTail;

@@ -12,8 +12,8 @@ namespace {
 using Names = std::vector<std::string>;
 
 TEST(IconBox, BeepsThenShowsTheOwnIconInFront) {
-    FakeQueueAnswer(kIdNo);
-    EXPECT_EQ(kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
+    FakeQueueAnswer(win::kIdNo);
+    EXPECT_EQ(win::kIdNo, ShowIconBox(nullptr, "text", "caption", "i", 0x83));
     EXPECT_EQ((Names{"GetModuleHandle", "MessageBeep", "MessageBoxIndirect"}), CallNamesOf());
     char beep[16];
     snprintf(beep, sizeof beep, "0x%X", facts::kQuestionBeep);
@@ -38,7 +38,10 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         std::string via;  // the box shown
     };
     const Windows windows[] = {
-        {true, true, {"LoadLibrary", "GetProcAddress", "MessageBoxTimeout", "FreeLibrary"}, "MessageBoxTimeout"},
+        {true,
+         true,
+         {"LoadLibrary", "GetProcAddress", "CallMessageBoxTimeout", "FreeLibrary"},
+         "CallMessageBoxTimeout"},
         {false, true, {"LoadLibrary", "MessageBox"}, "MessageBox"},
         {true, false, {"LoadLibrary", "GetProcAddress", "MessageBox", "FreeLibrary"}, "MessageBox"},
     };
@@ -46,19 +49,19 @@ TEST(TimedBox, UsesTheTimeOutBoxWhereUser32HasIt) {
         FakeReset();
         FakeSetUser32Loadable(w.user32Loadable);
         FakeSetTimeoutBoxExported(w.timeoutBoxExported);
-        FakeQueueAnswer(kIdOk);
-        EXPECT_EQ(kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0x807, 5555));
+        FakeQueueAnswer(win::kIdOk);
+        EXPECT_EQ(win::kIdOk, ShowTimedBox(nullptr, "done", "Kompakto", 0x10040, 0x807, 5555));
         EXPECT_EQ(w.calls, CallNamesOf());
         EXPECT_EQ("\"User32.dll\"", FakeCalls()[0].detail);
         ASSERT_EQ(1u, FakeBoxes().size());
         const FakeBox& box = FakeBoxes()[0];
         EXPECT_EQ(w.via, box.via);
-        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
-        EXPECT_EQ(w.via == "MessageBoxTimeout" ? 0x807u : 0u, box.language);
+        EXPECT_EQ(w.via == "CallMessageBoxTimeout" ? 5555u : 0u, box.timeoutMs);
+        EXPECT_EQ(w.via == "CallMessageBoxTimeout" ? 0x807u : 0u, box.language);
         EXPECT_EQ("done", box.text);
         EXPECT_EQ("Kompakto", box.caption);
         EXPECT_EQ(0x10040u, box.style);
-        EXPECT_EQ(0, FakeLoadedLibraries());
+        EXPECT_EQ("", FakeLeftOpen());
     }
 }
 

@@ -1,7 +1,6 @@
-// Finding the viewer, the stored command, and the keys written and deleted.
+// Switching the verb on and off: the stored command, the keys written and
+// deleted, and what the user is told.
 #include <gtest/gtest.h>
-
-#include <string.h>
 
 #include <functional>
 
@@ -13,18 +12,6 @@
 namespace {
 
 using Names = std::vector<std::string>;
-
-std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + facts::kCommandTail; }
-
-// A proper text value: with its zero, and only that one.
-std::string StoredText(const std::string& key, const std::string& name) {
-    std::string text;
-    return FakeGetString(key, name, &text) ? text : "<none>";
-}
-
-std::string StoredCommand() { return StoredText(facts::kVerbCommandKey, ""); }
-
-std::string LastCaption() { return FakeBoxes().empty() ? "" : FakeBoxes().back().caption; }
 
 struct Machine {
     const char* name;
@@ -52,11 +39,11 @@ TEST(Activation, RegistersTheViewerThatIsThere) {
         if (m.programW6432 && !*m.programW6432) FakeUnsetEnv("ProgramW6432");
         for (const std::string& file : m.files) FakeAddFile(file);
         for (const std::string& folder : m.folders) FakeAddFolder(folder);
-        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+        EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
         EXPECT_EQ(ExpectedCommand(m.files[0]), StoredCommand());
         ASSERT_EQ(2u, FakeBoxes().size());
         const FakeBox& confirmation = FakeBoxes()[1];
-        EXPECT_EQ("MessageBoxTimeout", confirmation.via);
+        EXPECT_EQ("CallMessageBoxTimeout", confirmation.via);
         EXPECT_EQ(ExpectedText("activated"), confirmation.text);
         EXPECT_EQ(facts::kConfirmCaption, confirmation.caption);
         EXPECT_EQ(static_cast<uint32_t>(facts::kConfirmStyle), confirmation.style);
@@ -66,40 +53,11 @@ TEST(Activation, RegistersTheViewerThatIsThere) {
     }
 }
 
-TEST(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
-    FakeAddFolder(kViewer64Path);
-    FakeAddFolder(kViewer32Path);
-    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
-    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
-    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
-}
-
-// On 32-bit Windows %ProgramW6432% stays unexpanded: a program planted under
-// that name in the current folder must never be registered.
-TEST(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
-    FakeUnsetEnv("ProgramW6432");
-    FakeSetEnv("ProgramFiles", "Programme");
-    FakeAddFile("%ProgramW6432%\\IrfanView\\I_view64.exe");
-    FakeAddFile("Programme\\IrfanView\\I_view32.exe");
-    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
-    EXPECT_EQ(kDownloadCaption, LastCaption());
-    EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
-    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
-}
-
-TEST(Activation, FailedExpansionIsNotFound) {
-    FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
-    FakeAddFile(kViewer32Path);
-    FakeFailOp(kOpExpandEnvironmentStrings, 1, 0);  // %ProgramFiles% is expanded first
-    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, "kompakto.exe", kIdNo));
-    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
-}
-
 TEST(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
     FakeAddFile(kViewer32Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
     EXPECT_EQ(
         "[SOFTWARE]\n[SOFTWARE\\Classes]\n[SOFTWARE\\Classes\\AllFilesystemObjects]\n"
@@ -111,13 +69,13 @@ TEST(Activation, TwiceKeepsOneVerbWithTheLatestCommand) {
 
 TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     // Probing from the command key upwards tells which keys this run creates;
     // then the verb key is asked for values that would hide or divert the
     // verb, each diverting sub key is looked for, and the command key is asked
     // for its diverting values: none is there to remove.
-    Names expected{"RegOpenKeyEx", "RegOpenKeyEx",   "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
-                   "RegCloseKey",  "RegCreateKeyEx", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
+    Names expected{"RegOpenKeyEx", "RegOpenKeyEx", "RegOpenKeyEx",  "RegOpenKeyEx", "RegOpenKeyEx",
+                   "RegCloseKey",  "RegCreateKey", "RegSetValueEx", "RegCloseKey",  "RegOpenKeyEx"};
     size_t verbQueries = FakeNames(facts::kVerbHidingValues).size() + FakeNames(facts::kVerbDivertingValues).size();
     expected.insert(expected.end(), verbQueries, "RegQueryValueEx");
     expected.push_back("RegCloseKey");
@@ -126,20 +84,20 @@ TEST(Activation, WritesOneValueWithTheDocumentedCalls) {
     expected.insert(expected.end(), FakeNames(facts::kCommandDivertingValues).size(), "RegQueryValueEx");
     expected.push_back("RegCloseKey");
     EXPECT_EQ(expected, CallNamesOf("Reg"));
-    EXPECT_EQ(Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\""}, CallDetailsOf("RegCreateKeyEx"));
+    EXPECT_EQ(Names{"HKCU \"" + std::string(facts::kVerbCommandKey) + "\""}, CallDetailsOf("RegCreateKey"));
     std::string command = ExpectedCommand(kViewer64Path);
     Names sets = CallDetailsOf("RegSetValueEx");
     ASSERT_EQ(1u, sets.size());
-    EXPECT_NE(std::string::npos,
-              sets[0].find("\"\" type=1 \"" + command + "\" bytes=" + std::to_string(command.size() + 1)));
-    EXPECT_TRUE(CallNamesOf("Shell").empty());
+    EXPECT_NE(std::string::npos, sets[0].find("\"\" type=" + std::to_string(win::kRegSz) + " \"" + command +
+                                              "\" bytes=" + std::to_string(command.size() + 1)));
+    EXPECT_TRUE(CallNamesOf("OpenPage").empty());
 }
 
 TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
-    for (int answer : {kIdYes, kIdNo, kIdCancel, 0}) {
+    for (int answer : {win::kIdYes, win::kIdNo, win::kIdCancel, 0}) {
         for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
             FakeReset();
-            EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, commandLine, answer));
+            EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, commandLine, answer));
             ASSERT_EQ(2u, FakeBoxes().size());
             const FakeBox& offer = FakeBoxes()[1];
             EXPECT_EQ(kDownloadText, offer.text);
@@ -148,7 +106,7 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
             EXPECT_EQ("i", offer.iconName);
             EXPECT_TRUE(offer.isDesktopOwner);
             EXPECT_EQ(Names{}, RegistryCallsBesidesTheSearch());
-            if (answer == kIdYes) {
+            if (answer == win::kIdYes) {
                 ASSERT_EQ(1u, FakeOpenedAddresses().size());
                 EXPECT_EQ(kDownloadAddress, FakeOpenedAddresses()[0]);
             } else {
@@ -161,8 +119,8 @@ TEST(Activation, NoViewerOffersTheDownloadAndEndsWithOne) {
 TEST(Activation, APageThatCannotBeOpenedIsToldWithItsAddress) {
     for (const char* commandLine : {"kompakto.exe", "kompakto.exe /s"}) {
         FakeReset();
-        FakeFailOp(kOpShellExecute, 1, kSeErrNoAssoc);
-        EXPECT_EQ(facts::kExitNoViewer, RunAnswering(kIdYes, commandLine, kIdYes));
+        FakeFailOp(kOpOpenPage, 1, win::kSeErrNoAssoc);
+        EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, commandLine, win::kIdYes));
         ASSERT_EQ(3u, FakeBoxes().size());
         const FakeBox& box = FakeBoxes()[2];
         EXPECT_EQ("MessageBox", box.via);
@@ -182,7 +140,7 @@ TEST(Activation, RefusedWriteIsReportedAndLeavesNoKeyBehind) {
         refuse("SOFTWARE\\Classes\\AllFilesystemObjects\\shell");
         FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell", "", "kept");
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, "kompakto.exe /s"));
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdYes, "kompakto.exe /s"));
         EXPECT_EQ(kErrorCaption, LastCaption());
         EXPECT_EQ(kActivationFailedText, FakeBoxes().back().text);
         EXPECT_EQ(static_cast<uint32_t>(facts::kErrorStyle), FakeBoxes().back().style);
@@ -200,8 +158,8 @@ TEST(Activation, FailedWriteTakesBackOnlyTheKeysItCreated) {
         FakeAddKey("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Other");
         if (earlierCommand) FakeSetValue(facts::kVerbCommandKey, "", "\"C:\\old\\i_view32.exe\" \"%1\"");
         std::string before = FakeRegistryDump();
-        FakeFailOp(kOpRegSetValueEx, 1, kErrorAccessDenied);
-        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes));
+        FakeFailOp(kOpRegSetValueEx, 1, win::kErrorAccessDenied);
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdYes));
         EXPECT_EQ(before, FakeRegistryDump());
         EXPECT_EQ((earlierCommand ? Names{} : Names{"RegDeleteKey", "RegDeleteKey"}), CallNamesOf("RegDelete"));
     }
@@ -222,7 +180,7 @@ void SwitchOnBeside(const std::function<void()>& plant, bool diverting) {
     FakeSetValue(kOtherSubKey, "", "kept");
     plant();
     ASSERT_EQ(diverting, FakeExplorerCommand(facts::kVerbKey).empty()) << "planted wrongly";
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     EXPECT_EQ(ExpectedCommand(kViewer64Path), FakeExplorerCommand(facts::kVerbKey));
     EXPECT_EQ(kActivatedText, FakeBoxes().back().text);
     EXPECT_EQ("kept", StoredText(kOtherSubKey, ""));
@@ -306,8 +264,8 @@ TEST(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
             FakeSetValue(subKey, "CLSID", "{0}");
             if (r.lockedSubKey) FakeLockKey(subKey + "\\inner");
             FakeSetValue(facts::kVerbKey, FakeNames(facts::kVerbDecoratingValues)[0], "kept");
-            if (r.failing != kOpCount) FakeFailOp(r.failing, 1, kErrorAccessDenied);
-            EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdYes, commandLine));
+            if (r.failing != kOpCount) FakeFailOp(r.failing, 1, win::kErrorAccessDenied);
+            EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdYes, commandLine));
             EXPECT_EQ("", FakeExplorerCommand(facts::kVerbKey));
             EXPECT_EQ(ExpectedCommand(kViewer64Path), StoredCommand());
             ASSERT_EQ(2u, FakeBoxes().size());
@@ -317,63 +275,12 @@ TEST(SwitchOn, AnEntryThatStaysIsAFailedActivation) {
     }
 }
 
-// Lengths of the viewer's path around the 512 characters a buffer holds.
-class LongPath : public ::testing::TestWithParam<int> {};
-
-TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
-    int viewerLength = GetParam();
-    const std::string name = "\\IrfanView\\I_view64.exe";
-    std::string folder = "C:\\" + std::string(viewerLength - 3 - name.size(), 'p');
-    std::string viewer = folder + name;
-    ASSERT_EQ(static_cast<size_t>(viewerLength), viewer.size());
-    FakeSetEnv("ProgramW6432", folder);
-    FakeAddFile(viewer);
-    FakeAddFile(viewer.substr(0, 512));
-    int code = RunAnswering(kIdYes, "k /s", kIdCancel);
-    if (viewerLength <= 512) {
-        EXPECT_EQ(facts::kExitDone, code);
-        EXPECT_EQ(ExpectedCommand(viewer), StoredCommand());
-        EXPECT_EQ(static_cast<size_t>(viewerLength + 102), StoredCommand().size());
-    } else {
-        EXPECT_EQ(facts::kExitNoViewer, code);
-        EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
-        for (const std::string& path : CallDetailsOf("GetFileAttributes")) {
-            EXPECT_EQ(std::string::npos, path.find("pppI")) << path;
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Edges, LongPath, ::testing::Values(100, 410, 411, 511, 512, 513, 514, 600, 4096));
-
-// The expanded folder itself must fit into 512 characters with its zero.
-TEST(Expansion, FolderOf511FitsAnd512DoesNot) {
-    static char buffer[kPathSize];
-    for (int length : {510, 511, 512, 513, 4096}) {
-        std::string value(length - 1, 'f');  // the text adds a backslash
-        FakeSetEnv("ProgramFiles", value);
-        strcpy(buffer, "%ProgramFiles%\\");
-        ExpandInPlace(buffer);
-        if (length <= 511) {
-            EXPECT_EQ(value + "\\", buffer) << length;
-        } else {
-            EXPECT_STREQ("%ProgramFiles%\\", buffer) << length;
-        }
-    }
-}
-
-TEST(AbsoluteFolder, OnlyDrivesAndShares) {
-    for (const char* folder : {"C:\\", "z:\\x\\", "\\\\srv\\share\\"}) EXPECT_TRUE(IsAbsoluteFolder(folder)) << folder;
-    for (const char* folder : {"C:", "C:dir\\", "\\dir\\", "\\\\", "\\\\\\x", "%ProgramW6432%\\", "", "1:\\"}) {
-        EXPECT_FALSE(IsAbsoluteFolder(folder)) << folder;
-    }
-}
-
 TEST(Deactivation, RemovesBothVerbsAndNothingElse) {
     FakeSetValue(facts::kVerbCommandKey, "", "x");
     FakeSetValue(facts::kFolderVerbCommandKey, "", "y");
     FakeSetValue("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command", "", "z");
     FakeAddKey("SOFTWARE\\Classes\\Directory\\shell\\Other");
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo));
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
     EXPECT_FALSE(FakeKeyExists(facts::kFolderVerbKey));
     EXPECT_TRUE(FakeKeyExists("SOFTWARE\\Classes\\AllFilesystemObjects\\shell\\Unrelated\\command"));
@@ -391,13 +298,13 @@ TEST(Deactivation, RemovesBothVerbsAndNothingElse) {
 }
 
 TEST(Deactivation, NothingRegisteredIsStillDone) {
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo));
     EXPECT_EQ(kDeactivatedText, FakeBoxes().back().text);
 }
 
 TEST(Deactivation, SilentShowsNoConfirmation) {
     FakeSetValue(facts::kVerbCommandKey, "", "x");
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo, "kompakto.exe -S"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo, "kompakto.exe -S"));
     EXPECT_EQ(1u, FakeBoxes().size());
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
@@ -436,9 +343,9 @@ TEST(Deactivation, LooksAtAllFourKeysBeforeDeletingAny) {
         }
         if (o.foreignParent) FakeAddKey(std::string(o.foreignParent) + "\\extra");
         if (o.lockedKey) FakeLockKey(o.lockedKey);
-        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, kErrorAccessDenied);
+        if (o.failing != kOpCount) FakeFailOp(o.failing, 4, win::kErrorAccessDenied);
         std::string before = FakeRegistryDump();
-        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(kIdNo, "kompakto.exe /s"));
+        EXPECT_EQ(facts::kExitRegistryFailed, RunAnswering(win::kIdNo, "kompakto.exe /s"));
         EXPECT_EQ(before, FakeRegistryDump());
         EXPECT_TRUE(CallNamesOf("RegDelete").empty());
         EXPECT_EQ(facts::kErrorCaption, LastCaption());

@@ -75,7 +75,7 @@ class Switch : public ::testing::TestWithParam<Launch> {};
 // Yes with a viewer present: silent mode shows the question but no confirmation.
 TEST_P(Switch, DecidesWhetherTheConfirmationIsShown) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, GetParam().commandLine));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, GetParam().commandLine));
     ASSERT_GE(FakeBoxes().size(), 1u);
     EXPECT_EQ(kQuestionCaption, FakeBoxes()[0].caption);
     EXPECT_EQ(GetParam().silent ? 1u : 2u, FakeBoxes().size());
@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, Switch,
                                            Launch{"\"C:\\Program Files\\Kompakto\\kompakto.exe\"", false}));
 
 TEST(Question, AskedOfTheDesktopWithCancelAsDefaultAndAnythingButYesOrNoChangesNothing) {
-    for (int answer : {kIdCancel, kIdOk, 3, 42}) {
+    for (int answer : {win::kIdCancel, win::kIdOk, win::kIdAbort, 42}) {
         SCOPED_TRACE(answer);
         FakeReset();
         FakeAddFile(kViewer64Path);
@@ -141,9 +141,9 @@ TEST(Question, OneThatCannotBeShownEndsWithThree) {
 
 TEST(Question, YesActivatesAndNoDeactivates) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes));
     EXPECT_TRUE(FakeKeyExists(facts::kVerbCommandKey));
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdNo));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdNo));
     EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
 }
 
@@ -173,16 +173,16 @@ TEST(DpiAwareness, DeclaredBeforeTheFirstBoxTheNewestWayWindowsHasOrNot) {
         FakeReset();
         FakeSetUser32Loadable(c.user32Loadable);
         FakeSetDpiExports(c.perMonitorExported, c.systemWideExported);
-        if (c.perMonitorRefused) FakeFailOp(kOpSetProcessDpiAwarenessContext, 1, 0);
-        EXPECT_EQ(facts::kExitDone, RunAnswering(kIdCancel));
+        if (c.perMonitorRefused) FakeFailOp(kOpCallSetProcessDpiAwarenessContext, 1, 0);
+        EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdCancel));
         EXPECT_EQ(c.awareness, FakeDpiAwareness());
         ASSERT_EQ(1u, FakeBoxes().size());
         EXPECT_EQ(kQuestionText, FakeBoxes()[0].text);
         std::vector<std::string> calls = CallNamesOf();
         auto beep = std::find(calls.begin(), calls.end(), "MessageBeep");
-        EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "SetProcessDPIAware") +
-                                      std::count(calls.begin(), beep, "SetProcessDpiAwarenessContext"));
-        EXPECT_EQ(c.declarations, static_cast<int>(CallNamesOf("SetProcessD").size()));
+        EXPECT_EQ(c.declarations, std::count(calls.begin(), beep, "CallSetProcessDpiAware") +
+                                      std::count(calls.begin(), beep, "CallSetProcessDpiAwarenessContext"));
+        EXPECT_EQ(c.declarations, static_cast<int>(CallNamesOf("CallSetProcessD").size()));
     }
 }
 

@@ -83,7 +83,8 @@ bool ReadsTheViewersEntries(const FakeCall& call) {
     std::string entries = facts::kUninstallKey32;  // both entries' keys begin so
     std::string detail = call.detail;
     for (std::string* text : {&entries, &detail}) std::transform(text->begin(), text->end(), text->begin(), ::tolower);
-    bool reads = call.op == "RegOpenKeyEx" || call.op == "RegQueryValueEx" || call.op == "RegCloseKey";
+    bool reads = call.op == "RegOpenKeyEx" || call.op == "RegOpenMachineKey" || call.op == "RegQueryString" ||
+                 call.op == "RegCloseKey";
     return reads && detail.find(entries) != std::string::npos;
 }
 
@@ -96,14 +97,24 @@ std::vector<std::string> RegistryCallsBesidesTheSearch() {
     return calls;
 }
 
+std::string ExpectedCommand(const std::string& viewer) { return "\"" + viewer + facts::kCommandTail; }
+
+std::string StoredText(const std::string& key, const std::string& name) {
+    std::string text;
+    return FakeGetString(key, name, &text) ? text : "<none>";
+}
+
+std::string StoredCommand() { return StoredText(facts::kVerbCommandKey, ""); }
+
+std::string LastCaption() { return FakeBoxes().empty() ? "" : FakeBoxes().back().caption; }
+
 int RunAnswering(int answer, const char* commandLine, int offerAnswer) {
     FakeSetCommandLine(commandLine);
     FakeQueueAnswer(answer);
     if (offerAnswer != kNoSecondBox) FakeQueueAnswer(offerAnswer);
-    int code = FakeRun();
-    EXPECT_EQ(0, FakeOpenKeyHandles()) << "a registry key was left open";
-    EXPECT_EQ(0, FakeLoadedLibraries()) << "a library was left loaded";
-    return code;
+    FakeEnd end = FakeRun();
+    EXPECT_EQ("", end.leftOpen);
+    return end.code;
 }
 
 // Every test starts on a fresh machine.

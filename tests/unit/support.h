@@ -22,6 +22,14 @@ std::vector<std::string> CallDetailsOf(const std::string& op);
 bool ReadsTheViewersEntries(const FakeCall& call);
 std::vector<std::string> RegistryCallsBesidesTheSearch();
 
+// The command stored for viewer; the text value of name under key as the
+// program must store one, "<none>" when there is none or it is not so; the
+// stored command; the caption of the last box shown.
+std::string ExpectedCommand(const std::string& viewer);
+std::string StoredText(const std::string& key, const std::string& name);
+std::string StoredCommand();
+std::string LastCaption();
+
 // Runs the program with this command line; the question is answered with
 // answer, and the download offer, if one is given, with offerAnswer. No key
 // or library may be left open.

@@ -1,8 +1,11 @@
-// Where the viewer is found when it is not where its setup puts it by
-// default: each place alone, their order, and every kind of value that a
-// place must pass over.
+// Where the viewer is found: each place alone, their order, every kind of
+// value that a place must pass over, and the folders and paths that are
+// never taken.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include "app/texts.h"
 #include "fake/fake.h"
 #include "shell/context_menu.h"
 #include "support.h"
@@ -31,7 +34,7 @@ struct Value {
     Where where;
     const char* name;
     std::string data;  // a REG_SZ, unless type says otherwise
-    uint32_t type = kRegSz;
+    uint32_t type = win::kRegSz;
     bool inWindows1252 = true;
 };
 
@@ -85,7 +88,7 @@ const Place kPlaces[] = {
      {{kView64Entry64, kLocation, kFolder}, {kView64Entry64, kUninstaller, "E:\\IV\\iv_uninstall.exe"}},
      {k64, kOther64}, {}, k64},
     // What a value may look like.
-    {"a REG_EXPAND_SZ, expanded", {{kView64Entry64, kLocation, "%SystemDrive%\\Tools\\IrfanView\\", kRegExpandSz}},
+    {"a REG_EXPAND_SZ, expanded", {{kView64Entry64, kLocation, "%SystemDrive%\\Tools\\IrfanView\\", win::kRegExpandSz}},
      {k64}, {"SystemDrive=D:"}, k64},
     {"a folder in quotes, with backslashes at its end", {{kView64Entry64, kLocation, "\"" + kFolder + "\\\\\""}},
      {k64}, {}, k64},
@@ -95,7 +98,7 @@ const Place kPlaces[] = {
     {"an uninstaller at a drive's root", {{kView64Entry64, kUninstaller, "D:\\iv_uninstall.exe"}},
      {"D:\\i_view64.exe"}, {}, "D:\\i_view64.exe"},
     // What is passed over, the next place being taken.
-    {"a value of another type", {{kView64Entry64, kLocation, std::string("\x01\0\0\0", 4), 4},
+    {"a value of another type", {{kView64Entry64, kLocation, std::string("\x01\0\0\0", 4), win::kRegDword},
                                  {kView64Entry64, kUninstaller, kFolder + "\\iv_uninstall.exe"}}, {k64}, {}, k64},
     {"an empty, a relative and an unclosed value, and a relative Scoop",
      {{kView64Entry64, kLocation, ""}, {kView32Entry64, kLocation, "IrfanView"},
@@ -103,7 +106,7 @@ const Place kPlaces[] = {
      {"IrfanView\\i_view64.exe", k64, "scoop\\apps\\irfanview\\current\\i_view64.exe", kGlobalScoop64},
      {"SCOOP=scoop", "SCOOP_GLOBAL=F:\\scoop"}, kGlobalScoop64},
     {"a letter that Windows-1252 lacks, a path too long",
-     {{kView64Entry64, kLocation, kFolder + '\0', kRegSz, false}, {kView64Entry32, kLocation, kLong},
+     {{kView64Entry64, kLocation, kFolder + '\0', win::kRegSz, false}, {kView64Entry32, kLocation, kLong},
       {kUserEntry32, kLocation, "E:\\IV"}}, {k64, kLong + "\\i_view32.exe", kOther32}, {}, kOther32},
     {"a folder without the program, a folder named like it",
      {{kView64Entry64, kLocation, kFolder}, {kUserEntry64, kLocation, "E:\\IV"}}, {}, {}, ""},
@@ -123,7 +126,7 @@ TEST(ViewerSearch, EachPlaceInTurnAndWhatItPassesOver) {
         FakeAddFolder(kFolder);
         FakeAddFolder("E:\\IV\\i_view64.exe");
         std::string before = FakeRegistryDump();
-        int code = RunAnswering(kIdYes, "kompakto.exe /s", kIdNo);
+        int code = RunAnswering(win::kIdYes, "kompakto.exe /s", win::kIdNo);
         if (place.viewer.empty()) {
             EXPECT_EQ(facts::kExitNoViewer, code);
             EXPECT_EQ(before, FakeRegistryDump());
@@ -143,18 +146,97 @@ TEST(ViewerSearch, AReadWindowsRefusesIsPassedOver) {
     FakeAddFile(k64);
     FakeSetValue(KeyOf(kUserEntry32), kLocation, "E:\\IV");
     FakeAddFile(kOther32);
-    FakeFailOp(kOpRegQueryValueEx, 1, kErrorAccessDenied);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    FakeFailOp(kOpRegQueryString, 1, win::kErrorAccessDenied);
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     EXPECT_EQ("\"" + kOther32 + facts::kCommandTail, FakeExplorerCommand(facts::kVerbKey));
 }
 
 // The setup's own folders holding it, nothing else is read.
 TEST(ViewerSearch, TheSetupsFolderAloneIsLookedAt) {
     FakeAddFile(kViewer64Path);
-    EXPECT_EQ(facts::kExitDone, RunAnswering(kIdYes, "kompakto.exe /s"));
+    EXPECT_EQ(facts::kExitDone, RunAnswering(win::kIdYes, "kompakto.exe /s"));
     EXPECT_EQ(1u, CallNamesOf("GetFileAttributes").size());
     EXPECT_EQ(2u, CallNamesOf("ExpandEnvironmentStrings").size());
     for (const FakeCall& call : FakeCalls()) EXPECT_FALSE(ReadsTheViewersEntries(call)) << call.detail;
+}
+
+TEST(Activation, OnlyAFolderWhereTheViewersShouldBeIsNoViewer) {
+    FakeAddFolder(kViewer64Path);
+    FakeAddFolder(kViewer32Path);
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
+    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+}
+
+// On 32-bit Windows %ProgramW6432% stays unexpanded: a program planted under
+// that name in the current folder must never be registered.
+TEST(Activation, UnexpandedOrRelativeFolderIsNeverSearched) {
+    FakeUnsetEnv("ProgramW6432");
+    FakeSetEnv("ProgramFiles", "Programme");
+    FakeAddFile("%ProgramW6432%\\IrfanView\\I_view64.exe");
+    FakeAddFile("Programme\\IrfanView\\I_view32.exe");
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
+    EXPECT_EQ(kDownloadCaption, LastCaption());
+    EXPECT_TRUE(CallNamesOf("GetFileAttributes").empty());
+    EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+}
+
+TEST(Activation, FailedExpansionIsNotFound) {
+    FakeAddFile("%ProgramFiles%\\IrfanView\\I_view32.exe");
+    FakeAddFile(kViewer32Path);
+    FakeFailOp(kOpExpandEnvironmentStrings, 1, 0);  // %ProgramFiles% is expanded first
+    EXPECT_EQ(facts::kExitNoViewer, RunAnswering(win::kIdYes, "kompakto.exe", win::kIdNo));
+    EXPECT_EQ(facts::kDownloadCaption, LastCaption());
+}
+// Lengths of the viewer's path around the 512 characters a buffer holds.
+class LongPath : public ::testing::TestWithParam<int> {};
+
+TEST_P(LongPath, FitsWholeOrCountsAsNotFound) {
+    int viewerLength = GetParam();
+    const std::string name = "\\IrfanView\\I_view64.exe";
+    std::string folder = "C:\\" + std::string(viewerLength - 3 - name.size(), 'p');
+    std::string viewer = folder + name;
+    ASSERT_EQ(static_cast<size_t>(viewerLength), viewer.size());
+    FakeSetEnv("ProgramW6432", folder);
+    FakeAddFile(viewer);
+    FakeAddFile(viewer.substr(0, 512));
+    int code = RunAnswering(win::kIdYes, "k /s", win::kIdCancel);
+    if (viewerLength <= 512) {
+        EXPECT_EQ(facts::kExitDone, code);
+        EXPECT_EQ(ExpectedCommand(viewer), StoredCommand());
+        EXPECT_EQ(static_cast<size_t>(viewerLength + 102), StoredCommand().size());
+    } else {
+        EXPECT_EQ(facts::kExitNoViewer, code);
+        EXPECT_FALSE(FakeKeyExists(facts::kVerbKey));
+        for (const std::string& path : CallDetailsOf("GetFileAttributes")) {
+            EXPECT_EQ(std::string::npos, path.find("pppI")) << path;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, LongPath, ::testing::Values(100, 410, 411, 511, 512, 513, 514, 600, 4096));
+
+// The expanded folder itself must fit into 512 characters with its zero.
+TEST(Expansion, FolderOf511FitsAnd512DoesNot) {
+    static char buffer[kPathSize];
+    for (int length : {510, 511, 512, 513, 4096}) {
+        std::string value(length - 1, 'f');  // the text adds a backslash
+        FakeSetEnv("ProgramFiles", value);
+        strcpy(buffer, "%ProgramFiles%\\");
+        ExpandInPlace(buffer);
+        if (length <= 511) {
+            EXPECT_EQ(value + "\\", buffer) << length;
+        } else {
+            EXPECT_STREQ("%ProgramFiles%\\", buffer) << length;
+        }
+    }
+}
+
+TEST(AbsoluteFolder, OnlyDrivesAndShares) {
+    for (const char* folder : {"C:\\", "z:\\x\\", "\\\\srv\\share\\"}) EXPECT_TRUE(IsAbsoluteFolder(folder)) << folder;
+    for (const char* folder : {"C:", "C:dir\\", "\\dir\\", "\\\\", "\\\\\\x", "%ProgramW6432%\\", "", "1:\\"}) {
+        EXPECT_FALSE(IsAbsoluteFolder(folder)) << folder;
+    }
 }
 
 }  // namespace
