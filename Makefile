@@ -24,10 +24,11 @@ deps:
 	@sh tools/install-deps.sh
 
 # Each tree named is configured once; later builds let CMake notice changes
-# itself. Then each is built.
+# itself. Then each is built with the jobs its build preset sets, whether or
+# not make runs other trees beside it.
 build = for tree in $(1); do \
 	    test -f "$$($(PYTHON) tools/trees.py $$tree)/CMakeCache.txt" || cmake --preset $$tree >/dev/null || exit 1; \
-	    cmake --build --preset $$tree || exit 1; \
+	    MAKEFLAGS= cmake --build --preset $$tree || exit 1; \
 	done
 
 # The Windows tree, the 64-bit builds of the end-to-end helpers, and the tests
